@@ -1,0 +1,103 @@
+// The payload carried behind the installer's "LASTRES" resource: where it
+// lies, its header and record table, and the walks over them. The installer
+// and the package tool both read packages through these functions only.
+#ifndef GLIM_PAYLOAD_PAYLOAD_H
+#define GLIM_PAYLOAD_PAYLOAD_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "platform/platform.h"
+
+#define PAYLOAD_TITLE_SIZE 32
+#define PAYLOAD_HEADER_SIZE 34
+#define PAYLOAD_RECORD_SIZE 16
+#define PAYLOAD_EXTENSION_SIZE 4
+
+// Both structures are decoded from and encoded to their little-endian file
+// form field by field; their in-memory layout is not the file layout.
+struct PayloadHeader {
+    char title[PAYLOAD_TITLE_SIZE];  // NUL-padded, not terminated when full
+    uint16_t first_file_number;      // number of the data file of record 2
+};
+
+struct PayloadRecord {
+    uint32_t offset;         // absolute file position of the body
+    uint32_t stored_size;    // bytes of the body in the file; 0 ends the table
+    uint32_t unpacked_size;  // 0: stored as is; else compressed, decodes to this many bytes
+    char extension[PAYLOAD_EXTENSION_SIZE];  // ".TMP", NUL-padded, not terminated when full
+};
+
+void DecodePayloadHeader(const uint8_t bytes[PAYLOAD_HEADER_SIZE], PayloadHeader* header);
+void EncodePayloadHeader(const PayloadHeader* header, uint8_t bytes[PAYLOAD_HEADER_SIZE]);
+void DecodePayloadRecord(const uint8_t bytes[PAYLOAD_RECORD_SIZE], PayloadRecord* record);
+void EncodePayloadRecord(const PayloadRecord* record, uint8_t bytes[PAYLOAD_RECORD_SIZE]);
+
+// Bytes a record puts on disk: unpacked_size when nonzero, else stored_size.
+uint32_t InstalledSize(const PayloadRecord* record);
+
+// What the locator saw on its way through the executable's headers. The walk
+// itself validates nothing (it takes the first entry at every level of the
+// resource directory); the package tool uses this to explain a failure.
+struct PayloadLocation {
+    int short_read;              // some header read ended at the end of the file
+    uint32_t pe_offset;          // u32 at file offset 60
+    uint16_t section_count;      // from the file header
+    int rsrc_found;              // a section named ".rsrc" was found in the table
+    uint32_t rsrc_index;         // its index in the section table
+    uint32_t rsrc_file_pos;      // S: its PointerToRawData
+    uint32_t rsrc_rva;           // its VirtualAddress
+    uint32_t rsrc_virtual_size;  // its VirtualSize
+    uint32_t rsrc_raw_size;      // its SizeOfRawData
+    uint32_t data_entry_pos;     // file position of the data entry reached
+    uint32_t data_rva;           // the data entry's address
+    uint32_t data_size;          // the data entry's declared size (not used by the walk)
+    uint32_t payload_pos;        // data_rva - rsrc_rva + rsrc_file_pos
+};
+
+// Runs the locator walk on an already open file. Returns the handle positioned
+// at the payload's first byte, or closes it and returns HFILE_ERROR when the
+// section table (of the file header's section count) has no ".rsrc".
+// `location` may be NULL.
+HFILE LocatePayload(HFILE file, PayloadLocation* location);
+
+// Opens the installer's own file (GetModuleFileNameA with no module, 256
+// characters; _lopen in mode OF_READ | OF_SHARE_DENY_NONE) and runs the walk.
+// HFILE_ERROR when the file cannot be opened or holds no ".rsrc". The caller
+// closes the handle with _lclose.
+HFILE OpenPayload(void);
+HFILE OpenPayloadWithLocation(PayloadLocation* location);
+
+// Fills the first 32 bytes of `title` from the payload header; leaves it as
+// it was when the payload cannot be opened. Always returns 0.
+int ReadSaverTitle(HINSTANCE instance, char* title);
+
+// The record-table walk shared by the disk-space check, the extraction and
+// the package tool. It stops at the terminating record and at the end of the
+// file, whichever comes first.
+struct RecordWalk {
+    HFILE file;
+    uint16_t first_file_number;
+    uint32_t index;              // index of the next record to be read
+    uint32_t table_pos;          // file position of record 0
+    uint32_t resume_pos;         // remembered position while suspended
+    int reached_terminator;      // the walk ended at a record with stored_size 0
+    int reached_end_of_file;     // the walk ended because the file ended first
+};
+
+// Opens the payload, skips the title, reads first_file_number. Returns 1, or 0
+// when the payload cannot be opened (the walk is then already ended).
+int BeginRecordWalk(RecordWalk* walk);
+// Reads the next record into `record`. Returns 1 for a record with a body, 0
+// when the terminator has been read (it is still stored in `record`) or the
+// file ended before a whole record.
+int NextRecord(RecordWalk* walk, PayloadRecord* record);
+// Closes the payload around work that reads the installer's file by other
+// means (the decoder), remembering the position after the current record, and
+// reopens it there. Resume returns 0 when the payload cannot be reopened; the
+// walk has then ended.
+void SuspendRecordWalk(RecordWalk* walk);
+int ResumeRecordWalk(RecordWalk* walk);
+void EndRecordWalk(RecordWalk* walk);
+
+#endif

@@ -1,0 +1,22 @@
+// The glimpack commands. Each takes the arguments after its own name and
+// returns the process exit code: 0 success, 1 usage error, 2 bad input or I/O.
+#ifndef GLIM_TOOLS_GLIMPACK_COMMANDS_H
+#define GLIM_TOOLS_GLIMPACK_COMMANDS_H
+
+namespace glimpack {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitBadInput = 2;
+
+int CmdPack(int argc, char** argv);
+int CmdList(int argc, char** argv);
+int CmdExtract(int argc, char** argv);
+int CmdTest(int argc, char** argv);
+int CmdCompress(int argc, char** argv);
+int CmdDecompress(int argc, char** argv);
+int CmdFixStub(int argc, char** argv);
+
+} // namespace glimpack
+
+#endif
