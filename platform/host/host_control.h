@@ -40,6 +40,11 @@ void SetFreeBytes(std::optional<uint64_t> bytes);
 void FailDiskFreeSpace(bool fail);    // both queries fail
 void HideDiskFreeSpaceEx(bool hide);  // GetProcAddress finds no GetDiskFreeSpaceExA
 void FailLoadLibrary(bool fail);
+// LocalAlloc answers no memory.
+void FailLocalAlloc(bool fail);
+// After `opens` more successful _lopen calls of the installer's own file,
+// further ones fail (as when the file went away); -1 lifts the limit.
+void FailModuleOpensAfter(int opens);
 int OpenLibraryCount();  // modules loaded and not yet freed
 
 // Host path that a Windows path resolves to, or "" when it lies under no mount

@@ -5,7 +5,10 @@
 // the mounts set up with the control interface in host_control.h, matching
 // each component without regard to letter case as Windows does. A path that
 // lies under no mount, or whose ".." components would leave its mount, is
-// refused like a path on a missing drive.
+// refused like a path on a missing drive, and so is a path of MAX_PATH
+// characters or more, as Windows refuses it. The installer's own file (see
+// host::SetModuleFile) opens for reading only, as the file of a running
+// program does on Windows.
 #ifndef GLIM_PLATFORM_HOST_WIN32_API_H
 #define GLIM_PLATFORM_HOST_WIN32_API_H
 
@@ -123,5 +126,8 @@ LONG GetWindowLongA(HWND window, int index);
 #ifdef __cplusplus
 }
 #endif
+
+// The window, dialog and cursor calls of the shell.
+#include "platform/host/win32_window_api.h"
 
 #endif

@@ -1,0 +1,273 @@
+// Host back end: the module name, the Windows directory, file handles,
+// directories, short names and the standard library's file calls.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <limits>
+
+#include "platform/host/host_state.h"
+#include "platform/platform.h"
+
+using host::detail::GetState;
+using host::detail::ResolveWindowsPath;
+
+namespace {
+
+// Copies `text` as the Windows "size needed" calls do: the length on success,
+// or the size needed (terminator included) without touching the buffer.
+DWORD CopyOrNeeded(const std::string& text, char* buffer, DWORD size) {
+    if (!buffer || text.size() + 1 > size)
+        return DWORD(text.size() + 1);
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return DWORD(text.size());
+}
+
+// Opens a Windows path as a POSIX descriptor; directories are refused as the
+// Windows file calls refuse them, and the installer's own file is read-only
+// (Windows refuses to write to the file of a running program).
+int OpenResolved(const char* path, int flags) {
+    std::string host_path;
+    bool is_module = false;
+    if (!ResolveWindowsPath(path, &host_path, &is_module))
+        return -1;
+    if (is_module && (flags & O_ACCMODE) != O_RDONLY)
+        return -1;
+    int& module_opens_left = host::detail::GetState().module_opens_left;
+    if (is_module && module_opens_left == 0)
+        return -1;
+    int fd = open(host_path.c_str(), flags | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    if (is_module && module_opens_left > 0)
+        --module_opens_left;
+    return fd;
+}
+
+bool IsShortNameChar(unsigned char c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c >= 0x80)
+        return true;
+    return std::strchr("!#$%&'()-@^_`{}~", c) != nullptr && c != 0;
+}
+
+bool IsValidShortName(const std::string& name) {
+    size_t dot = name.find('.');
+    std::string base = name.substr(0, dot);
+    std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+    if (base.empty() || base.size() > 8 || ext.size() > 3)
+        return false;
+    if (dot != std::string::npos && ext.empty())
+        return false;
+    for (unsigned char c : base + ext)
+        if (!IsShortNameChar(c))
+            return false;
+    return true;
+}
+
+// The usual generated short name: the first six usable characters of the
+// name before its last ".", "~1", and the first three of the extension, in
+// capitals. Blanks and dots are dropped, other characters not allowed in a
+// short name become "_".
+std::string MakeShortName(const std::string& name) {
+    size_t dot = name.find_last_of('.');
+    if (dot == 0)
+        dot = std::string::npos; // ".profile" has no extension
+    auto squeeze = [](const std::string& part, size_t limit) {
+        std::string out;
+        for (unsigned char c : part) {
+            if (out.size() == limit)
+                break;
+            if (c == ' ' || c == '.')
+                continue;
+            if (!IsShortNameChar(c))
+                c = '_';
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<unsigned char>(c - 'a' + 'A');
+            out.push_back(char(c));
+        }
+        return out;
+    };
+    std::string base = squeeze(name.substr(0, dot), 6);
+    if (base.empty())
+        base = "_";
+    std::string ext = dot == std::string::npos ? "" : squeeze(name.substr(dot + 1), 3);
+    return base + "~1" + (ext.empty() ? "" : "." + ext);
+}
+
+} // namespace
+
+extern "C" {
+
+DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
+    const host::detail::State& state = GetState();
+    if (state.fail_module_name || state.module_windows.empty() || !buffer || size == 0)
+        return 0;
+    const std::string& name = state.module_windows;
+    if (name.size() < size) {
+        std::memcpy(buffer, name.c_str(), name.size() + 1);
+        return DWORD(name.size());
+    }
+    // Too short: Windows (since Vista) fills the buffer with a terminated
+    // prefix and answers the buffer size.
+    std::memcpy(buffer, name.c_str(), size - 1);
+    buffer[size - 1] = '\0';
+    return size;
+}
+
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+    const host::detail::State& state = GetState();
+    if (state.fail_windows_dir)
+        return 0;
+    return CopyOrNeeded(state.windows_dir, buffer, size);
+}
+
+HFILE _lopen(LPCSTR path, int mode) {
+    int flags = O_RDONLY;
+    switch (mode & 3) {
+    case 1: // OF_WRITE
+        flags = O_WRONLY;
+        break;
+    case 2: // OF_READWRITE
+        flags = O_RDWR;
+        break;
+    default:
+        break;
+    }
+    int fd = OpenResolved(path, flags);
+    return fd < 0 ? HFILE_ERROR : fd;
+}
+
+LONG _llseek(HFILE file, LONG offset, int origin) {
+    int whence = origin == FILE_CURRENT ? SEEK_CUR : origin == FILE_END ? SEEK_END : SEEK_SET;
+    if (origin != FILE_BEGIN && origin != FILE_CURRENT && origin != FILE_END)
+        return -1;
+    off_t position = lseek(file, offset, whence);
+    if (position < 0 || position > std::numeric_limits<LONG>::max())
+        return -1;
+    return LONG(position);
+}
+
+UINT _lread(HFILE file, LPVOID buffer, UINT count) {
+    char* out = static_cast<char*>(buffer);
+    UINT total = 0;
+    while (total < count) {
+        ssize_t n = read(file, out + total, count - total);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return total > 0 ? total : UINT(-1);
+        }
+        if (n == 0)
+            break;
+        total += UINT(n);
+    }
+    return total;
+}
+
+HFILE _lcreat(LPCSTR path, int) {
+    int fd = OpenResolved(path, O_RDWR | O_CREAT | O_TRUNC);
+    return fd < 0 ? HFILE_ERROR : fd;
+}
+
+UINT _lwrite(HFILE file, LPCSTR buffer, UINT count) {
+    // A count of 0 writes nothing (the 16-bit call would cut the file at the
+    // current position; callers here only ever mean "nothing left to write").
+    UINT total = 0;
+    while (total < count) {
+        ssize_t n = write(file, buffer + total, count - total);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return UINT(HFILE_ERROR);
+        }
+        total += UINT(n);
+    }
+    return total;
+}
+
+HFILE _lclose(HFILE file) {
+    return close(file) == 0 ? 0 : HFILE_ERROR;
+}
+
+BOOL CreateDirectoryA(LPCSTR path, LPVOID) {
+    std::string host_path;
+    bool is_module = false;
+    if (!ResolveWindowsPath(path, &host_path, &is_module) || is_module)
+        return FALSE;
+    return mkdir(host_path.c_str(), 0777) == 0 ? TRUE : FALSE;
+}
+
+DWORD GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size) {
+    std::string host_path;
+    struct stat st;
+    if (!ResolveWindowsPath(long_path, &host_path) || stat(host_path.c_str(), &st) != 0)
+        return 0;
+    std::string path = host::detail::NormaliseSeparators(long_path);
+    // The drive ("C:") stays; every component below it gets its short form,
+    // with "." and ".." applied as Windows applies them.
+    size_t pos = path.find('\\');
+    std::string result = pos == std::string::npos ? path : path.substr(0, pos);
+    std::vector<std::string> components;
+    while (pos != std::string::npos && pos < path.size()) {
+        size_t end = path.find('\\', pos + 1);
+        std::string name =
+            path.substr(pos + 1, end == std::string::npos ? std::string::npos : end - pos - 1);
+        pos = end;
+        if (name.empty() || name == ".")
+            continue;
+        if (name == "..") {
+            if (!components.empty())
+                components.pop_back();
+            continue;
+        }
+        while (!name.empty() && (name.back() == '.' || name.back() == ' '))
+            name.pop_back();
+        components.push_back(IsValidShortName(name) ? name : MakeShortName(name));
+    }
+    for (const std::string& name : components)
+        result += "\\" + name;
+    if (components.empty())
+        result += "\\";
+    return CopyOrNeeded(result, short_path, size);
+}
+
+} // extern "C"
+
+int PlatPathExists(const char* path) {
+    std::string host_path;
+    struct stat st;
+    if (!ResolveWindowsPath(path, &host_path))
+        return 0;
+    return stat(host_path.c_str(), &st) == 0 ? 1 : 0;
+}
+
+FILE* PlatOpenFile(const char* path, const char* mode) {
+    std::string host_path;
+    bool is_module = false;
+    if (!mode || !ResolveWindowsPath(path, &host_path, &is_module))
+        return nullptr;
+    bool writes = std::strpbrk(mode, "wa+") != nullptr;
+    if (is_module && writes)
+        return nullptr;
+    FILE* file = fopen(host_path.c_str(), mode);
+    if (!file)
+        return nullptr;
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+        fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
+void PlatExitProcess(int code) {
+    exit(code);
+}

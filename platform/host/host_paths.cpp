@@ -1,0 +1,306 @@
+// Host back end: the process-wide state, the control interface and the
+// mapping of Windows paths onto host folders.
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "platform/host/host_state.h"
+#include "platform/platform.h"
+
+namespace host {
+namespace detail {
+
+State& GetState() {
+    static State state;
+    return state;
+}
+
+std::string NormaliseSeparators(const std::string& path) {
+    std::string out = path;
+    for (char& c : out)
+        if (c == '/')
+            c = '\\';
+    return out;
+}
+
+static char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
+    return true;
+}
+
+static std::string NormalisePrefix(const std::string& prefix) {
+    std::string p = NormaliseSeparators(prefix);
+    while (!p.empty() && p.back() == '\\')
+        p.pop_back();
+    return p;
+}
+
+// Names that Windows takes for devices whatever their extension ("NUL.TXT").
+static bool IsDeviceName(const std::string& name) {
+    std::string base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    for (const char* device : kDevices)
+        if (EqualsIgnoreCase(base, device))
+            return true;
+    if (base.size() == 4 && base[3] >= '1' && base[3] <= '9') {
+        std::string stem = base.substr(0, 3);
+        if (EqualsIgnoreCase(stem, "COM") || EqualsIgnoreCase(stem, "LPT"))
+            return true;
+    }
+    return false;
+}
+
+// A component that names one file or directory: no characters Windows
+// refuses in names (":" would also select an alternate stream), no device.
+static bool IsPlainName(const std::string& name) {
+    if (name.empty())
+        return false;
+    for (unsigned char c : name) {
+        if (c < 0x20 || std::strchr("<>:\"|?*", c) != nullptr)
+            return false;
+    }
+    return !IsDeviceName(name);
+}
+
+static const MountPoint* FindMount(const std::string& path) {
+    const MountPoint* best = nullptr;
+    for (const MountPoint& m : GetState().mounts) {
+        const std::string& p = m.prefix;
+        if (path.size() < p.size() || !EqualsIgnoreCase(path.substr(0, p.size()), p))
+            continue;
+        if (path.size() != p.size() && path[p.size()] != '\\')
+            continue; // "C:\WINDOWSX" is not under "C:\WINDOWS"
+        if (!best || p.size() > best->prefix.size())
+            best = &m;
+    }
+    return best;
+}
+
+bool SplitWindowsPath(const std::string& windows_path, SplitPath* out) {
+    std::string path = NormaliseSeparators(windows_path);
+    const MountPoint* mount = FindMount(path);
+    if (!mount)
+        return false;
+    std::vector<std::string> components;
+    size_t pos = mount->prefix.size();
+    while (pos < path.size()) {
+        size_t end = path.find('\\', pos);
+        if (end == std::string::npos)
+            end = path.size();
+        std::string name = path.substr(pos, end - pos);
+        pos = end + 1;
+        if (name.empty() || name == ".")
+            continue;
+        if (name == "..") {
+            if (components.empty())
+                return false; // would climb above the mount root
+            components.pop_back();
+            continue;
+        }
+        // Windows ignores trailing dots and blanks of a name.
+        while (!name.empty() && (name.back() == '.' || name.back() == ' '))
+            name.pop_back();
+        if (!IsPlainName(name))
+            return false;
+        components.push_back(name);
+    }
+    out->mount = mount;
+    out->components = components;
+    return true;
+}
+
+static bool RealPath(const std::string& path, std::string* real) {
+    char buffer[PATH_MAX];
+    if (!realpath(path.c_str(), buffer))
+        return false;
+    *real = buffer;
+    return true;
+}
+
+static bool IsUnder(const std::string& real, const std::string& root) {
+    if (root == "/")
+        return true;
+    return real == root || (real.size() > root.size() && real.compare(0, root.size(), root) == 0 &&
+                            real[root.size()] == '/');
+}
+
+// The entry of `dir` named `name` ignoring ASCII case; of several, the one
+// first in byte order, so that the answer does not depend on directory order.
+static bool FindEntryIgnoringCase(const std::string& dir, const std::string& name,
+                                  std::string* found) {
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return false;
+    bool any = false;
+    while (struct dirent* entry = readdir(d)) {
+        std::string candidate = entry->d_name;
+        if (candidate == "." || candidate == "..")
+            continue;
+        if (EqualsIgnoreCase(candidate, name) && (!any || candidate < *found)) {
+            *found = candidate;
+            any = true;
+        }
+    }
+    closedir(d);
+    return any;
+}
+
+bool ResolveWindowsPath(const char* windows_path, std::string* host_path, bool* is_module) {
+    if (is_module)
+        *is_module = false;
+    // Windows refuses paths of MAX_PATH characters or more; so does the host,
+    // so that a path too long for the installer fails here as it would there.
+    if (!windows_path || std::strlen(windows_path) >= MAX_PATH)
+        return false;
+    State& state = GetState();
+    std::string path = NormaliseSeparators(windows_path);
+    if (!state.module_windows.empty() &&
+        EqualsIgnoreCase(path, NormaliseSeparators(state.module_windows))) {
+        *host_path = state.module_host;
+        if (is_module)
+            *is_module = true;
+        return true;
+    }
+    SplitPath split;
+    if (!SplitWindowsPath(path, &split))
+        return false;
+    std::string root_real;
+    if (!RealPath(split.mount->host_dir, &root_real))
+        return false;
+
+    std::string current = split.mount->host_dir;
+    bool exists = true; // `current` exists, so its entries can be looked up
+    for (const std::string& name : split.components) {
+        std::string next = current + "/" + name;
+        if (exists) {
+            struct stat st;
+            std::string found;
+            if (lstat(next.c_str(), &st) != 0) {
+                if (FindEntryIgnoringCase(current, name, &found)) {
+                    next = current + "/" + found;
+                    if (lstat(next.c_str(), &st) != 0)
+                        return false;
+                } else {
+                    exists = false;
+                }
+            }
+            if (exists && S_ISLNK(st.st_mode)) {
+                // A link is followed only when it stays inside the mount; a
+                // dangling one is refused, as creating through it would write
+                // wherever it points.
+                std::string real;
+                if (!RealPath(next, &real) || !IsUnder(real, root_real))
+                    return false;
+            }
+        }
+        current = next;
+    }
+    *host_path = current;
+    return true;
+}
+
+} // namespace detail
+
+using detail::GetState;
+
+void Reset() {
+    GetState() = detail::State();
+}
+
+void Mount(const std::string& windows_prefix, const std::string& host_dir) {
+    std::string prefix = detail::NormalisePrefix(windows_prefix);
+    for (detail::MountPoint& m : GetState().mounts) {
+        if (detail::EqualsIgnoreCase(m.prefix, prefix)) {
+            m.host_dir = host_dir;
+            return;
+        }
+    }
+    GetState().mounts.push_back({prefix, host_dir});
+}
+
+void SetWindowsDirectory(const std::string& host_dir, const std::string& windows_path) {
+    GetState().windows_dir = windows_path;
+    Mount(windows_path, host_dir);
+}
+
+void SetModuleFile(const std::string& host_file, const std::string& windows_path) {
+    detail::State& state = GetState();
+    state.module_host = host_file;
+    if (host_file.empty()) {
+        state.module_windows.clear();
+        return;
+    }
+    if (!windows_path.empty()) {
+        state.module_windows = windows_path;
+        return;
+    }
+    size_t slash = host_file.find_last_of('/');
+    state.module_windows =
+        "C:\\PACKAGES\\" + (slash == std::string::npos ? host_file : host_file.substr(slash + 1));
+}
+
+void FailGetModuleFileName(bool fail) {
+    GetState().fail_module_name = fail;
+}
+void FailGetWindowsDirectory(bool fail) {
+    GetState().fail_windows_dir = fail;
+}
+void SetFreeBytes(std::optional<uint64_t> bytes) {
+    GetState().free_bytes = bytes;
+}
+void FailDiskFreeSpace(bool fail) {
+    GetState().fail_disk_free = fail;
+}
+void HideDiskFreeSpaceEx(bool hide) {
+    GetState().hide_disk_free_ex = hide;
+}
+void FailLoadLibrary(bool fail) {
+    GetState().fail_load_library = fail;
+}
+void FailLocalAlloc(bool fail) {
+    GetState().fail_local_alloc = fail;
+}
+void FailModuleOpensAfter(int opens) {
+    GetState().module_opens_left = opens;
+}
+int OpenLibraryCount() {
+    return GetState().open_libraries;
+}
+
+std::string ToHostPath(const std::string& windows_path) {
+    std::string host_path;
+    if (!detail::ResolveWindowsPath(windows_path.c_str(), &host_path))
+        return "";
+    return host_path;
+}
+
+void SetMessageBoxHandler(MessageBoxHandler handler) {
+    GetState().message_box_handler = std::move(handler);
+}
+void QueueMessageBoxAnswer(int answer) {
+    GetState().message_box_answers.push_back(answer);
+}
+const std::vector<MessageBoxCall>& MessageBoxCalls() {
+    return GetState().message_box_calls;
+}
+bool ScreenSaverActive() {
+    return GetState().screen_saver_active;
+}
+const std::vector<std::string>& StartedPrograms() {
+    return GetState().started_programs;
+}
+
+} // namespace host

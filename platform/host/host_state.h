@@ -1,0 +1,70 @@
+// Host back end, internal: the process-wide state behind host_control.h and
+// the path resolution shared by the emulated Windows calls.
+#ifndef GLIM_PLATFORM_HOST_HOST_STATE_H
+#define GLIM_PLATFORM_HOST_HOST_STATE_H
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/host/host_control.h"
+
+namespace host {
+namespace detail {
+
+struct MountPoint {
+    std::string prefix;   // normalised: "\" separators, no trailing "\" ("C:", "C:\WINDOWS")
+    std::string host_dir; // as given
+};
+
+struct State {
+    std::vector<MountPoint> mounts;
+    std::string windows_dir = "C:\\WINDOWS";
+    std::string module_windows; // empty: no module file set
+    std::string module_host;
+    bool fail_module_name = false;
+    bool fail_windows_dir = false;
+    std::optional<uint64_t> free_bytes;
+    bool fail_disk_free = false;
+    bool hide_disk_free_ex = false;
+    bool fail_load_library = false;
+    bool fail_local_alloc = false;
+    int module_opens_left = -1; // -1: no limit
+    int open_libraries = 0;
+    MessageBoxHandler message_box_handler;
+    std::deque<int> message_box_answers;
+    std::vector<MessageBoxCall> message_box_calls;
+    bool screen_saver_active = false;
+    std::vector<std::string> started_programs;
+};
+
+State& GetState();
+
+// Replaces "/" by "\".
+std::string NormaliseSeparators(const std::string& path);
+bool EqualsIgnoreCase(const std::string& a, const std::string& b);
+
+// A Windows path taken apart: the mount it lies under and its components below
+// the mount root, with "." dropped, ".." applied and trailing dots and blanks
+// removed as Windows does. Fails for a path under no mount, one that climbs
+// above its mount root, or one with a component that is not a plain name.
+struct SplitPath {
+    const MountPoint* mount = nullptr;
+    std::vector<std::string> components;
+};
+bool SplitWindowsPath(const std::string& windows_path, SplitPath* out);
+
+// Host path for a Windows path: the installer's own file for its exact module
+// path, otherwise the mounted folder plus each component matched without
+// regard to case. Returns false when the path is refused or would lead outside
+// its mount (through a symbolic link). `is_module` tells whether the answer is
+// the installer's own file (which is never opened for writing).
+bool ResolveWindowsPath(const char* windows_path, std::string* host_path,
+                        bool* is_module = nullptr);
+
+} // namespace detail
+} // namespace host
+
+#endif
