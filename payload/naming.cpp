@@ -1,1 +1,235 @@
-// placeholder
+// Destination names derived from the installer's own file name. All of them
+// are built in the caller's fixed buffer and refuse, rather than cut, a
+// result that does not fit: a cut path would name a different file.
+#include "payload/naming.h"
+
+#include <string.h>
+
+namespace {
+
+// A bounded string under construction in the caller's buffer.
+struct Builder {
+    char* out;
+    size_t capacity;
+    size_t length;
+    int ok;
+};
+
+void BeginBuild(Builder* b, char* out, size_t capacity) {
+    b->out = out;
+    b->capacity = capacity;
+    b->length = 0;
+    b->ok = capacity > 0;
+    if (b->ok)
+        out[0] = '\0';
+}
+
+void AppendBytes(Builder* b, const char* text, size_t count) {
+    if (!b->ok)
+        return;
+    if (count >= b->capacity - b->length) {
+        b->ok = 0;
+        return;
+    }
+    memcpy(b->out + b->length, text, count);
+    b->length += count;
+    b->out[b->length] = '\0';
+}
+
+void AppendText(Builder* b, const char* text) {
+    AppendBytes(b, text, strlen(text));
+}
+
+// Returns 1, or empties the buffer and returns 0 when anything did not fit.
+int FinishBuild(Builder* b) {
+    if (!b->ok) {
+        if (b->capacity > 0)
+            b->out[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+int Fail(char* out, size_t capacity) {
+    if (capacity > 0)
+        out[0] = '\0';
+    return 0;
+}
+
+// Letters only in the ASCII range, as the C locale upper-cases them.
+char UpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
+}
+
+void UpperCase(char* text) {
+    for (; *text; text++)
+        *text = UpperAscii(*text);
+}
+
+// Start of the last path component (after the last "\").
+const char* LastComponent(const char* path) {
+    const char* slash = strrchr(path, '\\');
+    return slash ? slash + 1 : path;
+}
+
+// Windows drops trailing dots and blanks from a path component, so a name
+// made only of them ("", ".", "..", ". .") would name the directory itself or
+// its parent.
+int IsOnlyDotsAndBlanks(const char* text, size_t length) {
+    for (size_t i = 0; i < length; i++) {
+        if (text[i] != '.' && text[i] != ' ')
+            return 0;
+    }
+    return 1;
+}
+
+int IsExtensionChar(unsigned char c) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
+        return 1;
+    return c != '\0' && strchr("_~!#$%&'()@^{}-", c) != NULL;
+}
+
+// Decimal text of `value`, left-padded with "0" to at least 4 digits.
+void FormatFileNumber(uint32_t value, char out[16]) {
+    char digits[16];
+    int count = 0;
+    do {
+        digits[count++] = (char)('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count < 4)
+        digits[count++] = '0';
+    for (int i = 0; i < count; i++)
+        out[i] = digits[count - 1 - i];
+    out[count] = '\0';
+}
+
+// Windows directory with its "\" + "QUILLFEN\GLIMLOOM\" + base name.
+void BuildDataDirectoryInto(Builder* b, const char* windows_dir, const char* module_path) {
+    char base[GLIM_PATH_CAPACITY];
+    if (!GetInstallerBaseName(module_path, base, sizeof base)) {
+        b->ok = 0;
+        return;
+    }
+    AppendText(b, windows_dir);
+    if (b->length == 0 || b->out[b->length - 1] != '\\')
+        AppendText(b, "\\");
+    AppendText(b, "QUILLFEN\\GLIMLOOM\\");
+    AppendText(b, base);
+}
+
+} // namespace
+
+int BuildScrFileName(const char* module_path, char* out, size_t capacity) {
+    const char* name = LastComponent(module_path);
+    const char* dot = strchr(name, '.');
+    size_t stem = dot ? (size_t)(dot - name) : strlen(name);
+    Builder b;
+    BeginBuild(&b, out, capacity);
+    AppendBytes(&b, name, stem);
+    AppendText(&b, ".SCR");
+    if (!FinishBuild(&b))
+        return 0;
+    UpperCase(out);
+    return 1;
+}
+
+int GetInstallerBaseName(const char* module_path, char* out, size_t capacity) {
+    const char* name = LastComponent(module_path);
+    // Only a "." in the file name itself ends the base name: one in a folder
+    // name ("C:\DL.NEW\STARS") would otherwise name the saver after the folder.
+    const char* dot = strrchr(name, '.');
+    size_t length = dot ? (size_t)(dot - name) : strlen(name);
+    if (IsOnlyDotsAndBlanks(name, length))
+        return Fail(out, capacity);
+    Builder b;
+    BeginBuild(&b, out, capacity);
+    AppendBytes(&b, name, length);
+    return FinishBuild(&b);
+}
+
+int AppendBackslash(char* path, size_t capacity) {
+    size_t length = strnlen(path, capacity);
+    if (length >= capacity)
+        return Fail(path, capacity);
+    if (length > 0 && path[length - 1] == '\\')
+        return 1;
+    if (length + 2 > capacity)
+        return Fail(path, capacity);
+    path[length] = '\\';
+    path[length + 1] = '\0';
+    return 1;
+}
+
+int BuildDataDirectory(const char* windows_dir, const char* module_path, char* out,
+                       size_t capacity) {
+    Builder b;
+    BeginBuild(&b, out, capacity);
+    BuildDataDirectoryInto(&b, windows_dir, module_path);
+    return FinishBuild(&b);
+}
+
+int IsSafeExtension(const char extension[PAYLOAD_EXTENSION_SIZE]) {
+    size_t length = 0;
+    while (length < PAYLOAD_EXTENSION_SIZE && extension[length] != '\0')
+        length++;
+    if (length == 0)
+        return 1; // no extension: the file is named FILEnnnn alone
+    // "." and 1 to 3 plain characters. Anything else could leave the data
+    // directory ("\", "/", ":", ".."), be dropped or reinterpreted by Windows
+    // (trailing dots and blanks, control characters), or depend on the code
+    // page (bytes above 127).
+    if (extension[0] != '.' || length < 2)
+        return 0;
+    for (size_t i = 1; i < length; i++) {
+        if (!IsExtensionChar((unsigned char)extension[i]))
+            return 0;
+    }
+    return 1;
+}
+
+int BuildRecordDestination(uint32_t index, const PayloadRecord* record, uint16_t first_file_number,
+                           const char* windows_dir, const char* module_path, char* out,
+                           size_t capacity) {
+    Builder b;
+    BeginBuild(&b, out, capacity);
+    if (index == 0) {
+        char scr[GLIM_PATH_CAPACITY];
+        if (!BuildScrFileName(module_path, scr, sizeof scr))
+            return Fail(out, capacity);
+        AppendText(&b, windows_dir);
+        if (b.length == 0 || b.out[b.length - 1] != '\\')
+            AppendText(&b, "\\");
+        AppendText(&b, scr);
+        if (!FinishBuild(&b))
+            return 0;
+        UpperCase(out);
+        return 1;
+    }
+    BuildDataDirectoryInto(&b, windows_dir, module_path);
+    if (index == 1) {
+        char base[GLIM_PATH_CAPACITY];
+        if (!GetInstallerBaseName(module_path, base, sizeof base))
+            return Fail(out, capacity);
+        AppendText(&b, "\\");
+        AppendText(&b, base);
+        AppendText(&b, ".DAT");
+        return FinishBuild(&b);
+    }
+    if (!record || !IsSafeExtension(record->extension))
+        return Fail(out, capacity);
+    // Computed in 64 bits: first_file_number + index - 2 must not wrap round
+    // onto an earlier file's name.
+    uint64_t number = (uint64_t)first_file_number + index - 2;
+    if (number > 0xFFFFFFFFu)
+        return Fail(out, capacity);
+    char digits[16];
+    FormatFileNumber((uint32_t)number, digits);
+    AppendText(&b, "\\FILE");
+    AppendText(&b, digits);
+    size_t ext_length = 0;
+    while (ext_length < PAYLOAD_EXTENSION_SIZE && record->extension[ext_length] != '\0')
+        ext_length++;
+    AppendBytes(&b, record->extension, ext_length);
+    return FinishBuild(&b);
+}

@@ -37,8 +37,8 @@ int IsSafeExtension(const char extension[PAYLOAD_EXTENSION_SIZE]);
 //   n:  data directory + "\FILE" + number (at least 4 digits) + extension,
 //       the number being first_file_number + n - 2
 // Returns 0 for an unsafe extension or a path over `capacity`.
-int BuildRecordDestination(uint32_t index, const PayloadRecord* record,
-                           uint16_t first_file_number, const char* windows_dir,
-                           const char* module_path, char* out, size_t capacity);
+int BuildRecordDestination(uint32_t index, const PayloadRecord* record, uint16_t first_file_number,
+                           const char* windows_dir, const char* module_path, char* out,
+                           size_t capacity);
 
 #endif

@@ -1,1 +1,264 @@
-// placeholder
+// The payload locator and the walks over the payload's header and record
+// table. Everything here goes through the platform's _lopen family only, so
+// the same code runs inside the installer and, over the host back end, in the
+// package tool.
+#include "payload/payload.h"
+
+#include <string.h>
+
+namespace {
+
+// The locator reads the module name into a buffer of this size.
+const DWORD kModuleNameCapacity = 256;
+
+// Sizes of the PE structures the walk steps over (PE/COFF format).
+const UINT kSignatureSize = 4;
+const UINT kFileHeaderSize = 20;
+const UINT kOptionalHeaderSize = 224; // PE32 with 16 data directories
+const UINT kSectionHeaderSize = 40;
+const UINT kDirectoryHeaderSize = 16;
+const UINT kDirectoryEntrySize = 8;
+const UINT kDataEntrySize = 16;
+
+uint16_t GetU16(const uint8_t* p) {
+    return (uint16_t)(p[0] | (p[1] << 8));
+}
+
+uint32_t GetU32(const uint8_t* p) {
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+
+void PutU16(uint8_t* p, uint16_t v) {
+    p[0] = (uint8_t)v;
+    p[1] = (uint8_t)(v >> 8);
+}
+
+void PutU32(uint8_t* p, uint32_t v) {
+    p[0] = (uint8_t)v;
+    p[1] = (uint8_t)(v >> 8);
+    p[2] = (uint8_t)(v >> 16);
+    p[3] = (uint8_t)(v >> 24);
+}
+
+// Reads `count` bytes into a buffer that is zeroed first, so that whatever a
+// short read leaves out reads as zero. Returns 1 when all bytes arrived.
+int ReadZeroed(HFILE file, void* buffer, UINT count) {
+    memset(buffer, 0, count);
+    UINT got = _lread(file, buffer, count);
+    return got == count;
+}
+
+// Positions are unsigned 32-bit file offsets; _llseek takes a signed LONG.
+void SeekTo(HFILE file, uint32_t position) {
+    _llseek(file, (LONG)position, FILE_BEGIN);
+}
+
+uint32_t CurrentPosition(HFILE file) {
+    return (uint32_t)_llseek(file, 0, FILE_CURRENT);
+}
+
+} // namespace
+
+void DecodePayloadHeader(const uint8_t bytes[PAYLOAD_HEADER_SIZE], PayloadHeader* header) {
+    memcpy(header->title, bytes, PAYLOAD_TITLE_SIZE);
+    header->first_file_number = GetU16(bytes + PAYLOAD_TITLE_SIZE);
+}
+
+void EncodePayloadHeader(const PayloadHeader* header, uint8_t bytes[PAYLOAD_HEADER_SIZE]) {
+    memcpy(bytes, header->title, PAYLOAD_TITLE_SIZE);
+    PutU16(bytes + PAYLOAD_TITLE_SIZE, header->first_file_number);
+}
+
+void DecodePayloadRecord(const uint8_t bytes[PAYLOAD_RECORD_SIZE], PayloadRecord* record) {
+    record->offset = GetU32(bytes);
+    record->stored_size = GetU32(bytes + 4);
+    record->unpacked_size = GetU32(bytes + 8);
+    memcpy(record->extension, bytes + 12, PAYLOAD_EXTENSION_SIZE);
+}
+
+void EncodePayloadRecord(const PayloadRecord* record, uint8_t bytes[PAYLOAD_RECORD_SIZE]) {
+    PutU32(bytes, record->offset);
+    PutU32(bytes + 4, record->stored_size);
+    PutU32(bytes + 8, record->unpacked_size);
+    memcpy(bytes + 12, record->extension, PAYLOAD_EXTENSION_SIZE);
+}
+
+uint32_t InstalledSize(const PayloadRecord* record) {
+    return record->unpacked_size != 0 ? record->unpacked_size : record->stored_size;
+}
+
+HFILE LocatePayload(HFILE file, PayloadLocation* location) {
+    PayloadLocation scratch;
+    PayloadLocation* loc = location ? location : &scratch;
+    memset(loc, 0, sizeof *loc);
+
+    uint8_t buffer[kOptionalHeaderSize];
+    int whole = 1;
+
+    SeekTo(file, 60);
+    whole &= ReadZeroed(file, buffer, 4);
+    loc->pe_offset = GetU32(buffer);
+
+    // Signature, file header and optional header are stepped over unexamined;
+    // only the section count is kept so that the scan below has an end.
+    SeekTo(file, loc->pe_offset);
+    whole &= ReadZeroed(file, buffer, kSignatureSize);
+    whole &= ReadZeroed(file, buffer, kFileHeaderSize);
+    loc->section_count = GetU16(buffer + 2);
+    whole &= ReadZeroed(file, buffer, kOptionalHeaderSize);
+
+    for (uint32_t i = 0; i < loc->section_count; i++) {
+        if (!ReadZeroed(file, buffer, kSectionHeaderSize)) {
+            whole = 0;
+            break; // the table runs past the end of the file
+        }
+        char name[9];
+        memcpy(name, buffer, 8);
+        name[8] = '\0';
+        if (strcmp(name, ".rsrc") == 0) {
+            loc->rsrc_found = 1;
+            loc->rsrc_index = i;
+            loc->rsrc_virtual_size = GetU32(buffer + 8);
+            loc->rsrc_rva = GetU32(buffer + 12);
+            loc->rsrc_raw_size = GetU32(buffer + 16);
+            loc->rsrc_file_pos = GetU32(buffer + 20);
+            break;
+        }
+    }
+    if (!loc->rsrc_found) {
+        loc->short_read = !whole;
+        _lclose(file);
+        return HFILE_ERROR;
+    }
+
+    // The resource walk takes the first entry at every level: type, name,
+    // language. Names, ids and entry counts are never looked at.
+    SeekTo(file, loc->rsrc_file_pos);
+    uint32_t section_start = CurrentPosition(file);
+    whole &= ReadZeroed(file, buffer, kDirectoryHeaderSize);
+    uint32_t after_root = section_start + kDirectoryHeaderSize;
+
+    whole &= ReadZeroed(file, buffer, kDirectoryEntrySize); // first type
+    SeekTo(file, after_root + (GetU32(buffer + 4) & 0x7FFFFFFFu));
+    whole &= ReadZeroed(file, buffer, kDirectoryEntrySize); // its first name
+    SeekTo(file, after_root + (GetU32(buffer + 4) & 0x7FFFFFFFu));
+    whole &= ReadZeroed(file, buffer, kDirectoryEntrySize); // its first language
+
+    // The language entry leads to a data entry, so its offset has no
+    // subdirectory bit to clear.
+    loc->data_entry_pos = section_start + GetU32(buffer + 4);
+    SeekTo(file, loc->data_entry_pos);
+    whole &= ReadZeroed(file, buffer, kDataEntrySize);
+    loc->data_rva = GetU32(buffer);
+    loc->data_size = GetU32(buffer + 4); // ignored: a package declares only 4 bytes
+
+    loc->payload_pos = loc->data_rva - loc->rsrc_rva + loc->rsrc_file_pos;
+    loc->short_read = !whole;
+    SeekTo(file, loc->payload_pos);
+    return file;
+}
+
+HFILE OpenPayloadWithLocation(PayloadLocation* location) {
+    if (location)
+        memset(location, 0, sizeof *location);
+    char path[kModuleNameCapacity];
+    memset(path, 0, sizeof path);
+    DWORD length = GetModuleFileNameA(NULL, path, kModuleNameCapacity);
+    // A name that fills the whole buffer has been cut short; opening the cut
+    // name could reach some other file, so it counts as not openable.
+    if (length == 0 || length >= kModuleNameCapacity)
+        return HFILE_ERROR;
+    path[kModuleNameCapacity - 1] = '\0';
+    HFILE file = _lopen(path, OF_READ | OF_SHARE_DENY_NONE);
+    if (file == HFILE_ERROR)
+        return HFILE_ERROR;
+    return LocatePayload(file, location);
+}
+
+HFILE OpenPayload(void) {
+    return OpenPayloadWithLocation(NULL);
+}
+
+int ReadSaverTitle(HINSTANCE instance, char* title) {
+    (void)instance;
+    HFILE file = OpenPayload();
+    if (file == HFILE_ERROR)
+        return 0;
+    char buffer[PAYLOAD_TITLE_SIZE];
+    ReadZeroed(file, buffer, PAYLOAD_TITLE_SIZE);
+    memcpy(title, buffer, PAYLOAD_TITLE_SIZE);
+    _lclose(file);
+    return 0;
+}
+
+int BeginRecordWalk(RecordWalk* walk) {
+    memset(walk, 0, sizeof *walk);
+    walk->file = OpenPayload();
+    if (walk->file == HFILE_ERROR)
+        return 0;
+    _llseek(walk->file, PAYLOAD_TITLE_SIZE, FILE_CURRENT);
+    uint8_t number[2];
+    if (!ReadZeroed(walk->file, number, sizeof number))
+        walk->reached_end_of_file = 1;
+    walk->first_file_number = GetU16(number);
+    walk->table_pos = CurrentPosition(walk->file);
+    return 1;
+}
+
+int NextRecord(RecordWalk* walk, PayloadRecord* record) {
+    memset(record, 0, sizeof *record);
+    if (walk->file == HFILE_ERROR || walk->reached_terminator || walk->reached_end_of_file)
+        return 0;
+    uint8_t bytes[PAYLOAD_RECORD_SIZE];
+    if (!ReadZeroed(walk->file, bytes, PAYLOAD_RECORD_SIZE)) {
+        // A table without a terminator ends with the file; a partial record
+        // is not a record.
+        walk->reached_end_of_file = 1;
+        return 0;
+    }
+    DecodePayloadRecord(bytes, record);
+    if (record->stored_size == 0) {
+        walk->reached_terminator = 1;
+        return 0;
+    }
+    walk->index++;
+    return 1;
+}
+
+void SuspendRecordWalk(RecordWalk* walk) {
+    if (walk->file == HFILE_ERROR)
+        return;
+    walk->resume_pos = CurrentPosition(walk->file);
+    _lclose(walk->file);
+    walk->file = HFILE_ERROR;
+}
+
+int ResumeRecordWalk(RecordWalk* walk) {
+    if (walk->file != HFILE_ERROR)
+        return 1;
+    walk->file = OpenPayload();
+    if (walk->file == HFILE_ERROR)
+        return 0;
+    SeekTo(walk->file, walk->resume_pos);
+    return 1;
+}
+
+void EndRecordWalk(RecordWalk* walk) {
+    if (walk->file != HFILE_ERROR)
+        _lclose(walk->file);
+    walk->file = HFILE_ERROR;
+}
+
+uint32_t PayloadInstalledTotal(void) {
+    RecordWalk walk;
+    uint32_t total = 0;
+    if (!BeginRecordWalk(&walk))
+        return 0;
+    PayloadRecord record;
+    while (NextRecord(&walk, &record))
+        total += InstalledSize(&record);
+    // The terminator adds its own (zero) installed size like every record.
+    total += InstalledSize(&record);
+    EndRecordWalk(&walk);
+    return total;
+}

@@ -17,15 +17,15 @@
 // Both structures are decoded from and encoded to their little-endian file
 // form field by field; their in-memory layout is not the file layout.
 struct PayloadHeader {
-    char title[PAYLOAD_TITLE_SIZE];  // NUL-padded, not terminated when full
-    uint16_t first_file_number;      // number of the data file of record 2
+    char title[PAYLOAD_TITLE_SIZE]; // NUL-padded, not terminated when full
+    uint16_t first_file_number;     // number of the data file of record 2
 };
 
 struct PayloadRecord {
-    uint32_t offset;         // absolute file position of the body
-    uint32_t stored_size;    // bytes of the body in the file; 0 ends the table
-    uint32_t unpacked_size;  // 0: stored as is; else compressed, decodes to this many bytes
-    char extension[PAYLOAD_EXTENSION_SIZE];  // ".TMP", NUL-padded, not terminated when full
+    uint32_t offset;        // absolute file position of the body
+    uint32_t stored_size;   // bytes of the body in the file; 0 ends the table
+    uint32_t unpacked_size; // 0: stored as is; else compressed, decodes to this many bytes
+    char extension[PAYLOAD_EXTENSION_SIZE]; // ".TMP", NUL-padded, not terminated when full
 };
 
 void DecodePayloadHeader(const uint8_t bytes[PAYLOAD_HEADER_SIZE], PayloadHeader* header);
@@ -40,19 +40,19 @@ uint32_t InstalledSize(const PayloadRecord* record);
 // itself validates nothing (it takes the first entry at every level of the
 // resource directory); the package tool uses this to explain a failure.
 struct PayloadLocation {
-    int short_read;              // some header read ended at the end of the file
-    uint32_t pe_offset;          // u32 at file offset 60
-    uint16_t section_count;      // from the file header
-    int rsrc_found;              // a section named ".rsrc" was found in the table
-    uint32_t rsrc_index;         // its index in the section table
-    uint32_t rsrc_file_pos;      // S: its PointerToRawData
-    uint32_t rsrc_rva;           // its VirtualAddress
-    uint32_t rsrc_virtual_size;  // its VirtualSize
-    uint32_t rsrc_raw_size;      // its SizeOfRawData
-    uint32_t data_entry_pos;     // file position of the data entry reached
-    uint32_t data_rva;           // the data entry's address
-    uint32_t data_size;          // the data entry's declared size (not used by the walk)
-    uint32_t payload_pos;        // data_rva - rsrc_rva + rsrc_file_pos
+    int short_read;             // some header read ended at the end of the file
+    uint32_t pe_offset;         // u32 at file offset 60
+    uint16_t section_count;     // from the file header
+    int rsrc_found;             // a section named ".rsrc" was found in the table
+    uint32_t rsrc_index;        // its index in the section table
+    uint32_t rsrc_file_pos;     // S: its PointerToRawData
+    uint32_t rsrc_rva;          // its VirtualAddress
+    uint32_t rsrc_virtual_size; // its VirtualSize
+    uint32_t rsrc_raw_size;     // its SizeOfRawData
+    uint32_t data_entry_pos;    // file position of the data entry reached
+    uint32_t data_rva;          // the data entry's address
+    uint32_t data_size;         // the data entry's declared size (not used by the walk)
+    uint32_t payload_pos;       // data_rva - rsrc_rva + rsrc_file_pos
 };
 
 // Runs the locator walk on an already open file. Returns the handle positioned
@@ -78,11 +78,11 @@ int ReadSaverTitle(HINSTANCE instance, char* title);
 struct RecordWalk {
     HFILE file;
     uint16_t first_file_number;
-    uint32_t index;              // index of the next record to be read
-    uint32_t table_pos;          // file position of record 0
-    uint32_t resume_pos;         // remembered position while suspended
-    int reached_terminator;      // the walk ended at a record with stored_size 0
-    int reached_end_of_file;     // the walk ended because the file ended first
+    uint32_t index;          // index of the next record to be read
+    uint32_t table_pos;      // file position of record 0
+    uint32_t resume_pos;     // remembered position while suspended
+    int reached_terminator;  // the walk ended at a record with stored_size 0
+    int reached_end_of_file; // the walk ended because the file ended first
 };
 
 // Opens the payload, skips the title, reads first_file_number. Returns 1, or 0
@@ -99,5 +99,10 @@ int NextRecord(RecordWalk* walk, PayloadRecord* record);
 void SuspendRecordWalk(RecordWalk* walk);
 int ResumeRecordWalk(RecordWalk* walk);
 void EndRecordWalk(RecordWalk* walk);
+
+// The payload's installed total: the installed size of every record read,
+// the terminator included, summed as an unsigned 32-bit count (wrapping as
+// the installer's counter does). 0 when the payload cannot be opened.
+uint32_t PayloadInstalledTotal(void);
 
 #endif
