@@ -12,15 +12,15 @@
 #define CODE_LONGEST_MATCH 30
 #define CODE_THRESHOLD 2
 #define CODE_SYMBOLS 284                       // 256 literals + 28 lengths (3..30)
-#define CODE_TREE_NODES (2 * CODE_SYMBOLS - 1)  // 567
-#define CODE_TREE_ROOT (CODE_TREE_NODES - 1)    // 566
+#define CODE_TREE_NODES (2 * CODE_SYMBOLS - 1) // 567
+#define CODE_TREE_ROOT (CODE_TREE_NODES - 1)   // 566
 #define CODE_COUNT_LIMIT 0x8000
-#define CODE_INITIAL_POSITION (CODE_RING_SIZE - CODE_LONGEST_MATCH)  // 4066
+#define CODE_INITIAL_POSITION (CODE_RING_SIZE - CODE_LONGEST_MATCH) // 4066
 
 struct CodeTree {
-    uint16_t counts[CODE_TREE_NODES + 1];  // +1: the 0xFFFF sentinel
-    uint16_t child[CODE_TREE_NODES];       // first child, or CODE_TREE_NODES + symbol for a leaf
-    uint16_t parent[CODE_TREE_NODES + CODE_SYMBOLS];  // node -> parent; 567 + s -> leaf of s
+    uint16_t counts[CODE_TREE_NODES + 1]; // +1: the 0xFFFF sentinel
+    uint16_t child[CODE_TREE_NODES];      // first child, or CODE_TREE_NODES + symbol for a leaf
+    uint16_t parent[CODE_TREE_NODES + CODE_SYMBOLS]; // node -> parent; 567 + s -> leaf of s
 };
 
 void InitCodeTree(CodeTree* tree);

@@ -1,0 +1,154 @@
+// The engine over caller-supplied callbacks, for the package tool and the
+// tests. Unlike the installer's path it keeps its state per call (ring tail
+// zero, so results never depend on an earlier decode), takes the full
+// unsigned 32-bit unpacked size, and reports a refusing sink instead of
+// ending the process. The callbacks must not throw: this code is built
+// without exception support.
+#include <string.h>
+
+#include "decoder/decode_engine.h"
+#include "decoder/decoder.h"
+
+namespace {
+
+struct CallbackSource {
+    DecodeSourceFn fn;
+    void* context;
+    uint8_t buffer[DECODER_STREAM_BUFFER];
+    size_t available;
+    size_t position;
+    uint64_t supplied; // bytes the callback has handed over
+    int exhausted;     // the callback gave nothing although bytes were owed
+
+    int Fetch(uint32_t stored_left) {
+        if (position == available) {
+            if (exhausted)
+                return 0;
+            size_t want = stored_left < DECODER_STREAM_BUFFER ? stored_left : DECODER_STREAM_BUFFER;
+            size_t got = fn(context, buffer, want);
+            if (got > want)
+                got = want;
+            position = 0;
+            available = got;
+            supplied += got;
+            if (got == 0) {
+                // Missing bytes read as zero, like bytes past the stored size.
+                exhausted = 1;
+                return 0;
+            }
+        }
+        return buffer[position++];
+    }
+};
+
+struct CallbackSink {
+    DecodeSinkFn fn;
+    void* context;
+    uint32_t unpacked_size;
+    uint8_t buffer[DECODER_STREAM_BUFFER];
+    size_t fill;
+    uint32_t delivered; // bytes the callback accepted
+    uint32_t taken;     // bytes taken into the buffer or delivered
+    int stopped;
+
+    int Flush() {
+        if (fill == 0)
+            return 1;
+        if (!fn(context, buffer, fill)) {
+            stopped = 1;
+            return 0;
+        }
+        delivered += (uint32_t)fill;
+        fill = 0;
+        return 1;
+    }
+
+    int Put(int byte) {
+        // The surplus of a last match that runs past the end is not output.
+        if (taken >= unpacked_size)
+            return 1;
+        buffer[fill++] = (uint8_t)byte;
+        taken++;
+        if (fill == DECODER_STREAM_BUFFER)
+            return Flush();
+        return 1;
+    }
+};
+
+struct MemorySource {
+    const uint8_t* data;
+    size_t left;
+};
+
+size_t ReadMemory(void* context, uint8_t* buffer, size_t capacity) {
+    MemorySource* m = (MemorySource*)context;
+    size_t n = m->left < capacity ? m->left : capacity;
+    if (n != 0) {
+        memcpy(buffer, m->data, n);
+        m->data += n;
+        m->left -= n;
+    }
+    return n;
+}
+
+int WriteMemory(void* context, const uint8_t* data, size_t size) {
+    uint8_t** cursor = (uint8_t**)context;
+    memcpy(*cursor, data, size);
+    *cursor += size;
+    return 1;
+}
+
+// Everything one decode needs (about 40 KB), kept on the caller's stack so
+// that decodes never share anything.
+struct CallbackDecode {
+    DecoderState state;
+    CallbackSource source;
+    CallbackSink sink;
+};
+
+} // namespace
+
+int DecodeWithCallbacks(DecodeSourceFn source, void* source_context, uint32_t stored_size,
+                        DecodeSinkFn sink, void* sink_context, uint32_t unpacked_size,
+                        DecodeReport* report) {
+    CallbackDecode decode;
+    CallbackDecode* job = &decode;
+    memset(job, 0, sizeof *job);
+    job->source.fn = source;
+    job->source.context = source_context;
+    job->sink.fn = sink;
+    job->sink.context = sink_context;
+    job->sink.unpacked_size = unpacked_size;
+
+    ResetBitReader(&job->state, stored_size);
+    int stopped = 0;
+    if (unpacked_size != 0) {
+        ResetCodeAndRing(&job->state);
+        DecodeItems(&job->state, job->source, job->sink, unpacked_size, &stopped);
+        if (!stopped)
+            stopped = !job->sink.Flush();
+    }
+
+    if (report != NULL) {
+        uint64_t bits = BitsConsumed(&job->state);
+        // With a short source the bytes it never gave were zero bits as well.
+        uint64_t real_bytes = job->source.exhausted ? job->source.supplied : stored_size;
+        uint64_t bytes_reached = (bits + 7) / 8;
+        report->produced = job->sink.delivered;
+        report->bits_consumed = bits;
+        report->ran_out_of_input = bits > real_bytes * 8 ? 1 : 0;
+        report->stored_bytes_unused =
+            bytes_reached < stored_size ? (uint32_t)(stored_size - bytes_reached) : 0;
+        report->sink_stopped = stopped;
+        report->short_input = job->source.exhausted;
+    }
+    return stopped ? 0 : 1;
+}
+
+void DecodeBuffer(const uint8_t* in, uint32_t stored_size, uint8_t* out, uint32_t unpacked_size,
+                  DecodeReport* report) {
+    MemorySource source = {in, stored_size};
+    uint8_t* cursor = out;
+    DecodeWithCallbacks(ReadMemory, &source, stored_size, WriteMemory, &cursor, unpacked_size,
+                        report);
+}
