@@ -1,0 +1,50 @@
+// Match finder for the encoder: a binary tree over the strings of the last
+// 4096 positions, rooted per two-byte prefix and re-rooted at every new
+// position, so that a walk down the tree meets positions from the newest to
+// the oldest. That order is what lets one walk report, for every match length,
+// the nearest position that reaches it.
+#ifndef GLIM_ENCODER_MATCH_FINDER_H
+#define GLIM_ENCODER_MATCH_FINDER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "decoder/code_tree.h"
+
+namespace encoder {
+
+constexpr int kMinMatch = CODE_THRESHOLD + 1;             // 3
+constexpr int kMaxMatch = CODE_LONGEST_MATCH;             // 30
+constexpr int kMaxCandidates = kMaxMatch - kMinMatch + 1; // lengths strictly increase
+constexpr int kWindow = CODE_RING_SIZE;                   // farthest source: 4096 bytes back
+
+struct Candidate {
+    uint16_t length;   // 3..30
+    uint16_t distance; // the stream's distance code: source = position - distance - 1
+};
+
+class MatchFinder {
+  public:
+    // `text` holds `size` bytes and must outlive the finder. `max_depth` bounds
+    // the nodes visited per position (0: no bound, the complete search).
+    MatchFinder(const uint8_t* text, size_t size, uint32_t max_depth);
+
+    // Inserts position `pos` and reports its matches into `out` (room for
+    // kMaxCandidates), with strictly increasing lengths, each at the nearest
+    // distance that reaches it. Matches never run past the end of the text.
+    // Every position must be passed once, in increasing order.
+    int Find(size_t pos, Candidate* out);
+
+  private:
+    static constexpr uint32_t kSlots = 2 * kWindow; // > kWindow: a source 4096 back keeps its slot
+    const uint8_t* text_;
+    size_t size_;
+    uint32_t max_depth_;
+    std::vector<int32_t> head_; // newest position per two-byte prefix, or -1
+    std::vector<int32_t> tree_; // per slot: smaller subtree, larger subtree
+};
+
+} // namespace encoder
+
+#endif
