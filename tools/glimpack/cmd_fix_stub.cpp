@@ -1,8 +1,72 @@
+// glimpack fix-stub: lays out a freshly linked installer so that a package can
+// be built from it (the build runs the same step through glim-fix-stub).
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/common.h"
+#include "tools/pe/pe_image.h"
 
 namespace glimpack {
+namespace {
 
-int CmdFixStub(int, char**) { throw ToolError("fix_stub: not built yet"); }
+const char kHelp[] =
+    "Usage: glimpack fix-stub [--overwrite] [-q] LINKED.EXE OUT.EXE\n"
+    "\n"
+    "Rewrites the resource section of a linked installer so that the 4-byte\n"
+    "\"LASTRES\" resource (1000, language 1033) holds the last bytes of the section\n"
+    "and .rsrc is the file's last section: a .reloc section after it is removed\n"
+    "(relocations stripped), the file ends with .rsrc, the checksum is renewed.\n"
+    "Every other resource keeps its bytes.\n"
+    "\n"
+    "  --overwrite  replace OUT.EXE when it exists (default: refuse)\n"
+    "  -q           print nothing but errors\n";
+
+} // namespace
+
+int CmdFixStub(int argc, char** argv) {
+    bool overwrite = false;
+    bool quiet = false;
+    std::vector<std::string> files;
+    for (int i = 0; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kHelp, stdout);
+            return kExitOk;
+        } else if (a == "--overwrite") {
+            overwrite = true;
+        } else if (a == "-q" || a == "--quiet") {
+            quiet = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            throw UsageError("unknown option " + a);
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (files.size() != 2)
+        throw UsageError("needs LINKED.EXE and OUT.EXE");
+
+    std::vector<uint8_t> input = ReadWholeFile(files[0]);
+    glim::pe::FixStubReport report;
+    std::vector<uint8_t> output;
+    try {
+        output = glim::pe::FixStubLayout(input, &report);
+    } catch (const glim::pe::PeError& e) {
+        Fail(files[0], e.what());
+    }
+    AtomicOutput out(files[1], overwrite);
+    out.Write(output.data(), output.size());
+    out.Commit();
+    if (!quiet) {
+        std::printf("%s: %u bytes; \"LASTRES\" data (%u bytes) at file offset %u ends .rsrc",
+                    files[1].c_str(), report.file_size, report.lastres_size,
+                    report.lastres_file_offset);
+        for (const std::string& s : report.removed_sections)
+            std::printf("; removed %s", s.c_str());
+        std::printf("\n");
+    }
+    return kExitOk;
+}
 
 } // namespace glimpack
