@@ -1,8 +1,238 @@
+// glimpack extract: writes every record where the installer would put it,
+// with a directory of the user's choice standing for the Windows directory.
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/host/host_control.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/common.h"
+#include "tools/glimpack/inspect.h"
+
+namespace fs = std::filesystem;
 
 namespace glimpack {
+namespace {
 
-int CmdExtract(int, char**) { throw ToolError("extract: not built yet"); }
+const char kHelp[] =
+    "Usage: glimpack extract [-d DIR] [--overwrite] [-q] [--max-size BYTES] PACKAGE\n"
+    "\n"
+    "Writes every file of PACKAGE where the installer would, DIR standing for the\n"
+    "Windows directory: the saver as DIR/NAME.SCR, the data files below\n"
+    "DIR/QUILLFEN/GLIMLOOM/NAME/. Without -d, a new directory named after the\n"
+    "package is made, and only when everything was extracted.\n"
+    "\n"
+    "  -d DIR           extract into DIR (made when missing)\n"
+    "  --overwrite      replace files that already exist (default: refuse)\n"
+    "  -q               print nothing but errors\n"
+    "  --max-size BYTES refuse records larger than this (default 1 GiB)\n";
+
+// Packages above this size show a progress line on a terminal.
+constexpr uint64_t kProgressThreshold = uint64_t(4) << 20;
+
+struct Options {
+    std::string dir;
+    std::string package;
+    bool overwrite = false;
+    bool quiet = false;
+    uint64_t max_size = kDefaultMaxSize;
+};
+
+Options ParseOptions(int argc, char** argv, bool* help) {
+    Options o;
+    for (int i = 0; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            *help = true;
+            return o;
+        } else if (a == "-d" || a == "--directory") {
+            if (i + 1 >= argc || !*argv[i + 1])
+                throw UsageError(a + " needs a directory");
+            o.dir = argv[++i];
+        } else if (a == "--overwrite") {
+            o.overwrite = true;
+        } else if (a == "-q" || a == "--quiet") {
+            o.quiet = true;
+        } else if (a == "--max-size") {
+            o.max_size = ParseSize(a, i + 1 < argc ? argv[++i] : nullptr);
+        } else if (!a.empty() && a[0] == '-') {
+            throw UsageError("unknown option '" + a + "'");
+        } else if (o.package.empty()) {
+            o.package = a;
+        } else {
+            throw UsageError("more than one package given");
+        }
+    }
+    if (o.package.empty())
+        throw UsageError("no package given");
+    return o;
+}
+
+// Everything that can be known before the first byte is written is checked
+// first, so that a bad package leaves nothing behind.
+void CheckBeforeWriting(const InspectedPackage& pkg, const Options& o, const std::string& target) {
+    std::map<std::string, uint32_t> seen;
+    uint64_t total = 0;
+    for (const InspectedRecord& r : pkg.records) {
+        std::string what = "record " + std::to_string(r.index);
+        if (!r.destination_problem.empty())
+            Fail(pkg.path, what + ": " + r.destination_problem);
+        if (!r.problems.empty())
+            Fail(pkg.path, what + ": " + r.problems.front());
+        if (r.record.unpacked_size > o.max_size)
+            Fail(pkg.path, what + ": unpacked size " + std::to_string(r.record.unpacked_size) +
+                               " is over the limit of " + std::to_string(o.max_size) +
+                               " bytes (see --max-size)");
+        std::string key = r.destination;
+        std::transform(key.begin(), key.end(), key.begin(),
+                       [](unsigned char c) { return char(std::toupper(c)); });
+        auto [it, fresh] = seen.emplace(key, r.index);
+        if (!fresh)
+            Fail(pkg.path, what + " has the same destination as record " +
+                               std::to_string(it->second) + ": " + r.destination);
+        total += InstalledSize(&r.record);
+    }
+    struct statvfs vfs {};
+    if (statvfs(target.c_str(), &vfs) == 0) {
+        uint64_t free_bytes = uint64_t(vfs.f_bavail) * vfs.f_frsize;
+        if (free_bytes < total)
+            Fail(target, "not enough free space: the package needs " + WithThousands(total) +
+                             " bytes, " + WithThousands(free_bytes) + " are free");
+    }
+}
+
+class Progress {
+  public:
+    Progress(bool enabled, uint64_t total) : enabled_(enabled && total), total_(total) {}
+    ~Progress() {
+        if (shown_)
+            std::fputs("\r\033[K", stderr);
+    }
+    void Add(uint64_t n, const std::string& name) {
+        done_ += n;
+        if (!enabled_)
+            return;
+        int pct = int(done_ * 100 / total_);
+        if (pct == last_pct_)
+            return;
+        last_pct_ = pct;
+        shown_ = true;
+        std::fprintf(stderr, "\r\033[K%3d%%  %s", pct, name.c_str());
+        std::fflush(stderr);
+    }
+
+  private:
+    bool enabled_;
+    uint64_t total_;
+    uint64_t done_ = 0;
+    int last_pct_ = -1;
+    bool shown_ = false;
+};
+
+void ExtractRecord(const InspectedPackage& pkg, const InspectedRecord& r, const Options& o,
+                   Progress& progress) {
+    std::string windows_path = std::string(kWindowsDirectory) + "\\" + r.destination;
+    std::string host_path = host::ToHostPath(windows_path);
+    if (host_path.empty())
+        Fail(pkg.path, "record " + std::to_string(r.index) + ": destination " + r.destination +
+                           " would lie outside the target directory");
+    std::error_code ec;
+    fs::create_directories(fs::path(host_path).parent_path(), ec);
+    if (ec)
+        Fail(fs::path(host_path).parent_path().string(), "cannot create directory: " + ec.message());
+
+    AtomicOutput out(host_path, o.overwrite);
+    StreamResult s = StreamRecord(pkg, r, [&](const uint8_t* d, size_t n) {
+        out.Write(d, n);
+        progress.Add(n, r.destination);
+    });
+    if (s.ran_out_of_input)
+        Fail(pkg.path, "record " + std::to_string(r.index) + ": " +
+                           DescribeDecodeProblem(true, 0));
+    out.Commit();
+    if (s.stored_bytes_unused && !o.quiet)
+        std::fprintf(stderr, "glimpack: warning: %s: record %u: %s\n", pkg.path.c_str(), r.index,
+                     DescribeDecodeProblem(false, s.stored_bytes_unused).c_str());
+}
+
+// A default target directory named after the package: STARS.EXE -> STARS.
+std::string DefaultTarget(const std::string& package) {
+    std::string stem = fs::path(package).filename().string();
+    size_t dot = stem.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        stem.erase(dot);
+    if (stem.empty() || stem == "." || stem == "..")
+        throw UsageError("cannot name a directory after '" + package + "'; give one with -d");
+    return stem;
+}
+
+} // namespace
+
+int CmdExtract(int argc, char** argv) {
+    bool help = false;
+    Options o = ParseOptions(argc, argv, &help);
+    if (help) {
+        std::fputs(kHelp, stdout);
+        return kExitOk;
+    }
+
+    // Without -d the files go to a scratch directory beside the final one,
+    // which is renamed into place only when everything is written.
+    std::string final_dir = o.dir.empty() ? DefaultTarget(o.package) : o.dir;
+    std::unique_ptr<ScratchDirectory> scratch;
+    std::string target;
+    std::error_code ec;
+    if (o.dir.empty()) {
+        if (fs::exists(fs::symlink_status(final_dir)))
+            Fail(final_dir, "already exists; choose a directory with -d");
+        std::string parent = fs::absolute(final_dir).parent_path().string();
+        scratch = std::make_unique<ScratchDirectory>("." + fs::path(final_dir).filename().string(),
+                                                     parent);
+        target = scratch->path();
+    } else {
+        fs::create_directories(o.dir, ec);
+        if (ec || !fs::is_directory(o.dir))
+            Fail(o.dir, "cannot use as target directory: " +
+                            (ec ? ec.message() : std::string("not a directory")));
+        target = o.dir;
+    }
+    target = fs::canonical(target).string();
+
+    InspectedPackage pkg = InspectPackage(o.package, target);
+    CheckBeforeWriting(pkg, o, target);
+
+    uint64_t total = 0;
+    for (const InspectedRecord& r : pkg.records)
+        total += InstalledSize(&r.record);
+    {
+        Progress progress(!o.quiet && isatty(2) && total > kProgressThreshold, total);
+        for (const InspectedRecord& r : pkg.records)
+            ExtractRecord(pkg, r, o, progress);
+    }
+
+    if (scratch) {
+        // mkdtemp makes the directory private; give it the usual permissions.
+        mode_t mask = umask(0);
+        umask(mask);
+        fs::permissions(target, fs::perms(0777 & ~mask), ec);
+        if (::rename(target.c_str(), final_dir.c_str()) != 0)
+            Fail(final_dir, std::string("cannot rename the extracted directory into place: ") +
+                                std::strerror(errno));
+        scratch->Release();
+    }
+    if (!o.quiet)
+        std::printf("Extracted %zu file%s, %s bytes, to %s\n", pkg.records.size(),
+                    pkg.records.size() == 1 ? "" : "s", WithThousands(total).c_str(),
+                    final_dir.c_str());
+    return kExitOk;
+}
 
 } // namespace glimpack

@@ -1,8 +1,153 @@
+// glimpack pack: stub + title + saver + data file + further data files -> package.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/common.h"
+#include "encoder/encoder.h"
+#include "tools/glimpack/inspect.h"
+#include "tools/glimpack/package.h"
 
 namespace glimpack {
 
-int CmdPack(int, char**) { throw ToolError("pack: not built yet"); }
+namespace {
+
+const char kPackHelp[] =
+    "Usage: glimpack pack -o NAME.EXE --title TITLE --scr FILE --dat FILE\n"
+    "                     [--first-number N] [--stub STUB] [DATA-FILE ...]\n"
+    "\n"
+    "Builds a self-installing package from an installer stub. The package's file\n"
+    "name decides what gets installed: NAME.EXE installs NAME.SCR.\n"
+    "\n"
+    "  -o, --output FILE    the package to write (replaced when it exists)\n"
+    "  --title TITLE        the saver's title, at most 32 bytes in Windows-1252\n"
+    "  --scr FILE           the screen saver (record 0)\n"
+    "  --dat FILE           the saver's main data file (record 1)\n"
+    "  --first-number N     number of the first further data file (default 0);\n"
+    "                       data files are installed as FILE0000.EXT, FILE0001.EXT, ...\n"
+    "  --store              store every file as it is (default: compress each file\n"
+    "                       and store it only when compression does not make it smaller)\n"
+    "  --best               compress harder (slower)\n"
+    "  -q                   print nothing but errors\n"
+    "  --stub STUB          installer stub (default: glimsetup.exe beside glimpack,\n"
+    "                       else $GLIMPACK_STUB, else the build's stub)\n"
+    "  DATA-FILE            further data files; the extension (at most 3 characters\n"
+    "                       after the dot) is kept, upper-cased\n";
+
+// Takes the value of an option that needs one.
+std::string TakeValue(int argc, char** argv, int* i) {
+    if (*i + 1 >= argc)
+        throw UsageError(std::string("option ") + argv[*i] + " needs a value");
+    return argv[++*i];
+}
+
+uint16_t ParseFirstNumber(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        throw UsageError("--first-number needs a decimal number, not '" + text + "'");
+    std::string digits = text.substr(std::min(text.find_first_not_of('0'), text.size() - 1));
+    if (digits.size() > 5 || std::stoul(digits) > 65535)
+        Fail("--first-number", text + " is over 65535");
+    return static_cast<uint16_t>(std::stoul(digits));
+}
+
+PackInput ReadInput(const std::string& path) {
+    PackInput input;
+    input.path = path;
+    input.data = ReadWholeFile(path);
+    return input;
+}
+
+} // namespace
+
+int CmdPack(int argc, char** argv) {
+    std::string output, title, scr, dat, stub, first_number;
+    bool have_title = false, store = false, best = false, quiet = false;
+    std::vector<std::string> data_files;
+    bool options_done = false;
+    for (int i = 0; i < argc; i++) {
+        std::string arg = argv[i];
+        if (!options_done && (arg == "--help" || arg == "-h")) {
+            std::fputs(kPackHelp, stdout);
+            return kExitOk;
+        } else if (!options_done && (arg == "-o" || arg == "--output")) {
+            output = TakeValue(argc, argv, &i);
+        } else if (!options_done && arg == "--title") {
+            title = TakeValue(argc, argv, &i);
+            have_title = true;
+        } else if (!options_done && arg == "--scr") {
+            scr = TakeValue(argc, argv, &i);
+        } else if (!options_done && arg == "--dat") {
+            dat = TakeValue(argc, argv, &i);
+        } else if (!options_done && arg == "--first-number") {
+            first_number = TakeValue(argc, argv, &i);
+        } else if (!options_done && arg == "--stub") {
+            stub = TakeValue(argc, argv, &i);
+        } else if (!options_done && arg == "--store") {
+            store = true;
+        } else if (!options_done && arg == "--best") {
+            best = true;
+        } else if (!options_done && (arg == "-q" || arg == "--quiet")) {
+            quiet = true;
+        } else if (!options_done && arg == "--") {
+            options_done = true;
+        } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
+            throw UsageError("unknown option '" + arg + "'");
+        } else {
+            data_files.push_back(arg);
+        }
+    }
+    if (output.empty())
+        throw UsageError("missing -o NAME.EXE");
+    if (!have_title)
+        throw UsageError("missing --title");
+    if (scr.empty())
+        throw UsageError("missing --scr");
+    if (dat.empty())
+        throw UsageError("missing --dat");
+
+    PackOptions options;
+    options.output = output;
+    std::string problem;
+    std::optional<std::string> converted = Utf8ToWindows1252(title, &problem);
+    if (!converted)
+        Fail("--title", "the title " + problem);
+    if (converted->size() > PAYLOAD_TITLE_SIZE)
+        Fail("--title", "the title is " + std::to_string(converted->size()) +
+                            " bytes in Windows-1252; at most 32 fit");
+    options.title_1252 = *converted;
+    options.first_number = first_number.empty() ? 0 : ParseFirstNumber(first_number);
+    options.stub_path = stub.empty() ? DefaultStubPath() : stub;
+
+    // Cheap checks on names first, so that a bad extension is reported before
+    // large files are read.
+    std::vector<PackInput> inputs(data_files.size() + 2);
+    for (size_t i = 0; i < data_files.size(); i++)
+        ExtensionFromFileName(data_files[i], inputs[i + 2].extension);
+    inputs[0] = ReadInput(scr);
+    std::memcpy(inputs[0].extension, ".SCR", PAYLOAD_EXTENSION_SIZE);
+    inputs[1] = ReadInput(dat);
+    std::memcpy(inputs[1].extension, ".DAT", PAYLOAD_EXTENSION_SIZE);
+    for (size_t i = 0; i < data_files.size(); i++) {
+        PackInput read = ReadInput(data_files[i]);
+        inputs[i + 2].path = read.path;
+        inputs[i + 2].data = std::move(read.data);
+    }
+    options.inputs = std::move(inputs);
+    if (store && best)
+        throw UsageError("--store and --best exclude each other");
+    encoder::Mode mode = best ? encoder::Mode::Best : encoder::Mode::Default;
+    BodyEncoder encode = store ? BodyEncoder(StoreBody) : [mode](const std::vector<uint8_t>& in) {
+        return CompressOrStoreBody(in, mode);
+    };
+    BuildPackage(options, encode);
+    if (!quiet) {
+        uint64_t size = std::filesystem::file_size(options.output);
+        std::printf("Packed %zu files into %s (%s bytes)\n", options.inputs.size(),
+                    options.output.c_str(), WithThousands(size).c_str());
+    }
+    return kExitOk;
+}
 
 } // namespace glimpack

@@ -90,6 +90,54 @@ void AtomicOutput::Commit() {
     committed_ = true;
 }
 
+uint64_t ParseNumber(const std::string& option, const char* value, uint64_t max) {
+    if (!value || !*value)
+        throw UsageError(option + " needs a value");
+    uint64_t n = 0;
+    for (const char* p = value; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            throw UsageError(option + ": '" + value + "' is not a whole number");
+        if (n > (max - uint64_t(*p - '0')) / 10)
+            throw UsageError(option + ": " + value + " is over the limit of " +
+                             std::to_string(max));
+        n = n * 10 + uint64_t(*p - '0');
+    }
+    return n;
+}
+
+uint64_t ParseSize(const std::string& option, const char* value) {
+    if (!value || !*value)
+        throw UsageError(option + " needs a value");
+    std::string v = value;
+    uint64_t unit = 1;
+    switch (v.back()) {
+    case 'k': case 'K': unit = uint64_t(1) << 10; break;
+    case 'm': case 'M': unit = uint64_t(1) << 20; break;
+    case 'g': case 'G': unit = uint64_t(1) << 30; break;
+    default: break;
+    }
+    if (unit != 1)
+        v.pop_back();
+    return ParseNumber(option, v.c_str(), UINT64_MAX / unit) * unit;
+}
+
+ScratchDirectory::ScratchDirectory(const std::string& prefix, const std::string& parent) {
+    std::string base = parent.empty() ? std::filesystem::temp_directory_path().string() : parent;
+    std::string pattern = base + "/" + prefix + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (!mkdtemp(name.data()))
+        Fail(base, std::string("cannot create a working directory: ") + std::strerror(errno));
+    path_ = name.data();
+}
+
+ScratchDirectory::~ScratchDirectory() {
+    if (path_.empty())
+        return;
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
 int RunCommand(const char* name, int (*body)(int, char**), int argc, char** argv) {
     try {
         return body(argc, argv);

@@ -52,6 +52,30 @@ class AtomicOutput {
     bool committed_ = false;
 };
 
+// Records larger than this are refused unless --max-size says otherwise: a
+// few hundred bytes of stream can claim gigabytes.
+constexpr uint64_t kDefaultMaxSize = uint64_t(1) << 30;
+
+// Parses a byte count given to `option` ("1048576", "64K", "512M", "1G").
+uint64_t ParseSize(const std::string& option, const char* value);
+// Parses a whole number given to `option`, at most `max`.
+uint64_t ParseNumber(const std::string& option, const char* value, uint64_t max);
+
+// A fresh private directory, removed with everything in it when destroyed.
+class ScratchDirectory {
+  public:
+    explicit ScratchDirectory(const std::string& prefix, const std::string& parent = "");
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+    const std::string& path() const { return path_; }
+    // Keeps the directory (for instance after renaming it into place).
+    void Release() { path_.clear(); }
+
+  private:
+    std::string path_;
+};
+
 // Runs a command body, turning ToolError and UsageError into the message on
 // stderr and the matching exit code.
 int RunCommand(const char* name, int (*body)(int, char**), int argc, char** argv);

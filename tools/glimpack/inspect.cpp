@@ -1,0 +1,288 @@
+#include "tools/glimpack/inspect.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+
+#include "decoder/decoder.h"
+#include "payload/naming.h"
+#include "platform/host/host_control.h"
+#include "tools/glimpack/common.h"
+
+namespace glimpack {
+namespace {
+
+// A table longer than this is not something any builder makes; walking it
+// would only exhaust memory on a hostile file.
+constexpr uint32_t kMaxRecords = 100000;
+
+uint32_t ReadU32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// The installer trusts its own headers; the tool first makes sure it is
+// looking at a PE file at all, so that the message says so.
+void CheckPeSignature(const std::string& path, uint64_t file_size) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        Fail(path, std::strerror(errno));
+    uint8_t dos[64] = {};
+    size_t got = std::fread(dos, 1, sizeof dos, f);
+    bool ok = got == sizeof dos && dos[0] == 'M' && dos[1] == 'Z';
+    if (ok) {
+        uint32_t pe = ReadU32(dos + 60);
+        uint8_t sig[4] = {};
+        ok = uint64_t(pe) + 4 <= file_size && std::fseek(f, long(pe), SEEK_SET) == 0 &&
+             std::fread(sig, 1, 4, f) == 4 && std::memcmp(sig, "PE\0\0", 4) == 0;
+    }
+    std::fclose(f);
+    if (!ok)
+        Fail(path, "not a PE file (no MZ header or PE signature)");
+}
+
+const char* RoleOf(uint32_t index) {
+    return index == 0 ? "saver" : index == 1 ? "data" : "data file";
+}
+
+// Destination relative to the Windows directory, as the installer builds it.
+void NameRecord(InspectedRecord& r, uint16_t first_file_number, const char* module_path) {
+    char dest[GLIM_PATH_CAPACITY];
+    if (!BuildRecordDestination(r.index, &r.record, first_file_number, kWindowsDirectory,
+                                module_path, dest, sizeof dest)) {
+        if (r.index >= 2 && !IsSafeExtension(r.record.extension))
+            r.destination_problem = "unsafe file-name extension in the record";
+        else
+            r.destination_problem = "destination path longer than 259 characters";
+        return;
+    }
+    size_t prefix = std::strlen(kWindowsDirectory) + 1;
+    std::string d = dest;
+    r.destination = d.size() > prefix ? d.substr(prefix) : d;
+}
+
+} // namespace
+
+InspectedPackage InspectPackage(const std::string& path, const std::string& host_windows_dir) {
+    InspectedPackage pkg;
+    pkg.path = path;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        Fail(path, ec ? ec.message() : "not a regular file");
+    pkg.file_size = std::filesystem::file_size(path, ec);
+    if (ec)
+        Fail(path, ec.message());
+    CheckPeSignature(path, pkg.file_size);
+
+    host::Reset();
+    host::SetModuleFile(std::filesystem::absolute(path).string());
+    host::SetWindowsDirectory(host_windows_dir, kWindowsDirectory);
+
+    char module_path[GLIM_PATH_CAPACITY] = {};
+    if (GetModuleFileNameA(nullptr, module_path, sizeof module_path) >= sizeof module_path - 4)
+        Fail(path, "file name too long for the installer's 256-character path buffer");
+
+    HFILE f = OpenPayloadWithLocation(&pkg.location);
+    if (f == HFILE_ERROR) {
+        if (pkg.location.short_read)
+            Fail(path, "file ends inside its PE headers");
+        Fail(path, "no resource section (.rsrc) in the section table");
+    }
+    _lclose(f);
+    const PayloadLocation& loc = pkg.location;
+    if (loc.short_read)
+        Fail(path, "file ends inside its resource directory");
+    if (uint64_t(loc.payload_pos) + PAYLOAD_HEADER_SIZE > pkg.file_size)
+        Fail(path, "payload position " + std::to_string(loc.payload_pos) +
+                       " lies outside the file (" + std::to_string(pkg.file_size) + " bytes)");
+
+    char title[PAYLOAD_TITLE_SIZE + 1] = {};
+    ReadSaverTitle(nullptr, title);
+    std::memcpy(pkg.header.title, title, PAYLOAD_TITLE_SIZE);
+
+    RecordWalk walk;
+    if (!BeginRecordWalk(&walk))
+        Fail(path, "cannot reopen the payload");
+    pkg.header.first_file_number = walk.first_file_number;
+    PayloadRecord rec;
+    while (NextRecord(&walk, &rec)) {
+        pkg.installed_total += InstalledSize(&rec);
+        InspectedRecord r;
+        r.index = walk.index - 1;
+        r.record = rec;
+        r.role = RoleOf(r.index);
+        pkg.records.push_back(r);
+        if (pkg.records.size() > kMaxRecords) {
+            EndRecordWalk(&walk);
+            Fail(path, "record table has more than " + std::to_string(kMaxRecords) +
+                           " records and no terminator");
+        }
+    }
+    pkg.terminated = walk.reached_terminator != 0;
+    EndRecordWalk(&walk);
+    if (!pkg.terminated)
+        Fail(path, "record table runs past the end of the file (no terminating record)");
+    pkg.table_end = uint64_t(loc.payload_pos) + PAYLOAD_HEADER_SIZE +
+                    uint64_t(pkg.records.size() + 1) * PAYLOAD_RECORD_SIZE;
+
+    uint64_t expected = pkg.table_end;
+    for (InspectedRecord& r : pkg.records) {
+        NameRecord(r, pkg.header.first_file_number, module_path);
+        uint64_t begin = r.record.offset, end = begin + r.record.stored_size;
+        if (end > pkg.file_size)
+            r.problems.push_back("body past the end of the file (ends at " + std::to_string(end) +
+                                 ", file has " + std::to_string(pkg.file_size) + " bytes)");
+        if (begin < pkg.table_end)
+            r.problems.push_back("body overlaps the record table");
+        else if (begin < expected)
+            r.problems.push_back("body overlaps the previous body");
+        if (end > expected)
+            expected = end;
+    }
+    return pkg;
+}
+
+namespace {
+
+struct BodySource {
+    std::FILE* file;
+    uint64_t left;  // bytes of the body still in the file
+};
+
+size_t ReadBody(void* context, uint8_t* buffer, size_t capacity) {
+    auto* src = static_cast<BodySource*>(context);
+    size_t want = size_t(std::min<uint64_t>(capacity, src->left));
+    size_t got = want ? std::fread(buffer, 1, want, src->file) : 0;
+    src->left -= got;
+    return got;
+}
+
+// The decoder is built without exceptions, so a sink's exception must not
+// unwind through it: it is caught here, decoding is stopped, and it is
+// thrown again once the decoder has returned.
+struct SinkContext {
+    const std::function<void(const uint8_t*, size_t)>* sink;
+    std::exception_ptr error;
+};
+
+int WriteDecoded(void* context, const uint8_t* data, size_t size) {
+    auto* ctx = static_cast<SinkContext*>(context);
+    try {
+        (*ctx->sink)(data, size);
+        return 1;
+    } catch (...) {
+        ctx->error = std::current_exception();
+        return 0;
+    }
+}
+
+} // namespace
+
+StreamResult StreamRecord(const InspectedPackage& pkg, const InspectedRecord& record,
+                          const std::function<void(const uint8_t*, size_t)>& sink) {
+    StreamResult result;
+    const PayloadRecord& rec = record.record;
+    std::FILE* f = std::fopen(pkg.path.c_str(), "rb");
+    if (!f)
+        Fail(pkg.path, std::strerror(errno));
+    struct Closer {
+        std::FILE* f;
+        ~Closer() { std::fclose(f); }
+    } closer{f};
+    uint64_t in_file = rec.offset < pkg.file_size ? pkg.file_size - rec.offset : 0;
+    BodySource src{f, std::min<uint64_t>(in_file, rec.stored_size)};
+    result.short_body = src.left < rec.stored_size;
+    if (src.left && std::fseek(f, long(rec.offset), SEEK_SET) != 0)
+        Fail(pkg.path, "cannot seek to the body of record " + std::to_string(record.index));
+
+    if (rec.unpacked_size == 0) {
+        std::vector<uint8_t> buf(65536);
+        size_t n;
+        while ((n = ReadBody(&src, buf.data(), buf.size())) > 0) {
+            sink(buf.data(), n);
+            result.bytes += n;
+        }
+        return result;
+    }
+    SinkContext ctx{&sink, nullptr};
+    DecodeReport report{};
+    DecodeWithCallbacks(ReadBody, &src, rec.stored_size, WriteDecoded, &ctx, rec.unpacked_size,
+                        &report);
+    if (ctx.error)
+        std::rethrow_exception(ctx.error);
+    result.bytes = report.produced;
+    result.ran_out_of_input = report.ran_out_of_input != 0;
+    result.stored_bytes_unused = report.stored_bytes_unused;
+    return result;
+}
+
+std::string TitleForDisplay(const PayloadHeader& header) {
+    // Windows-1252 bytes 0x80..0x9F differ from Latin-1; the rest map directly.
+    static const uint16_t k80[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020,
+                                     0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD,
+                                     0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D,
+                                     0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A,
+                                     0x0153, 0xFFFD, 0x017E, 0x0178};
+    std::string out;
+    for (size_t i = 0; i < PAYLOAD_TITLE_SIZE && header.title[i]; ++i) {
+        uint8_t c = uint8_t(header.title[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\x%02X", c);
+            out += esc;
+            continue;
+        }
+        uint32_t u = c >= 0x80 && c < 0xA0 ? k80[c - 0x80] : c;
+        if (u < 0x80) {
+            out += char(u);
+        } else if (u < 0x800) {
+            out += char(0xC0 | (u >> 6));
+            out += char(0x80 | (u & 0x3F));
+        } else {
+            out += char(0xE0 | (u >> 12));
+            out += char(0x80 | ((u >> 6) & 0x3F));
+            out += char(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string DescribeDecodeProblem(bool ran_out_of_input, uint32_t stored_bytes_unused) {
+    if (ran_out_of_input)
+        return "stream used up its stored bytes before reaching its unpacked size";
+    if (stored_bytes_unused)
+        return std::to_string(stored_bytes_unused) + " stored bytes left unread";
+    return "";
+}
+
+uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size) {
+    static uint32_t table[256];
+    static bool ready = false;
+    if (!ready) {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            table[i] = c;
+        }
+        ready = true;
+    }
+    crc = ~crc;
+    for (size_t i = 0; i < size; ++i)
+        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+std::string WithThousands(uint64_t value) {
+    std::string digits = std::to_string(value), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+} // namespace glimpack
