@@ -42,10 +42,14 @@ static void CreateDataDirectory(const char* windows_dir, const char* module_path
 // file, or fewer when the installer's file ends first.
 static void CopyStoredBody(HFILE payload, const PayloadRecord* record, const char* destination,
                            char* buffer) {
-    _llseek(payload, static_cast<LONG>(record->offset), FILE_BEGIN);
+    // An offset the seek cannot reach (2 GB or more) would leave the file at
+    // the record table and copy that instead: such a body reads as empty, like
+    // one that lies past the end of the file.
+    LONG reached = _llseek(payload, static_cast<LONG>(record->offset), FILE_BEGIN);
+    int readable = record->offset <= 0x7FFFFFFFu && reached == static_cast<LONG>(record->offset);
     HFILE out = _lcreat(destination, 0);
     uint64_t total = 0;
-    for (;;) {
+    while (readable) {
         UINT got = _lread(payload, buffer, EXTRACT_COPY_BUFFER);
         // A failed read ends the copy like the end of the file; what came
         // before it has been written.
