@@ -1,0 +1,624 @@
+// Test robot for the end-to-end tests: runs beside the program under test in
+// the same Wine prefix, waits for its windows, writes down what each one shows
+// and presses what the test script names.
+//
+//   robot.exe SCRIPT LOG
+//
+// SCRIPT holds one step per line ('#' starts a comment):
+//
+//   window [caption="TEXT"] [class=NAME] [child=ID] [has-text="TEXT"] [timeout=SECONDS]
+//       Wait for a visible top-level window that matches every given criterion
+//       (has-text: some child's text contains TEXT) and has not been handled
+//       yet, and log it with all its child controls. Later steps act on it.
+//   shot NAME [delay=MS]      Ask the harness for a screenshot (see below).
+//   press ID [nowait]         Click the button ID: WM_COMMAND (BN_CLICKED, ID).
+//   command WPARAM [nowait]   Post WM_COMMAND with exactly this wParam.
+//   key esc|enter [nowait]    Post the key to the focused control (see below).
+//   close [nowait]            The close box: WM_SYSCOMMAND SC_CLOSE.
+//   expect-open [ms=MS]       The current window must still exist after MS.
+//   expect-none [timeout=SECONDS]
+//       No further visible top-level window may appear within the time.
+//   watch class=NAME          From now on, poll for top-level windows of this
+//                             class and report at the end whether any existed
+//                             and whether any was ever visible.
+//   watch all                 From now on, log every top-level window when it
+//                             is first seen visible ({"event":"seen",...}) and
+//                             when it is hidden or destroyed ({"event":"gone"}).
+//   sleep MS
+//
+// press, command, key and close wait until the current window has gone unless
+// "nowait" is given; a window that stays fails the step.
+//
+// LOG receives one JSON object per line. Screenshots are taken by the harness:
+// the robot writes {"event":"shot","name":NAME} and waits until the harness
+// creates the file NAME.done beside the log.
+//
+// Keys are posted as WM_KEYDOWN/WM_KEYUP to the control that has the focus in
+// the target's thread (GetGUIThreadInfo). The target's own modal loop then
+// passes them through IsDialogMessage, exactly as for a key typed by the user:
+// Esc becomes IDCANCEL, Enter the default button. Posting IDCANCEL ourselves
+// would skip the very path the test is meant to prove. SendInput is not used
+// because without a window manager the X focus is not reliably on the target.
+//
+// Window texts are read with GetWindowTextA, which for another process's
+// window never sends a message: a target that is busy in a long handler (the
+// progress dialog extracting files) is still read at once.
+//
+// Exit code: 0 when every step passed, 1 on the first failing step (logged as
+// {"event":"error",...}), 2 for a usage or script error.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+FILE* g_log = nullptr;
+std::string g_log_dir; // with a trailing backslash
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20 || c >= 0x7f) {
+                // Bytes of the ANSI code page are passed on as Latin-1 code
+                // points; the tests only compare ASCII texts.
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+// The watcher threads log too.
+CRITICAL_SECTION g_log_lock;
+
+void LogLine(const std::string& json) {
+    EnterCriticalSection(&g_log_lock);
+    std::fprintf(g_log, "%s\n", json.c_str());
+    std::fflush(g_log);
+    LeaveCriticalSection(&g_log_lock);
+}
+
+void LogError(int line, const std::string& message) {
+    LogLine("{\"event\":\"error\",\"line\":" + std::to_string(line) +
+            ",\"message\":" + JsonString(message) + "}");
+    std::fprintf(stderr, "robot: line %d: %s\n", line, message.c_str());
+}
+
+std::string Text(HWND w) {
+    char buf[1024] = {0};
+    GetWindowTextA(w, buf, sizeof buf);
+    return buf;
+}
+
+std::string ClassOf(HWND w) {
+    char buf[256] = {0};
+    GetClassNameA(w, buf, sizeof buf);
+    return buf;
+}
+
+std::string RectJson(const RECT& r) {
+    return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+           std::to_string(r.right) + "," + std::to_string(r.bottom) + "]";
+}
+
+std::string HandleJson(HWND w) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "\"%08lx\"",
+                  static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(w)));
+    return buf;
+}
+
+// ---- window enumeration ------------------------------------------------------
+
+BOOL CALLBACK CollectWindow(HWND w, LPARAM p) {
+    reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows() {
+    std::vector<HWND> list;
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&list));
+    return list;
+}
+
+std::vector<HWND> Children(HWND parent) {
+    std::vector<HWND> list;
+    EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&list));
+    return list;
+}
+
+bool Contains(const std::vector<HWND>& list, HWND w) {
+    for (HWND x : list) {
+        if (x == w)
+            return true;
+    }
+    return false;
+}
+
+std::string DescribeWindow(HWND w, const std::string& step) {
+    RECT wr = {0, 0, 0, 0};
+    RECT cr = {0, 0, 0, 0};
+    GetWindowRect(w, &wr);
+    GetClientRect(w, &cr);
+    POINT origin = {0, 0};
+    ClientToScreen(w, &origin);
+    RECT client_screen = {origin.x, origin.y, origin.x + cr.right, origin.y + cr.bottom};
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    char styles[64];
+    std::snprintf(styles, sizeof styles, "\"style\":\"%08lx\",\"exstyle\":\"%08lx\"",
+                  static_cast<unsigned long>(GetWindowLongA(w, GWL_STYLE)),
+                  static_cast<unsigned long>(GetWindowLongA(w, GWL_EXSTYLE)));
+    std::string json = "{\"event\":\"window\",\"tick\":" + std::to_string(GetTickCount()) +
+                       ",\"step\":" + JsonString(step) + ",\"hwnd\":" + HandleJson(w) +
+                       ",\"pid\":" + std::to_string(pid) + ",\"caption\":" + JsonString(Text(w)) +
+                       ",\"class\":" + JsonString(ClassOf(w)) + ",\"rect\":" + RectJson(wr) +
+                       ",\"client\":" + RectJson(client_screen) +
+                       ",\"visible\":" + (IsWindowVisible(w) ? "true" : "false") + "," + styles +
+                       ",\"screen\":[" + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "," +
+                       std::to_string(GetSystemMetrics(SM_CYSCREEN)) + "],\"controls\":[";
+    bool first = true;
+    for (HWND c : Children(w)) {
+        RECT r = {0, 0, 0, 0};
+        GetWindowRect(c, &r);
+        char cstyle[32];
+        std::snprintf(cstyle, sizeof cstyle, "\"style\":\"%08lx\"",
+                      static_cast<unsigned long>(GetWindowLongA(c, GWL_STYLE)));
+        if (!first)
+            json += ",";
+        first = false;
+        json += "{\"id\":" + std::to_string(GetDlgCtrlID(c)) +
+                ",\"class\":" + JsonString(ClassOf(c)) + ",\"text\":" + JsonString(Text(c)) +
+                ",\"visible\":" + (IsWindowVisible(c) ? "true" : "false") +
+                ",\"rect\":" + RectJson(r) + "," + cstyle + "}";
+    }
+    json += "]}";
+    return json;
+}
+
+// ---- watchers: a window class that must never be shown, or every window ----
+
+struct Watch {
+    std::string cls; // empty: log every top-level window the first time it is visible
+    std::vector<HWND> logged;
+    std::vector<HWND> showing; // logged and still visible at the last poll
+    volatile LONG seen = 0;
+    volatile LONG ever_visible = 0;
+    volatile LONG polls = 0;
+    volatile LONG stop = 0;
+    HANDLE thread = nullptr;
+};
+
+std::vector<Watch*> g_watches;
+
+DWORD WINAPI WatchThread(LPVOID p) {
+    Watch* watch = static_cast<Watch*>(p);
+    while (!watch->stop) {
+        if (watch->cls.empty()) {
+            for (size_t i = 0; i < watch->showing.size();) {
+                HWND w = watch->showing[i];
+                if (IsWindow(w) && IsWindowVisible(w)) {
+                    ++i;
+                    continue;
+                }
+                LogLine("{\"event\":\"gone\",\"hwnd\":" + HandleJson(w) +
+                        ",\"tick\":" + std::to_string(GetTickCount()) + "}");
+                watch->showing.erase(watch->showing.begin() + static_cast<long>(i));
+            }
+        }
+        for (HWND w : TopLevelWindows()) {
+            if (watch->cls.empty()) {
+                if (IsWindowVisible(w) && !Contains(watch->logged, w)) {
+                    watch->logged.push_back(w);
+                    watch->showing.push_back(w);
+                    RECT r = {0, 0, 0, 0};
+                    GetWindowRect(w, &r);
+                    LogLine("{\"event\":\"seen\",\"hwnd\":" + HandleJson(w) +
+                            ",\"caption\":" + JsonString(Text(w)) +
+                            ",\"class\":" + JsonString(ClassOf(w)) + ",\"rect\":" + RectJson(r) +
+                            ",\"tick\":" + std::to_string(GetTickCount()) + "}");
+                }
+                continue;
+            }
+            if (ClassOf(w) != watch->cls)
+                continue;
+            InterlockedExchange(&watch->seen, 1);
+            if (IsWindowVisible(w))
+                InterlockedExchange(&watch->ever_visible, 1);
+        }
+        InterlockedIncrement(&watch->polls);
+        Sleep(5);
+    }
+    return 0;
+}
+
+void ReportWatches() {
+    for (Watch* watch : g_watches) {
+        InterlockedExchange(&watch->stop, 1);
+        WaitForSingleObject(watch->thread, 5000);
+        if (watch->cls.empty())
+            continue;
+        LogLine("{\"event\":\"watch\",\"class\":" + JsonString(watch->cls) +
+                ",\"seen\":" + (watch->seen ? "true" : "false") +
+                ",\"ever_visible\":" + (watch->ever_visible ? "true" : "false") +
+                ",\"polls\":" + std::to_string(watch->polls) + "}");
+    }
+}
+
+// ---- the script ----------------------------------------------------------------
+
+struct Step {
+    int line = 0;
+    std::string verb;
+    std::vector<std::string> words;                           // bare words after the verb
+    std::vector<std::pair<std::string, std::string>> options; // key=value
+};
+
+bool HasWord(const Step& s, const char* word) {
+    for (const std::string& w : s.words) {
+        if (w == word)
+            return true;
+    }
+    return false;
+}
+
+bool Option(const Step& s, const char* key, std::string* value) {
+    for (const auto& kv : s.options) {
+        if (kv.first == key) {
+            *value = kv.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+long NumberOption(const Step& s, const char* key, long fallback) {
+    std::string v;
+    if (!Option(s, key, &v))
+        return fallback;
+    return std::strtol(v.c_str(), nullptr, 0);
+}
+
+// Splits a line into words; a value may be quoted ("...", with \" and \\).
+bool ParseLine(const std::string& text, int line, Step* step, std::string* error) {
+    std::vector<std::string> tokens;
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r'))
+            ++i;
+        if (i >= text.size() || text[i] == '#')
+            break;
+        std::string token;
+        while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '\r') {
+            if (text[i] == '"') {
+                ++i;
+                while (i < text.size() && text[i] != '"') {
+                    if (text[i] == '\\' && i + 1 < text.size())
+                        ++i;
+                    token += text[i++];
+                }
+                if (i >= text.size()) {
+                    *error = "unterminated quote";
+                    return false;
+                }
+                ++i;
+            } else {
+                token += text[i++];
+            }
+        }
+        tokens.push_back(token);
+    }
+    step->line = line;
+    if (tokens.empty())
+        return true;
+    step->verb = tokens[0];
+    for (size_t t = 1; t < tokens.size(); ++t) {
+        size_t eq = tokens[t].find('=');
+        if (eq == std::string::npos)
+            step->words.push_back(tokens[t]);
+        else
+            step->options.emplace_back(tokens[t].substr(0, eq), tokens[t].substr(eq + 1));
+    }
+    return true;
+}
+
+bool ReadScript(const char* path, std::vector<Step>* steps) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) {
+        std::fprintf(stderr, "robot: cannot open script %s\n", path);
+        return false;
+    }
+    char buf[2048];
+    int line = 0;
+    bool ok = true;
+    while (std::fgets(buf, sizeof buf, f)) {
+        ++line;
+        std::string text(buf);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        Step step;
+        std::string error;
+        if (!ParseLine(text, line, &step, &error)) {
+            std::fprintf(stderr, "robot: %s line %d: %s\n", path, line, error.c_str());
+            ok = false;
+            break;
+        }
+        if (!step.verb.empty())
+            steps->push_back(step);
+    }
+    std::fclose(f);
+    return ok;
+}
+
+struct State {
+    HWND current = nullptr;
+    std::vector<HWND> handled;  // windows already matched by a "window" step
+    std::vector<HWND> baseline; // visible windows that were there before the script ran
+};
+
+bool Matches(HWND w, const Step& s) {
+    if (!IsWindowVisible(w))
+        return false;
+    std::string v;
+    if (Option(s, "caption", &v) && Text(w) != v)
+        return false;
+    if (Option(s, "class", &v) && ClassOf(w) != v)
+        return false;
+    if (Option(s, "child", &v) && !GetDlgItem(w, std::strtol(v.c_str(), nullptr, 0)))
+        return false;
+    if (Option(s, "has-text", &v)) {
+        bool found = false;
+        for (HWND c : Children(w)) {
+            if (Text(c).find(v) != std::string::npos) {
+                found = true;
+                break;
+            }
+        }
+        if (!found)
+            return false;
+    }
+    return true;
+}
+
+// A window counts as gone once it is destroyed or hidden.
+bool WaitGone(HWND w, DWORD ms) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        if (!IsWindow(w) || !IsWindowVisible(w))
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+std::string Tail(const Step& s) {
+    std::string t = s.verb;
+    for (const std::string& w : s.words)
+        t += " " + w;
+    for (const auto& kv : s.options)
+        t += " " + kv.first + "=" + kv.second;
+    return t;
+}
+
+bool Act(State& st, const Step& s, std::string* error) {
+    if (!st.current) {
+        *error = "no current window: a 'window' step must come first";
+        return false;
+    }
+    if (!IsWindow(st.current)) {
+        *error = "the current window no longer exists";
+        return false;
+    }
+    HWND w = st.current;
+    if (s.verb == "press") {
+        if (s.words.empty()) {
+            *error = "press needs a control id";
+            return false;
+        }
+        int id = static_cast<int>(std::strtol(s.words[0].c_str(), nullptr, 0));
+        HWND button = GetDlgItem(w, id);
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    } else if (s.verb == "command") {
+        if (s.words.empty()) {
+            *error = "command needs a wParam";
+            return false;
+        }
+        WPARAM wp = static_cast<WPARAM>(std::strtoul(s.words[0].c_str(), nullptr, 0));
+        PostMessageA(w, WM_COMMAND, wp, 0);
+    } else if (s.verb == "key") {
+        std::string name = s.words.empty() ? "" : s.words[0];
+        WPARAM vk;
+        UINT scan;
+        if (name == "esc") {
+            vk = VK_ESCAPE;
+            scan = 0x01;
+        } else if (name == "enter") {
+            vk = VK_RETURN;
+            scan = 0x1c;
+        } else {
+            *error = "key must be esc or enter";
+            return false;
+        }
+        GUITHREADINFO info;
+        std::memset(&info, 0, sizeof info);
+        info.cbSize = sizeof info;
+        HWND target = w;
+        if (GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info) && info.hwndFocus)
+            target = info.hwndFocus;
+        // Repeat count 1 and the scan code; the key-up adds "was down" and
+        // "being released" (bits 30 and 31).
+        DWORD down_bits = 1u | (scan << 16);
+        LPARAM down = static_cast<LPARAM>(down_bits);
+        LPARAM up = static_cast<LPARAM>(down_bits | 0xC0000000u);
+        PostMessageA(target, WM_KEYDOWN, vk, down);
+        PostMessageA(target, WM_KEYUP, vk, up);
+        LogLine("{\"event\":\"key\",\"key\":" + JsonString(name) + ",\"target\":" +
+                HandleJson(target) + ",\"target_class\":" + JsonString(ClassOf(target)) +
+                ",\"target_id\":" + std::to_string(GetDlgCtrlID(target)) + "}");
+    } else if (s.verb == "close") {
+        PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+    if (HasWord(s, "nowait"))
+        return true;
+    if (!WaitGone(w, static_cast<DWORD>(NumberOption(s, "timeout", 15) * 1000))) {
+        *error = "window " + JsonString(Text(w)) + " still open after '" + Tail(s) + "'";
+        return false;
+    }
+    return true;
+}
+
+bool RunStep(State& st, const Step& s, std::string* error) {
+    if (s.verb == "window") {
+        DWORD ms = static_cast<DWORD>(NumberOption(s, "timeout", 30) * 1000);
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < ms) {
+            for (HWND w : TopLevelWindows()) {
+                if (Contains(st.handled, w) || !Matches(w, s))
+                    continue;
+                st.current = w;
+                st.handled.push_back(w);
+                LogLine(DescribeWindow(w, Tail(s)));
+                return true;
+            }
+            // Poll fast: the progress dialog may be up for only a moment.
+            Sleep(1);
+        }
+        *error = "no window for '" + Tail(s) + "' within " + std::to_string(ms / 1000) + " s";
+        return false;
+    }
+    if (s.verb == "shot") {
+        if (s.words.empty()) {
+            *error = "shot needs a name";
+            return false;
+        }
+        Sleep(static_cast<DWORD>(NumberOption(s, "delay", 300)));
+        std::string done = g_log_dir + s.words[0] + ".done";
+        LogLine("{\"event\":\"shot\",\"name\":" + JsonString(s.words[0]) + "}");
+        DWORD start = GetTickCount();
+        while (GetFileAttributesA(done.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            if (GetTickCount() - start > 20000) {
+                *error = "the harness did not answer the screenshot request " + s.words[0];
+                return false;
+            }
+            Sleep(20);
+        }
+        return true;
+    }
+    if (s.verb == "press" || s.verb == "command" || s.verb == "key" || s.verb == "close")
+        return Act(st, s, error);
+    if (s.verb == "expect-open") {
+        if (!st.current) {
+            *error = "no current window";
+            return false;
+        }
+        Sleep(static_cast<DWORD>(NumberOption(s, "ms", 500)));
+        if (!IsWindow(st.current) || !IsWindowVisible(st.current)) {
+            *error = "the current window closed although it should have stayed open";
+            return false;
+        }
+        return true;
+    }
+    if (s.verb == "expect-none") {
+        DWORD ms = static_cast<DWORD>(NumberOption(s, "timeout", 3) * 1000);
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < ms) {
+            for (HWND w : TopLevelWindows()) {
+                if (!IsWindowVisible(w) || Contains(st.handled, w) || Contains(st.baseline, w))
+                    continue;
+                LogLine(DescribeWindow(w, "unexpected"));
+                *error = "unexpected window " + JsonString(Text(w)) + " of class " + ClassOf(w);
+                return false;
+            }
+            Sleep(20);
+        }
+        return true;
+    }
+    if (s.verb == "watch") {
+        std::string cls;
+        if (!Option(s, "class", &cls) && !HasWord(s, "all")) {
+            *error = "watch needs class=NAME or all";
+            return false;
+        }
+        Watch* watch = new Watch;
+        watch->cls = cls;
+        watch->thread = CreateThread(nullptr, 0, WatchThread, watch, 0, nullptr);
+        g_watches.push_back(watch);
+        return true;
+    }
+    if (s.verb == "sleep") {
+        Sleep(s.words.empty() ? 100
+                              : static_cast<DWORD>(std::strtoul(s.words[0].c_str(), nullptr, 0)));
+        return true;
+    }
+    *error = "unknown step '" + s.verb + "'";
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: robot.exe SCRIPT LOG\n");
+        return 2;
+    }
+    InitializeCriticalSection(&g_log_lock);
+    std::vector<Step> steps;
+    if (!ReadScript(argv[1], &steps))
+        return 2;
+    g_log = std::fopen(argv[2], "w");
+    if (!g_log) {
+        std::fprintf(stderr, "robot: cannot create log %s\n", argv[2]);
+        return 2;
+    }
+    g_log_dir = argv[2];
+    size_t slash = g_log_dir.find_last_of("\\/");
+    g_log_dir = slash == std::string::npos ? "" : g_log_dir.substr(0, slash + 1);
+
+    State st;
+    for (HWND w : TopLevelWindows()) {
+        if (IsWindowVisible(w))
+            st.baseline.push_back(w);
+    }
+    LogLine("{\"event\":\"start\",\"steps\":" + std::to_string(steps.size()) +
+            ",\"baseline\":" + std::to_string(st.baseline.size()) + "}");
+
+    int rc = 0;
+    for (const Step& s : steps) {
+        std::string error;
+        if (!RunStep(st, s, &error)) {
+            LogError(s.line, error);
+            rc = 1;
+            break;
+        }
+    }
+    ReportWatches();
+    LogLine(std::string("{\"event\":\"end\",\"ok\":") + (rc == 0 ? "true" : "false") + "}");
+    std::fclose(g_log);
+    return rc;
+}

@@ -1,0 +1,465 @@
+#!/usr/bin/python3
+"""Runs one end-to-end scenario under Wine and checks what it left behind.
+
+    run_scenario.py --base-prefix DIR --work DIR --artifacts DIR --robot ROBOT.EXE
+                    --fixtures DIR [--glimpack TOOL --stub STUB.EXE] SCENARIO.json
+
+A scenario is a JSON object:
+
+    "program":   {"fixture": "dialog_demo.exe"}  a helper of the win32 build, or
+                 {"package": {...}}              a package built with glimpack pack:
+                   "title", "first_number", "dat" (input), "data": [input, ...],
+                   "pack_args": [more glimpack pack options]
+                 an input is {"name", "text"} or {"name", "size"} (deterministic bytes);
+                 the .SCR is always the fixture saver
+    "install_as": Windows path the program is copied to and started from
+    "screen":    [w, h], 800x600 by default
+    "before":    [{"path": C:\\..., "text": ...}]  files that exist before the run
+    "robot":     the robot's script, one step per string
+    "expect":    what must hold afterwards (all keys optional):
+      "exit_code"        the program's exit code
+      "windows"          one object per "window" step, in order (see window_problems)
+      "files"            {C:\\path: "input:scr" | "input:dat" | "input:data0" | ...
+                          | {"text": ...} | "before"}  byte-exact contents
+      "only_changes"     true: no other file in C: was created, changed or removed
+      "absent"           [C:\\path, ...]
+      "system_ini_boot"  {"SCRNSAVE.EXE": "short:C:\\windows\\X.SCR" | literal | null}
+      "screensave_active"  "1", or "unchanged"
+      "saver_started"    "X.SCR" (started once, from the Windows directory) or false
+      "watch"            {"GLOMInst": {"seen": true, "ever_visible": false}}
+    Expected texts may contain {total}: the thousands-grouped sum of the input
+    sizes, which is what the installer reports.
+    "expect_problems": [text, ...] makes a scenario that proves the checks: it
+    passes only when the problems reported are exactly those that contain
+    these texts.
+
+Each scenario gets its own copy of the base prefix, its own virtual display and
+its own wineserver, all torn down at the end whatever happens. Screenshots and
+the robot's log are kept under ARTIFACTS/<scenario>/."""
+
+import argparse
+import json
+import os
+import random
+import shutil
+import subprocess
+import sys
+import time
+
+import wineharness as wh
+
+SCENARIO_TIMEOUT = 120
+PROGRAM_GRACE = 8
+# Longer than any expect-none of a scenario.
+ROBOT_GRACE = 10
+SAVER_RECORD = "C:\\GLIMSAVER.RUN"
+
+
+def make_input(item, directory):
+    path = os.path.join(directory, item["name"])
+    if "text" in item:
+        data = item["text"].encode("latin-1")
+    else:
+        # Compressible yet not trivial: words drawn from a small vocabulary,
+        # in numbered blocks so that no block repeats the one before.
+        rnd = random.Random(item["name"])
+        words = [b"glimmer", b"star", b"loom", b"quill", b"fen", b"night", b"\r\n", b" "]
+        block = bytearray()
+        while len(block) < 65536:
+            block += rnd.choice(words)
+        blocks = (item["size"] + len(block)) // len(block)
+        data = b"".join(b"%08d" % i + bytes(block) for i in range(blocks))[:item["size"]]
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+class Run:
+    def __init__(self, args, scenario_path):
+        self.args = args
+        self.name = os.path.splitext(os.path.basename(scenario_path))[0]
+        with open(scenario_path) as f:
+            self.sc = json.load(f)
+        self.work = os.path.join(args.work, self.name)
+        self.prefix = os.path.join(self.work, "prefix")
+        self.artifacts = os.path.join(args.artifacts, self.name)
+        self.inputs = {}
+        self.total = 0
+        self.xvfb = None
+        self.display = None
+        self.log_lines = []
+        self.problems = []
+        self.procs = []
+        self.output = None
+
+    # ---- preparation ----
+
+    def prepare(self):
+        if not os.path.isfile(os.path.join(self.args.base_prefix, ".glim-ready")):
+            raise wh.HarnessError("base prefix %s is not ready (wine_base_prefix failed?)" %
+                                  self.args.base_prefix)
+        if os.path.exists(self.work):
+            shutil.rmtree(self.work)
+        os.makedirs(self.work)
+        if os.path.exists(self.artifacts):
+            shutil.rmtree(self.artifacts)
+        os.makedirs(self.artifacts)
+        wh.clone_prefix(self.args.base_prefix, self.prefix)
+        program = self.build_program()
+        dest = wh.resolve(self.prefix, self.sc["install_as"], create_dirs=True)
+        shutil.copyfile(program, dest)
+        self.before_files = {}
+        for item in self.sc.get("before", []):
+            p = wh.resolve(self.prefix, item["path"], create_dirs=True)
+            data = item["text"].encode("latin-1")
+            with open(p, "wb") as f:
+                f.write(data)
+            self.before_files[item["path"].lower()] = data
+        with open(os.path.join(self.work, "robot.txt"), "w", newline="\r\n") as f:
+            f.write("\n".join(self.sc.get("robot", [])) + "\n")
+        self.user_reg_before = self.read_prefix_file("user.reg")
+        self.snap_before = wh.snapshot(os.path.join(self.prefix, "drive_c"))
+
+    def build_program(self):
+        program = self.sc["program"]
+        if "fixture" in program:
+            path = os.path.join(self.args.fixtures, program["fixture"])
+            if not os.path.isfile(path):
+                raise wh.HarnessError("missing helper %s (build the win32 preset)" % path)
+            return path
+        pkg = program["package"]
+        if not self.args.glimpack or not self.args.stub:
+            raise wh.HarnessError("a package scenario needs --glimpack and --stub")
+        for tool in (self.args.glimpack, self.args.stub):
+            if not os.path.isfile(tool):
+                raise wh.HarnessError("missing %s" % tool)
+        indir = os.path.join(self.work, "inputs")
+        os.makedirs(indir)
+        scr = os.path.join(self.args.fixtures, "fixture_saver.exe")
+        if not os.path.isfile(scr):
+            raise wh.HarnessError("missing fixture saver %s" % scr)
+        self.inputs["scr"] = scr
+        self.inputs["dat"] = make_input(pkg["dat"], indir)
+        data = [make_input(d, indir) for d in pkg.get("data", [])]
+        for i, p in enumerate(data):
+            self.inputs["data%d" % i] = p
+        self.total = sum(os.path.getsize(p) for p in self.inputs.values())
+        out = os.path.join(self.work, os.path.basename(self.sc["install_as"].replace("\\", "/")))
+        cmd = [self.args.glimpack, "pack", "-o", out, "--title", pkg["title"], "--scr", scr,
+               "--dat", self.inputs["dat"], "--stub", self.args.stub]
+        if "first_number" in pkg:
+            cmd += ["--first-number", str(pkg["first_number"])]
+        cmd += pkg.get("pack_args", []) + data
+        r = subprocess.run(cmd, capture_output=True, text=True, timeout=60)
+        if r.returncode != 0:
+            raise wh.HarnessError("glimpack pack failed (%d): %s%s" % (r.returncode, r.stdout,
+                                                                      r.stderr))
+        return out
+
+    def read_prefix_file(self, name):
+        try:
+            with open(os.path.join(self.prefix, name), encoding="latin-1") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
+
+    # ---- the run ----
+
+    def execute(self):
+        deadline = time.time() + SCENARIO_TIMEOUT
+        w, h = self.sc.get("screen", [800, 600])
+        self.xvfb, self.display = wh.start_xvfb(w, h)
+        env = wh.wine_env(self.prefix, self.display)
+        log_path = os.path.join(self.work, "robot.log")
+        out = self.output = open(os.path.join(self.artifacts, "wine-output.txt"), "w")
+        robot = subprocess.Popen(
+            ["wine", self.args.robot, wh.to_windows(os.path.join(self.work, "robot.txt")),
+             wh.to_windows(log_path)], env=env, cwd=self.work, stdout=out, stderr=out)
+        self.procs.append(robot)
+        program = None
+        self.exit_code = None
+        self.robot_code = None
+        robot_ended = None
+        program_ended = None
+        finishing = False
+        offset = 0
+        pending = b""
+        while True:
+            if time.time() > deadline:
+                raise wh.HarnessError("scenario exceeded %d s" % SCENARIO_TIMEOUT)
+            if os.path.exists(log_path):
+                with open(log_path, "rb") as f:
+                    f.seek(offset)
+                    chunk = f.read()
+                offset += len(chunk)
+                pending += chunk
+                while b"\n" in pending:
+                    line, pending = pending.split(b"\n", 1)
+                    self.on_log_line(json.loads(line.decode("latin-1")))
+            started = any(e["event"] == "start" for e in self.log_lines)
+            if program is None and started:
+                program = subprocess.Popen(["wine", self.sc["install_as"]], env=env,
+                                           cwd=self.work, stdout=out, stderr=out)
+                self.procs.append(program)
+            if program is None and robot.poll() is not None:
+                raise wh.HarnessError("the robot ended before it started (code %s)" %
+                                      robot.returncode)
+            if program is not None and self.exit_code is None and program.poll() is not None:
+                self.exit_code = program.returncode
+                program_ended = time.time()
+            if (self.robot_code is None and program_ended is not None
+                    and time.time() - program_ended > ROBOT_GRACE):
+                # The robot waits for a window that can no longer come.
+                self.fail("the robot was still running %d s after the program ended; "
+                          "stopped it" % ROBOT_GRACE)
+                robot.kill()
+                robot.wait(10)
+            if self.robot_code is None and robot.poll() is not None:
+                self.robot_code = robot.returncode
+                robot_ended = time.time()
+            if (program is not None and self.exit_code is None and self.robot_code is not None
+                    and time.time() - robot_ended > PROGRAM_GRACE):
+                # Nobody will answer the program's windows any more. Stop it and
+                # still check the rest, so one report shows every fault.
+                self.dump_backtraces(env)
+                self.fail("the program was still running %d s after the robot ended (robot "
+                          "exit code %s); stopped it" % (PROGRAM_GRACE, self.robot_code))
+                wh.wineserver(self.prefix, "-k", 20)
+                program.wait(10)
+                self.exit_code = "none (stopped)"
+            if self.exit_code is not None and self.robot_code is not None:
+                if finishing:
+                    if pending.strip():
+                        self.fail("the robot's log ends in an incomplete line: %r" % pending)
+                    break
+                # One more pass reads what the robot wrote just before it ended.
+                finishing = True
+                continue
+            time.sleep(0.03)
+        # The installer starts the saver and ends; let everything in the
+        # prefix finish before looking at the files.
+        if not wh.wineserver(self.prefix, "-w", max(5, deadline - time.time())):
+            raise wh.HarnessError("processes still running in the prefix at the time limit")
+
+    def dump_backtraces(self, env):
+        """Where every thread in the prefix waits, for the artefacts."""
+        path = os.path.join(self.artifacts, "hang-backtraces.txt")
+        with open(path, "w") as f:
+            for command in ("info proc", "bt all"):
+                try:
+                    subprocess.run(["winedbg", "--command", command], env=env, timeout=30,
+                                   stdout=f, stderr=subprocess.STDOUT)
+                except subprocess.TimeoutExpired:
+                    f.write("winedbg %r timed out\n" % command)
+        print("backtraces of the hung prefix in %s" % path)
+
+    def on_log_line(self, event):
+        self.log_lines.append(event)
+        if event["event"] == "shot":
+            png = os.path.join(self.artifacts, event["name"] + ".png")
+            subprocess.run(["import", "-window", "root", "-display", ":%d" % self.display, png],
+                           timeout=20, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            open(os.path.join(self.work, event["name"] + ".done"), "w").close()
+        elif event["event"] == "error":
+            print("robot error, script line %s: %s" % (event["line"], event["message"]))
+
+    # ---- checks ----
+
+    def subst(self, value):
+        if isinstance(value, str):
+            return value.replace("{total}", wh.format_thousands(self.total))
+        return value
+
+    def fail(self, message):
+        self.problems.append(message)
+
+    def check(self):
+        exp = self.sc.get("expect", {})
+        if self.robot_code != 0:
+            self.fail("the robot failed (exit code %s)" % self.robot_code)
+        if "exit_code" in exp and self.exit_code != exp["exit_code"]:
+            self.fail("exit code %s, expected %s" % (self.exit_code, exp["exit_code"]))
+        windows = [e for e in self.log_lines if e["event"] == "window" and e["step"] != "unexpected"]
+        for i, want in enumerate(exp.get("windows", [])):
+            if i >= len(windows):
+                self.fail("window %d (%r) was never seen" % (i + 1, want.get("caption")))
+                continue
+            self.problems += wh.window_problems(windows[i], want, self.subst)
+        for cls, want in exp.get("watch", {}).items():
+            got = [e for e in self.log_lines if e["event"] == "watch" and e["class"] == cls]
+            if not got:
+                self.fail("no watch report for class %s" % cls)
+                continue
+            for key, value in want.items():
+                if got[0].get(key) != value:
+                    self.fail("watch %s: %s is %r, expected %r" % (cls, key, got[0].get(key),
+                                                                   value))
+        self.check_files(exp)
+        self.check_settings(exp)
+
+    def expected_bytes(self, source, win_path):
+        if source == "before":
+            return self.before_files[win_path.lower()]
+        if isinstance(source, dict):
+            return source["text"].encode("latin-1")
+        if isinstance(source, str) and source.startswith("input:"):
+            with open(self.inputs[source[len("input:"):]], "rb") as f:
+                return f.read()
+        raise wh.HarnessError("bad file expectation %r" % (source,))
+
+    def check_files(self, exp):
+        drive_c = os.path.join(self.prefix, "drive_c")
+        allowed = set()
+        for win_path, source in exp.get("files", {}).items():
+            p = wh.resolve(self.prefix, win_path)
+            allowed.add(os.path.relpath(p, drive_c).lower())
+            if not os.path.isfile(p):
+                self.fail("missing file %s" % win_path)
+                continue
+            with open(p, "rb") as f:
+                got = f.read()
+            want = self.expected_bytes(source, win_path)
+            if got != want:
+                at = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b),
+                          min(len(got), len(want)))
+                self.fail("%s: %d bytes, expected %d; first difference at byte %d" %
+                          (win_path, len(got), len(want), at))
+        for win_path in exp.get("absent", []):
+            if os.path.exists(wh.resolve(self.prefix, win_path)):
+                self.fail("%s exists but should not" % win_path)
+        if exp.get("only_changes"):
+            if "system_ini_boot" in exp:
+                allowed.add("windows/system.ini")
+            if exp.get("saver_started"):
+                allowed.add(SAVER_RECORD[3:].lower())
+            after = wh.snapshot(drive_c)
+            extra = [n for n in wh.changed_files(self.snap_before, after) if n not in allowed
+                     and not n.startswith("users/")]
+            if extra:
+                self.fail("unexpected changes in C:: %s" % ", ".join(extra[:20]))
+
+    def check_settings(self, exp):
+        if "system_ini_boot" in exp:
+            ini_path = wh.resolve(self.prefix, "C:\\windows\\system.ini")
+            with open(ini_path, encoding="latin-1") as f:
+                boot = wh.parse_ini(f.read()).get("boot", {})
+            for key, want in exp["system_ini_boot"].items():
+                got = boot.get(key.lower())
+                if want is None:
+                    if got is not None:
+                        self.fail("system.ini [boot] %s=%r should be absent" % (key, got))
+                elif want.startswith("short:"):
+                    if got is None:
+                        self.fail("system.ini [boot] has no %s" % key)
+                    else:
+                        self.problems += ["system.ini [boot] %s: %s" % (key, p)
+                                          for p in wh.check_short_path(got, want[6:])]
+                elif got != want:
+                    self.fail("system.ini [boot] %s=%r, expected %r" % (key, got, want))
+        if "screensave_active" in exp:
+            key = "Control Panel\\Desktop"
+            got = wh.reg_value(self.read_prefix_file("user.reg"), key, "ScreenSaveActive")
+            want = exp["screensave_active"]
+            if want == "unchanged":
+                want = wh.reg_value(self.user_reg_before, key, "ScreenSaveActive")
+            if got != want:
+                self.fail("ScreenSaveActive is %r, expected %r" % (got, want))
+        if "saver_started" in exp:
+            p = wh.resolve(self.prefix, SAVER_RECORD)
+            lines = []
+            if os.path.isfile(p):
+                with open(p, encoding="latin-1") as f:
+                    lines = [l for l in f.read().splitlines() if l.strip()]
+            want = exp["saver_started"]
+            if not want:
+                if lines:
+                    self.fail("the saver was started: %r" % lines)
+            elif len(lines) != 1:
+                self.fail("the saver started %d times, expected once: %r" % (len(lines), lines))
+            else:
+                module = lines[0].split(" | ")[1]
+                if module.lower() != ("c:\\windows\\" + want).lower():
+                    self.fail("the started saver is %s, expected C:\\windows\\%s" % (module,
+                                                                                    want))
+
+    # ---- the verdict ----
+
+    def missing_problems(self):
+        return [e for e in self.sc.get("expect_problems", [])
+                if not any(e in p for p in self.problems)]
+
+    def verdict(self):
+        """A normal scenario passes without problems. A scenario of the
+        harness's own faults ("expect_problems") passes when exactly the faults
+        it names are reported, each matched by a part of its message."""
+        expected = self.sc.get("expect_problems", [])
+        unknown = [p for p in self.problems if not any(e in p for e in expected)]
+        return not unknown and not self.missing_problems()
+
+    # ---- the end ----
+
+    def cleanup(self):
+        wh.wineserver(self.prefix, "-k", 20)
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+                p.wait(10)
+        wh.kill_group(self.xvfb)
+        if self.output:
+            self.output.close()
+        wh.copy_tree_files(self.work, self.artifacts, ["robot.txt", "robot.log"])
+        saver = os.path.join(self.prefix, "drive_c", "GLIMSAVER.RUN")
+        if os.path.isfile(saver):
+            shutil.copy2(saver, self.artifacts)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--base-prefix", required=True)
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--artifacts", required=True)
+    ap.add_argument("--robot", required=True)
+    ap.add_argument("--fixtures", required=True)
+    ap.add_argument("--glimpack")
+    ap.add_argument("--stub")
+    ap.add_argument("--keep", action="store_true",
+                    help="keep the work folder (prefix copy, package) also after a pass")
+    ap.add_argument("scenario")
+    args = ap.parse_args()
+    wh.raise_on_signals()
+    if not os.path.isfile(args.robot):
+        print("%s: missing robot %s (build the win32 preset)" % (args.scenario, args.robot))
+        return 1
+    run = Run(args, args.scenario)
+    start = time.time()
+    ok = False
+    try:
+        run.prepare()
+        run.execute()
+        run.check()
+        ok = run.verdict()
+    except (wh.HarnessError, wh.Terminated, subprocess.SubprocessError, OSError,
+            KeyError, ValueError) as e:
+        run.problems.append("%s: %s" % (type(e).__name__, e))
+    finally:
+        run.cleanup()
+        if ok and not args.keep:
+            # The artefacts hold what is worth keeping; a failed run keeps its
+            # prefix and package for a closer look.
+            shutil.rmtree(run.work, ignore_errors=True)
+    for e in run.log_lines:
+        if e["event"] == "window":
+            print("window %-40r class %-8s rect %s" % (e["caption"], e["class"], e["rect"]))
+    expected = run.sc.get("expect_problems", [])
+    for p in run.problems:
+        known = any(e in p for e in expected)
+        print("%s %s: %s" % ("EXPECTED" if known else "FAIL", run.name, p))
+    for e in run.missing_problems():
+        print("FAIL %s: the fault %r was not reported" % (run.name, e))
+    print("%s: %s in %.1f s; artifacts in %s" % (run.name, "passed" if ok else "FAILED",
+                                                 time.time() - start, run.artifacts))
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
