@@ -56,6 +56,9 @@ INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wparam, LPARA
     }
     // Esc gives IDCANCEL; there is nothing to cancel, so it installs as OK does.
     if (message == WM_COMMAND && (wparam == IDOK || wparam == IDCANCEL)) {
+        // The posted command overtakes the first WM_PAINT, and no messages
+        // are handled while extracting: paint the box now, or it stays blank.
+        UpdateWindow(dialog);
         ExtractPayload(dialog);
         ActivateScreenSaver();
         EndDialog(dialog, static_cast<INT_PTR>(wparam));

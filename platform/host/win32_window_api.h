@@ -51,6 +51,7 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 BOOL GetWindowRect(HWND window, LPRECT rect);
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint);
+BOOL UpdateWindow(HWND window);
 int GetSystemMetrics(int index);
 
 BOOL SetWindowTextA(HWND window, LPCSTR text);
