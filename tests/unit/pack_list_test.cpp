@@ -11,6 +11,7 @@
 
 #include "platform/host/host_control.h"
 #include "tests/support/pe_builder.h"
+#include "tests/support/tool_fixture.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/common.h"
 #include "tools/glimpack/inspect.h"
@@ -69,57 +70,18 @@ uint32_t IndependentPayloadPosition(const std::vector<uint8_t>& f) {
     return 0;
 }
 
-std::vector<uint8_t> RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::vector<uint8_t> v(size);
-    for (uint8_t& b : v)
-        b = static_cast<uint8_t>(gen());
-    return v;
-}
+using tool_fixture::RandomBytes;
 
-class PackListTest : public ::testing::Test {
+class PackListTest : public tool_fixture::ToolTest {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("pack_list_test_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        ToolTest::SetUp();
         stub_ = pe_builder::BuildStub();
         stub_path_ = Put("glimsetup.exe", stub_.bytes);
         scr_ = RandomBytes(3000, 1);
         dat_ = RandomBytes(2500, 2);
         Put("stars.scr", scr_);
         Put("stars.dat", dat_);
-    }
-    void TearDown() override {
-        host::Reset();
-        fs::remove_all(dir_);
-    }
-
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-    std::string Put(const std::string& name, const std::vector<uint8_t>& bytes) {
-        pe_builder::WriteFile(Path(name), bytes);
-        return Path(name);
-    }
-
-    int Run(const char* name, int (*body)(int, char**), std::vector<std::string> args,
-            std::string* out = nullptr, std::string* err = nullptr) {
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::testing::internal::CaptureStdout();
-        ::testing::internal::CaptureStderr();
-        int rc = glimpack::RunCommand(name, body, static_cast<int>(args.size()), argv.data());
-        std::fflush(stdout);
-        std::string o = ::testing::internal::GetCapturedStdout();
-        std::string e = ::testing::internal::GetCapturedStderr();
-        if (out)
-            *out = o;
-        if (err)
-            *err = e;
-        return rc;
     }
 
     // pack with the standard saver and data file plus `extra` arguments.
@@ -138,7 +100,6 @@ class PackListTest : public ::testing::Test {
             EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
     }
 
-    fs::path dir_;
     BuiltPe stub_;
     std::string stub_path_;
     std::vector<uint8_t> scr_, dat_;

@@ -98,6 +98,12 @@ void CheckBeforeWriting(const InspectedPackage& pkg, const Options& o, const std
         if (!fresh)
             Fail(pkg.path, what + " has the same destination as record " +
                                std::to_string(it->second) + ": " + r.destination);
+        if (!o.overwrite) {
+            std::string host_path = host::ToHostPath(std::string(kWindowsDirectory) + "\\" +
+                                                     r.destination);
+            if (!host_path.empty() && fs::exists(fs::symlink_status(host_path)))
+                Fail(host_path, "already exists (use --overwrite to replace it)");
+        }
         total += InstalledSize(&r.record);
     }
     struct statvfs vfs {};
