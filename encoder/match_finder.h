@@ -45,6 +45,32 @@ class MatchFinder {
     std::vector<int32_t> tree_; // per slot: smaller subtree, larger subtree
 };
 
+// The cheaper finder of Default mode: hash chains over four-byte strings, of
+// which at most `max_depth` links are walked per position, and beside them
+// the newest position of every three-byte hash. The newest position whose
+// three bytes agree is the nearest source of a three-byte match; a chain of
+// four-byte strings wastes fewer links on sources that go no further. Same
+// contract as MatchFinder::Find, except that for lengths over 3 "nearest" is
+// among the visited sources, so a source beyond the walk may be missed.
+class ChainMatchFinder {
+  public:
+    ChainMatchFinder(const uint8_t* text, size_t size, uint32_t max_depth);
+    int Find(size_t pos, Candidate* out);
+
+  private:
+    static constexpr int kHashBits = 15;
+    static constexpr int kHash3Bits = 16;
+    static constexpr uint32_t kChainMask = 2 * kWindow - 1;
+    const uint8_t* text_;
+    size_t size_;
+    uint32_t max_depth_;
+    std::vector<int32_t> head3_;     // newest position per three-byte hash, or -1
+    std::vector<int32_t> head_;      // newest position per four-byte hash, or -1
+    std::vector<int32_t> prev_;      // per position (mod 8192): the next older one in its chain
+    std::vector<int32_t> run_start_; // per position (mod 8192): first position of its run
+    int32_t last_run_ = -2;          // newest position that starts four equal bytes
+};
+
 } // namespace encoder
 
 #endif

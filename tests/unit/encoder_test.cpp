@@ -291,6 +291,130 @@ TEST(MatchFinder, ReportsTheNearestSourceForEveryLength) {
     }
 }
 
+// Brute-force longest match at `pos` (0 if under 3 bytes), and whether the
+// candidate (length, distance) really is a match there.
+int LongestMatch(const Bytes& text, size_t pos) {
+    const int limit = static_cast<int>(std::min<size_t>(30, text.size() - pos));
+    int longest = 0;
+    for (size_t back = 1; back <= 4096 && back <= pos; ++back) {
+        int len = 0;
+        while (len < limit && text[pos - back + len] == text[pos + len])
+            ++len;
+        longest = std::max(longest, len);
+    }
+    return longest >= 3 ? longest : 0;
+}
+
+::testing::AssertionResult IsMatch(const Bytes& text, size_t pos, const encoder::Candidate& c) {
+    const size_t back = size_t(c.distance) + 1;
+    if (back > pos || back > 4096)
+        return ::testing::AssertionFailure() << "source out of reach, distance " << c.distance;
+    if (c.length < 3 || c.length > 30 || pos + c.length > text.size())
+        return ::testing::AssertionFailure() << "bad length " << c.length;
+    for (size_t k = 0; k < c.length; ++k)
+        if (text[pos - back + k] != text[pos + k])
+            return ::testing::AssertionFailure()
+                   << "bytes differ at " << k << " of length " << c.length;
+    return ::testing::AssertionSuccess();
+}
+
+// Default's finder walks a bounded part of its chains, so it may miss
+// sources; but what it reports must be real matches, in the order the
+// parser relies on, and with the walk unbounded it must find every longest
+// match of four bytes or more (three-byte matches come from one table slot
+// per hash and may be lost to a collision).
+TEST(ChainMatchFinder, ReportsRealMatchesAndUnboundedFindsTheLongest) {
+    std::vector<Bytes> texts;
+    for (int alphabet : {2, 4, 256})
+        texts.push_back(RandomBytes(6000, static_cast<uint32_t>(alphabet) + 40, alphabet));
+    // Runs of every length, some of them repeated with what follows.
+    Bytes runs;
+    std::mt19937 rng(5);
+    while (runs.size() < 7000) {
+        size_t n = 1 + rng() % 70;
+        uint8_t b = static_cast<uint8_t>(rng() % 3);
+        runs.insert(runs.end(), n, b);
+        runs.push_back(static_cast<uint8_t>(10 + rng() % 4));
+    }
+    texts.push_back(runs);
+    for (size_t t = 0; t < texts.size(); ++t) {
+        SCOPED_TRACE(t);
+        const Bytes& text = texts[t];
+        encoder::ChainMatchFinder finder(text.data(), text.size(), 100000);
+        encoder::ChainMatchFinder shallow(text.data(), text.size(), 2);
+        encoder::Candidate found[encoder::kMaxCandidates];
+        for (size_t pos = 0; pos < text.size(); ++pos) {
+            for (encoder::ChainMatchFinder* f : {&finder, &shallow}) {
+                int n = f->Find(pos, found);
+                int prev = 2;
+                unsigned prev_distance = 0;
+                for (int k = 0; k < n; ++k) {
+                    ASSERT_TRUE(IsMatch(text, pos, found[k])) << "position " << pos;
+                    ASSERT_GT(found[k].length, prev) << "position " << pos;
+                    ASSERT_GE(found[k].distance, prev_distance) << "position " << pos;
+                    prev = found[k].length;
+                    prev_distance = found[k].distance;
+                }
+                if (f == &finder) {
+                    int want = LongestMatch(text, pos);
+                    if (want >= 4) {
+                        ASSERT_GT(n, 0) << "position " << pos;
+                        ASSERT_EQ(found[n - 1].length, want) << "position " << pos;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// A walk of two links still reaches an older run that goes exactly as far
+// as the current one, past the hundreds of chain entries of a longer run.
+TEST(ChainMatchFinder, StepsOverRunsAsAWhole) {
+    Bytes text(500, 'a');
+    Bytes tail = {'X', 'Y', 'Z', 'W', 'V'};
+    text.insert(text.end(), tail.begin(), tail.end());
+    Bytes filler = RandomBytes(1000, 77, 8); // bytes 0..7: no run of 'a'
+    text.insert(text.end(), filler.begin(), filler.end());
+    const size_t at = text.size();
+    text.insert(text.end(), 20, 'a');
+    text.insert(text.end(), tail.begin(), tail.end());
+    text.push_back('!');
+
+    encoder::ChainMatchFinder finder(text.data(), text.size(), 2);
+    encoder::Candidate found[encoder::kMaxCandidates];
+    int n = 0;
+    for (size_t pos = 0; pos <= at; ++pos)
+        n = finder.Find(pos, found);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(found[n - 1].length, 25);
+    EXPECT_EQ(found[n - 1].distance, at - 480 - 1);
+}
+
+// The chain finder's blind spots must not cost Default its lead over Greedy
+// where Greedy is not run beside it: a picture-like input of long runs of
+// zero with short patterns, over the size up to which Default compares.
+TEST(EncoderCorpus, DefaultBeatsGreedyOnLargeRunHeavyInput) {
+    std::mt19937 rng(23);
+    Bytes rows;
+    Bytes row(216, 0);
+    while (rows.size() < 600000) {
+        if (rng() % 4 == 0) {
+            std::fill(row.begin(), row.end(), 0);
+            for (int k = 0; k < 6; ++k) {
+                size_t at = rng() % 200;
+                size_t len = 1 + rng() % 12;
+                std::fill(row.begin() + at, row.begin() + at + len,
+                          static_cast<uint8_t>(rng() % 4 == 0 ? 0xFF : 1 << (rng() % 8)));
+            }
+        }
+        rows.insert(rows.end(), row.begin(), row.end());
+        row[rng() % 216] ^= static_cast<uint8_t>(1 << (rng() % 8));
+    }
+    size_t greedy = CheckRoundTrip(rows, Mode::Greedy).size();
+    size_t fast = CheckRoundTrip(rows, Mode::Default).size();
+    EXPECT_LT(fast, greedy);
+}
+
 // The two commands, through the same entry the tool's main uses.
 class CodecCommand : public ::testing::Test {
   protected:
