@@ -45,32 +45,18 @@ struct CallbackSink {
     DecodeSinkFn fn;
     void* context;
     uint32_t unpacked_size;
-    uint8_t buffer[DECODER_STREAM_BUFFER];
-    size_t fill;
     uint32_t delivered; // bytes the callback accepted
-    uint32_t taken;     // bytes taken into the buffer or delivered
-    int stopped;
 
-    int Flush() {
-        if (fill == 0)
-            return 1;
-        if (!fn(context, buffer, fill)) {
-            stopped = 1;
-            return 0;
-        }
-        delivered += (uint32_t)fill;
-        fill = 0;
-        return 1;
-    }
-
-    int Put(int byte) {
+    int PutBlock(const uint8_t* data, size_t size) {
         // The surplus of a last match that runs past the end is not output.
-        if (taken >= unpacked_size)
+        uint32_t owed = unpacked_size - delivered;
+        if (size > owed)
+            size = owed;
+        if (size == 0)
             return 1;
-        buffer[fill++] = (uint8_t)byte;
-        taken++;
-        if (fill == DECODER_STREAM_BUFFER)
-            return Flush();
+        if (!fn(context, data, size))
+            return 0;
+        delivered += (uint32_t)size;
         return 1;
     }
 };
@@ -98,10 +84,11 @@ int WriteMemory(void* context, const uint8_t* data, size_t size) {
     return 1;
 }
 
-// Everything one decode needs (about 40 KB), kept on the caller's stack so
+// Everything one decode needs (about 50 KB), kept on the caller's stack so
 // that decodes never share anything.
 struct CallbackDecode {
     DecoderState state;
+    DecodeWindow window;
     CallbackSource source;
     CallbackSink sink;
 };
@@ -113,7 +100,10 @@ int DecodeWithCallbacks(DecodeSourceFn source, void* source_context, uint32_t st
                         DecodeReport* report) {
     CallbackDecode decode;
     CallbackDecode* job = &decode;
-    memset(job, 0, sizeof *job);
+    // The window needs no clearing: the history comes from the ring.
+    memset(&job->state, 0, sizeof job->state);
+    memset(&job->source, 0, sizeof job->source);
+    memset(&job->sink, 0, sizeof job->sink);
     job->source.fn = source;
     job->source.context = source_context;
     job->sink.fn = sink;
@@ -124,9 +114,7 @@ int DecodeWithCallbacks(DecodeSourceFn source, void* source_context, uint32_t st
     int stopped = 0;
     if (unpacked_size != 0) {
         ResetCodeAndRing(&job->state);
-        DecodeItems(&job->state, job->source, job->sink, unpacked_size, &stopped);
-        if (!stopped)
-            stopped = !job->sink.Flush();
+        DecodeItems(&job->state, &job->window, job->source, job->sink, unpacked_size, &stopped);
     }
 
     if (report != NULL) {

@@ -1,11 +1,25 @@
-// The decoding engine, written once over a byte source and a byte sink so that
-// the installer's stdio streams and the tool's callbacks run the very same
-// code. Internal to decoder/.
+// The decoding engine, written once over a byte source and a block sink so
+// that the installer's stdio streams and the tool's callbacks run the very
+// same code. Internal to decoder/.
 //
 // Source: `int Fetch(uint32_t stored_bytes_left)` returns the next compressed
-// byte (0..255); the engine calls it only while stored_bytes_left is nonzero.
-// Sink: `int Put(int byte)` takes one decoded byte and returns 0 to stop the
-// decode (a write failure the caller wants to report).
+// byte (0..255); the engine calls it only while stored_bytes_left is nonzero,
+// and passes the count of stored bytes it has not taken yet.
+// Sink: `int PutBlock(const uint8_t* data, size_t size)` takes decoded bytes
+// in order and returns 0 to stop the decode (a write failure the caller wants
+// to report). Blocks are DECODE_BLOCK bytes except the last one; the last one
+// also carries the surplus of a final match that runs past the unpacked size,
+// which the sink is expected to drop.
+//
+// Where the time goes: one adaptive-code walk and one tree update per item.
+// The walk takes its bits from a 64-bit window filled once per item; its
+// first eight levels come from a lookup that follows every exchange of nodes
+// near the root; and it records the positions it passes so that the update
+// can climb back along them without loading parent links (until the first
+// exchange moves the subtree elsewhere). Items are decoded into a flat buffer
+// that holds the last 4096 bytes in front of the current block, so matches
+// are plain copies (eight bytes at a time when they do not overlap) and the
+// sink sees whole blocks instead of single bytes.
 #ifndef GLIM_DECODER_DECODE_ENGINE_H
 #define GLIM_DECODER_DECODE_ENGINE_H
 
@@ -14,19 +28,59 @@
 
 #include "decoder/code_tree.h"
 
+#define DECODE_HISTORY CODE_RING_SIZE
+#define DECODE_BLOCK 16384
+// A block may be overrun by the rest of a match (up to 29 bytes) and by the
+// up to 7 bytes an eight-byte copy writes beyond the match.
+#define DECODE_SLACK 64
+
 struct DecoderState {
     CodeTree tree;
-    uint8_t ring[CODE_RING_SIZE];
-    int r;                // ring write position
-    uint16_t bit_buffer;  // valid bits are the most significant ones
-    uint8_t bit_count;    // 0..16
-    uint32_t stored_left; // compressed bytes not yet fetched
-    uint64_t bytes_fed;   // bytes put into the bit buffer, zero fill included
+    uint8_t ring[CODE_RING_SIZE]; // between streams: the ring as of the last byte
+    int r;                        // ring write position
+    uint64_t bit_window;          // valid bits are the most significant ones
+    unsigned bit_count;           // 0..64
+    uint32_t stored_left;         // compressed bytes not yet fetched
+    uint64_t bytes_fed;           // bytes put into the bit window, zero fill included
 };
 
-// Bit buffer and stored-byte count for a new stream.
+// A lookup over the top TOP_BITS levels of the code tree: for each pattern of
+// the next TOP_BITS bits, the positions the walk passes (at most TOP_BITS,
+// fewer when it meets a leaf). The tree changes shape only where nodes are
+// exchanged: when an exchange touches a position whose link the table read,
+// the entries whose walk passes that position are filled again at once. A
+// rebuild of the tree, or a new stream, makes it build the whole table.
+#ifndef TOP_BITS
+#define TOP_BITS 8
+#endif
+// Knobs for measuring (bench/): the lookup on or off, its depth, and after
+// how many items of a stream it starts.
+#ifndef GLIM_TOP_TABLE
+#define GLIM_TOP_TABLE 1
+#endif
+#ifndef TOP_AFTER_ITEMS
+#define TOP_AFTER_ITEMS 2048
+#endif
+struct TopTable {
+    uint16_t path[1 << TOP_BITS][TOP_BITS];
+    uint8_t length[1 << TOP_BITS];
+    // For each position whose link the table read: its depth (0xFF: none)
+    // and the bit pattern that leads to it.
+    uint8_t depth_of[CODE_TREE_NODES + 1];
+    uint16_t pattern_of[CODE_TREE_NODES + 1];
+    int stale; // needs a full build (new stream, or after a rebuild of the tree)
+};
+
+// The flat output of one decode: DECODE_HISTORY bytes of history, then the
+// block being produced.
+struct DecodeWindow {
+    uint8_t bytes[DECODE_HISTORY + DECODE_BLOCK + DECODE_SLACK];
+    TopTable top;
+};
+
+// Bit window and stored-byte count for a new stream.
 inline void ResetBitReader(DecoderState* st, uint32_t stored_size) {
-    st->bit_buffer = 0;
+    st->bit_window = 0;
     st->bit_count = 0;
     st->stored_left = stored_size;
     st->bytes_fed = 0;
@@ -40,100 +94,280 @@ inline void ResetCodeAndRing(DecoderState* st) {
     st->r = CODE_INITIAL_POSITION;
 }
 
-// Bits the items have taken so far (the refill reads up to two bytes ahead).
+// Bits the items have taken so far (the window reads up to eight bytes ahead).
 inline uint64_t BitsConsumed(const DecoderState* st) {
     return st->bytes_fed * 8 - st->bit_count;
 }
 
-// Keeps at least 9 valid bits. Past the stored bytes the stream reads as zero
-// bits, and the source is never asked for a byte beyond the stored size.
-template <class Source> inline void RefillBits(DecoderState* st, Source& source) {
-    while (st->bit_count <= 8) {
-        unsigned byte = 0;
-        if (st->stored_left != 0) {
-            byte = (unsigned)source.Fetch(st->stored_left) & 0xFFu;
-            st->stored_left--;
+namespace decode_detail {
+
+// The hot loop keeps the window in locals; this is its state.
+struct Bits {
+    uint64_t window;
+    unsigned count;
+    uint32_t stored_left;
+    uint64_t fed;
+};
+
+// Tops the window up to at least 57 valid bits. Past the stored bytes the
+// stream reads as zero bits, and the source is never asked for a byte beyond
+// the stored size; it is asked for the same bytes, in the same order and with
+// the same counts of bytes left, as a reader that fetched one byte at a time.
+template <class Source> inline void Refill(Bits& b, Source& source) {
+    while (b.count <= 56) {
+        uint64_t byte = 0;
+        if (b.stored_left != 0) {
+            byte = (uint64_t)((unsigned)source.Fetch(b.stored_left) & 0xFFu);
+            b.stored_left--;
         }
-        st->bit_buffer = (uint16_t)(st->bit_buffer | (byte << (8 - st->bit_count)));
-        st->bit_count = (uint8_t)(st->bit_count + 8);
-        st->bytes_fed++;
+        b.window |= byte << (56 - b.count);
+        b.count += 8;
+        b.fed++;
     }
 }
 
-template <class Source> inline int ReadBit(DecoderState* st, Source& source) {
-    RefillBits(st, source);
-    int bit = st->bit_buffer >> 15;
-    st->bit_buffer = (uint16_t)(st->bit_buffer << 1);
-    st->bit_count--;
-    return bit;
+// Fills the entries under the node at position `at`, reached at `depth` by
+// the bit pattern `pattern`, whose walk so far passed `prefix[0..depth-1]`.
+inline void FillTop(TopTable* top, const uint16_t* child, unsigned at, int depth, unsigned pattern,
+                    uint16_t* prefix) {
+    if (depth == TOP_BITS) {
+        memcpy(top->path[pattern], prefix, sizeof top->path[pattern]);
+        top->length[pattern] = TOP_BITS;
+        return;
+    }
+    top->depth_of[at] = (uint8_t)depth;
+    top->pattern_of[at] = (uint16_t)pattern;
+    unsigned c = child[at];
+    if (c >= CODE_TREE_NODES) {
+        unsigned first = pattern << (TOP_BITS - depth);
+        unsigned last = (pattern + 1) << (TOP_BITS - depth);
+        for (unsigned e = first; e < last; e++) {
+            memcpy(top->path[e], prefix, sizeof top->path[e]);
+            top->length[e] = (uint8_t)depth;
+        }
+        return;
+    }
+    prefix[depth] = (uint16_t)c;
+    FillTop(top, child, c, depth + 1, pattern << 1, prefix);
+    prefix[depth] = (uint16_t)(c + 1);
+    FillTop(top, child, c + 1, depth + 1, (pattern << 1) | 1u, prefix);
 }
 
-template <class Source> inline int ReadEightBits(DecoderState* st, Source& source) {
-    RefillBits(st, source);
-    int bits = st->bit_buffer >> 8;
-    st->bit_buffer = (uint16_t)(st->bit_buffer << 8);
-    st->bit_count = (uint8_t)(st->bit_count - 8);
-    return bits;
+inline void BuildTop(TopTable* top, const uint16_t* child) {
+    memset(top->depth_of, 0xFF, sizeof top->depth_of);
+    uint16_t prefix[TOP_BITS] = {0};
+    FillTop(top, child, CODE_TREE_ROOT, 0, 0, prefix);
+    top->stale = 0;
 }
 
-// Walks from the root to a leaf one bit at a time. The walk has no length
-// limit: just before a rebuild the adaptive code can be longer than 16 bits.
-template <class Source> inline int DecodeSymbol(DecoderState* st, Source& source) {
-    unsigned node = st->tree.child[CODE_TREE_ROOT];
-    while (node < CODE_TREE_NODES)
-        node = st->tree.child[node + (unsigned)ReadBit(st, source)];
-    int symbol = (int)(node - CODE_TREE_NODES);
-    UpdateCodeTree(&st->tree, symbol);
-    return symbol;
+// After the links at position `at` changed: fills again the entries whose
+// walk passes `at`, if any does. The recorded depth and pattern may be out of
+// date (the position left the top), so they are checked against the entries.
+inline void PatchTop(TopTable* top, const uint16_t* child, unsigned at) {
+    unsigned depth = top->depth_of[at];
+    if (depth == 0 || depth >= TOP_BITS) // not read by the table (the root never moves)
+        return;
+    unsigned pattern = top->pattern_of[at];
+    const uint16_t* path = top->path[pattern << (TOP_BITS - depth)];
+    if (top->length[pattern << (TOP_BITS - depth)] < depth || path[depth - 1] != at)
+        return;
+    uint16_t prefix[TOP_BITS];
+    memcpy(prefix, path, sizeof prefix);
+    FillTop(top, child, at, (int)depth, pattern, prefix);
 }
 
-template <class Source> inline int DecodeDistance(DecoderState* st, Source& source) {
-    unsigned v = (unsigned)ReadEightBits(st, source);
-    unsigned high = DistanceHighBits[v];
-    int extra = DistanceCodeLength[v] - 2;
-    while (extra-- > 0)
-        v = (v << 1) + (unsigned)ReadBit(st, source);
-    return (int)((high << 6) | (v & 0x3F));
+// Counts the symbol whose leaf the walk reached. `path[0..depth]` are the
+// positions from the root (path[0]) down to the leaf (path[depth]). As long
+// as no nodes are exchanged, each position's parent is the one before it on
+// the path; after an exchange the climb goes on through the parent links,
+// exactly as UpdateCodeTree does. The result is UpdateCodeTree's, node for
+// node (the tree is shared with the encoder, which uses UpdateCodeTree).
+inline void UpdateAlongPath(CodeTree* t, TopTable* top, const uint16_t* path, int depth) {
+    if (t->counts[CODE_TREE_ROOT] == CODE_COUNT_LIMIT) {
+        top->stale = 1;
+        // The rebuild moves every leaf, so the path no longer applies.
+        UpdateCodeTree(t, (int)t->child[path[depth]] - CODE_TREE_NODES);
+        return;
+    }
+    uint16_t* counts = t->counts;
+    uint16_t* child = t->child;
+    uint16_t* parent = t->parent;
+    int i = depth;
+    int node = path[i];
+    for (;;) {
+        uint16_t k = ++counts[node];
+        if (k > counts[node + 1])
+            break; // an exchange: continue below
+        // UpdateCodeTree stops when the parent link it follows is 0; the
+        // root's link is 0, and so would be that of a child of position 0.
+        if (--i < 0)
+            return;
+        node = path[i];
+        if (node == 0)
+            return;
+    }
+    // From here on, UpdateCodeTree's loop from `node`, whose count has just
+    // been raised.
+    uint16_t k = counts[node];
+    for (;;) {
+        if (k > counts[node + 1]) {
+            int l = node + 1;
+            while (k > counts[++l]) {
+            }
+            l--;
+            counts[node] = counts[l];
+            counts[l] = k;
+            int a = child[node];
+            parent[a] = (uint16_t)l;
+            if (a < CODE_TREE_NODES)
+                parent[a + 1] = (uint16_t)l;
+            int b = child[l];
+            child[l] = (uint16_t)a;
+            parent[b] = (uint16_t)node;
+            if (b < CODE_TREE_NODES)
+                parent[b + 1] = (uint16_t)node;
+            child[node] = (uint16_t)b;
+            if (GLIM_TOP_TABLE && !top->stale) {
+                PatchTop(top, child, (unsigned)node);
+                PatchTop(top, child, (unsigned)l);
+            }
+            node = l;
+        }
+        node = parent[node];
+        if (node == 0)
+            return;
+        k = ++counts[node];
+    }
 }
+
+} // namespace decode_detail
 
 // Decodes items until at least `unpacked_size` bytes have been produced, or
 // the sink stops. Every byte of an item goes to the sink, including the up to
 // 29 bytes by which the last match may run past the end; the sink decides what
 // to keep. Returns the count of bytes produced. `*stopped` is set when the
-// sink refused a byte.
+// sink refused a block. The ring in `st` is read at the start and holds the
+// stream's last 4096 bytes afterwards (when the sink did not stop).
 template <class Source, class Sink>
-uint64_t DecodeItems(DecoderState* st, Source& source, Sink& sink, uint32_t unpacked_size,
-                     int* stopped) {
-    uint64_t count = 0;
+uint64_t DecodeItems(DecoderState* st, DecodeWindow* win, Source& source, Sink& sink,
+                     uint32_t unpacked_size, int* stopped) {
+    using decode_detail::Bits;
     *stopped = 0;
+    uint8_t* const out = win->bytes;
+    // The history in front of the first byte is the ring read from the write
+    // position on: distance d then lies d + 1 bytes back in the flat buffer.
+    for (int j = 0; j < DECODE_HISTORY; j++)
+        out[j] = st->ring[(st->r + j) & (CODE_RING_SIZE - 1)];
+
+    Bits b = {st->bit_window, st->bit_count, st->stored_left, st->bytes_fed};
+    CodeTree* const tree = &st->tree;
+    const uint16_t* const child = tree->child;
+    uint16_t path[CODE_TREE_NODES + 1 + TOP_BITS];
+    TopTable* const top = &win->top;
+    top->stale = 1;
+    // Early in a stream nearly every update reshapes the top of the young
+    // tree, and patching the lookup costs more than it saves (measured: files
+    // of a few kilobytes decoded up to 30% slower with it from the start); it
+    // is switched on once the counts have settled somewhat.
+    uint32_t items_before_top = GLIM_TOP_TABLE ? TOP_AFTER_ITEMS : 0;
+    bool use_top = false;
+    uint64_t count = 0; // bytes produced, surplus included
+    size_t pos = DECODE_HISTORY;
+    const size_t block_end = DECODE_HISTORY + DECODE_BLOCK;
+
     while (count < unpacked_size) {
-        int s = DecodeSymbol(st, source);
-        if (s < 256) {
-            st->ring[st->r] = (uint8_t)s;
-            st->r = (st->r + 1) & (CODE_RING_SIZE - 1);
+        decode_detail::Refill(b, source);
+
+        // The walk: no length limit (just before a rebuild the adaptive code
+        // can be longer than 16 bits, and a corrupt stream may need more than
+        // the window holds).
+        int depth;
+        unsigned at;
+        path[0] = CODE_TREE_ROOT;
+        if (!use_top && items_before_top != 0 && --items_before_top == 0)
+            use_top = true;
+        if (use_top) {
+            if (top->stale)
+                decode_detail::BuildTop(top, child);
+            unsigned e = (unsigned)(b.window >> (64 - TOP_BITS));
+            depth = top->length[e];
+            memcpy(path + 1, top->path[e], sizeof top->path[e]);
+            at = path[depth];
+            b.window <<= depth;
+            b.count -= (unsigned)depth;
+        } else {
+            depth = 0;
+            at = CODE_TREE_ROOT;
+        }
+        unsigned c = child[at];
+        while (c < CODE_TREE_NODES) {
+            if (b.count == 0)
+                decode_detail::Refill(b, source);
+            at = c + (unsigned)(b.window >> 63);
+            b.window <<= 1;
+            b.count--;
+            path[++depth] = (uint16_t)at;
+            c = child[at];
+        }
+        unsigned symbol = c - CODE_TREE_NODES;
+        decode_detail::UpdateAlongPath(tree, top, path, depth);
+
+        if (symbol < 256) {
+            out[pos++] = (uint8_t)symbol;
             count++;
-            if (!sink.Put(s)) {
+        } else {
+            // Distance: an 8-bit prefix selects the upper 6 bits and the
+            // length of the whole code; the code's last 6 bits are the lower
+            // 6 bits of the distance.
+            if (b.count < 14)
+                decode_detail::Refill(b, source);
+            unsigned prefix = (unsigned)(b.window >> 56);
+            unsigned used = (unsigned)DistanceCodeLength[prefix] + 6;
+            unsigned low = (unsigned)(b.window >> (64 - used)) & 0x3Fu;
+            b.window <<= used;
+            b.count -= used;
+            size_t back = (((size_t)DistanceHighBits[prefix] << 6) | low) + 1;
+            unsigned n = symbol - 256 + CODE_THRESHOLD + 1;
+            uint8_t* dst = out + pos;
+            const uint8_t* src = dst - back;
+            if (back >= 8) {
+                // Each eight-byte piece reads only bytes written before it.
+                for (unsigned k = 0; k < n; k += 8)
+                    memcpy(dst + k, src + k, 8);
+            } else {
+                // Overlapping: byte by byte, each read before the next write.
+                for (unsigned k = 0; k < n; k++)
+                    dst[k] = src[k];
+            }
+            pos += n;
+            count += n;
+        }
+
+        if (pos >= block_end) {
+            if (!sink.PutBlock(out + DECODE_HISTORY, DECODE_BLOCK)) {
                 *stopped = 1;
                 break;
             }
-        } else {
-            int d = DecodeDistance(st, source);
-            int from = (st->r - d - 1) & (CODE_RING_SIZE - 1);
-            int n = s - 255 + CODE_THRESHOLD;
-            // Byte by byte, each read before the next write, so a match may
-            // overlap the bytes it produces.
-            for (int k = 0; k < n; k++) {
-                uint8_t b = st->ring[(from + k) & (CODE_RING_SIZE - 1)];
-                st->ring[st->r] = b;
-                st->r = (st->r + 1) & (CODE_RING_SIZE - 1);
-                if (!sink.Put(b)) {
-                    *stopped = 1;
-                    return count + (uint64_t)k + 1;
-                }
-            }
-            count += (uint64_t)n;
+            // Slide: the last 4096 bytes of the block become the history of
+            // the next one, with the part of a match that ran over behind.
+            memmove(out, out + DECODE_BLOCK, pos - DECODE_BLOCK);
+            pos -= DECODE_BLOCK;
         }
     }
+
+    if (!*stopped && pos > DECODE_HISTORY &&
+        !sink.PutBlock(out + DECODE_HISTORY, pos - DECODE_HISTORY))
+        *stopped = 1;
+
+    st->bit_window = b.window;
+    st->bit_count = b.count;
+    st->stored_left = b.stored_left;
+    st->bytes_fed = b.fed;
+    // The ring as the byte-by-byte engine would leave it: its write position
+    // advanced by the count, and the last 4096 bytes laid out behind it.
+    st->r = (int)((st->r + count) & (CODE_RING_SIZE - 1));
+    for (int j = 0; j < DECODE_HISTORY; j++)
+        st->ring[(st->r + j) & (CODE_RING_SIZE - 1)] = out[pos - DECODE_HISTORY + j];
     return count;
 }
 

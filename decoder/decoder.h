@@ -37,6 +37,8 @@ int ReadPtr(FILE* file, uint32_t stored_bytes_left);
 // last match running past the end) are dropped. A failed write ends the
 // process through FatalStop.
 void WritePtr(FILE* file, int byte, int32_t total);
+// The same as `size` calls of WritePtr with the bytes of `data`, in chunks.
+void WriteBlock(FILE* file, const uint8_t* data, size_t size, int32_t total);
 // Ends the process silently with exit code 0 after a write failure.
 void FatalStop(const char* message);
 

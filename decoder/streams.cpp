@@ -83,6 +83,35 @@ void WritePtr(FILE* file, int byte, int32_t total) {
     g_output.chunk_open = 0;
 }
 
+void WriteBlock(FILE* file, const uint8_t* data, size_t size, int32_t total) {
+    // Exactly `size` calls of WritePtr, a chunk at a time: the same chunks
+    // reach the file, and the surplus past the total is dropped the same way.
+    while (size != 0) {
+        if (total <= 0 || g_output.written >= (uint32_t)total)
+            return;
+        if (!g_output.chunk_open) {
+            uint32_t left = (uint32_t)total - g_output.written;
+            g_output.chunk_length =
+                (int16_t)(left < DECODER_STREAM_BUFFER ? left : DECODER_STREAM_BUFFER);
+            g_output.chunk_open = 1;
+        }
+        size_t room = (size_t)(g_output.chunk_length - g_output.fill);
+        size_t take = size < room ? size : room;
+        memcpy(g_output.buffer + g_output.fill, data, take);
+        g_output.fill = (int16_t)(g_output.fill + (int16_t)take);
+        data += take;
+        size -= take;
+        if (g_output.fill < g_output.chunk_length)
+            return;
+        size_t put = fwrite(g_output.buffer, 1, (size_t)g_output.fill, file);
+        if ((int16_t)put != g_output.fill)
+            FatalStop("Write error in function WritePtr()");
+        g_output.written += (uint32_t)g_output.fill;
+        g_output.fill = 0;
+        g_output.chunk_open = 0;
+    }
+}
+
 void FatalStop(const char* message) {
     // The installer shows nothing here and always ends with exit code 0; the
     // normal exit still flushes and closes the open streams.

@@ -695,4 +695,199 @@ TEST_F(DecodeFileFromSelfTest, GivesUpWithoutOutputWhenFilesCannotBeOpened) {
     EXPECT_EQ(ReadOutput("D.SCR"), Bytes(5, ' '));
 }
 
+// ---------------------------------------------------------------------------
+// The block-at-a-time engine against the bit-by-bit oracle. The engine keeps
+// a lookup over the top of the tree that it patches on every exchange of
+// nodes, decodes into a flat buffer that slides every 16384 bytes, and climbs
+// back along the walk's path; these streams exercise each of those where it
+// can go wrong: across block boundaries, through rebuilds, with codes deeper
+// than the lookup and than 16 bits, and past the end of the stored bytes.
+
+// A stream whose code reaches more than 16 levels just before a rebuild,
+// whose deepest symbols are then used a few times, and which goes on through
+// the rebuild and the next thousands of symbols with a changing mix.
+Bytes WriteDeepCodeStream(uint32_t seed, Bytes* expected) {
+    std::mt19937 rng(seed);
+    StreamWriter w;
+    Bytes out;
+    auto literal = [&](int b) {
+        w.Literal(static_cast<uint8_t>(b));
+        out.push_back(static_cast<uint8_t>(b));
+    };
+    uint32_t a = 300 + rng() % 50, b = a;
+    for (int s = 0; s < 9; ++s) {
+        for (uint32_t k = 1; k < a; ++k)
+            literal('a' + s);
+        uint32_t next = a + b;
+        a = b;
+        b = next;
+    }
+    EXPECT_LT(w.tree().nodes()[oracle::kRoot].count, oracle::kRebuildAt);
+    // Every symbol deeper than 16 levels, each twice.
+    std::vector<int> deep;
+    for (int s = 0; s < 256; ++s)
+        if (w.tree().Depth(s) > 16)
+            deep.push_back(s);
+    EXPECT_FALSE(deep.empty());
+    for (int s : deep) {
+        literal(s);
+        literal(s);
+    }
+    // Up to the rebuild and on through it with matches mixed in.
+    std::geometric_distribution<int> skew(0.03);
+    while (out.size() < 120000) {
+        if (out.size() > 64 && rng() % 5 == 0) {
+            int length = 3 + static_cast<int>(rng() % 28);
+            int distance = static_cast<int>(rng() % std::min<size_t>(out.size(), 4096));
+            w.Match(length, distance);
+            size_t from = out.size() - distance - 1;
+            for (int k = 0; k < length; ++k)
+                out.push_back(out[from + k]);
+        } else {
+            literal((skew(rng) + static_cast<int>(out.size() / 9000) * 41) % 256);
+        }
+    }
+    *expected = out;
+    return w.Finish();
+}
+
+TEST(FastPath, AgreesWithOracleOnManyRandomStreamsAndSizes) {
+    std::mt19937 rng(424242);
+    // Sizes around the 16384-byte blocks matter most: the buffer slides there.
+    const uint32_t edges[] = {1,     2,     29,    30,    31,    4095,  4096,  4097,
+                              16353, 16383, 16384, 16385, 16414, 32768, 32769, 49152 + 17};
+    for (int i = 0; i < 400; ++i) {
+        size_t stored = rng() % 6000;
+        uint32_t unpacked = i < 64 ? edges[i % 16] + static_cast<uint32_t>(i / 16)
+                                   : static_cast<uint32_t>(rng() % 70000);
+        Bytes stream = RandomBytes(rng, stored);
+        Decoded d = DecodeToVector(stream, unpacked);
+        oracle::Result o = oracle::Decode(stream, unpacked);
+        ASSERT_EQ(d.output, o.output) << "stream " << i << " size " << unpacked;
+        ASSERT_EQ(d.report.produced, unpacked) << "stream " << i;
+        if (unpacked != 0) {
+            ASSERT_EQ(d.report.bits_consumed, o.bits_consumed) << "stream " << i;
+            ASSERT_EQ(d.report.ran_out_of_input != 0, o.ran_out) << "stream " << i;
+        }
+    }
+}
+
+TEST(FastPath, AgreesWithOracleOnEncodedLikeStreamsThroughRebuilds) {
+    // Skewed, drifting mixes keep nodes near the root changing places, which
+    // is where the lookup over the top of the tree has to follow.
+    for (uint32_t seed = 30; seed < 36; ++seed) {
+        Bytes expected;
+        Bytes stream = WriteLongStream(seed, 60000 + seed * 5000, &expected);
+        uint32_t size = static_cast<uint32_t>(expected.size());
+        Decoded d = DecodeToVector(stream, size);
+        ASSERT_TRUE(d.output == expected) << "seed " << seed;
+        oracle::Result o = oracle::Decode(stream, size);
+        ASSERT_EQ(d.report.bits_consumed, o.bits_consumed) << "seed " << seed;
+        EXPECT_EQ(d.report.stored_bytes_unused, 0u);
+    }
+}
+
+TEST(FastPath, CodesDeeperThanSixteenBitsBeforeARebuild) {
+    for (uint32_t seed = 1; seed <= 3; ++seed) {
+        Bytes expected;
+        Bytes stream = WriteDeepCodeStream(seed, &expected);
+        uint32_t size = static_cast<uint32_t>(expected.size());
+        Decoded d = DecodeToVector(stream, size);
+        ASSERT_TRUE(d.output == expected) << "seed " << seed;
+        EXPECT_FALSE(d.report.ran_out_of_input);
+        EXPECT_EQ(d.report.stored_bytes_unused, 0u);
+        EXPECT_EQ(d.report.bits_consumed, oracle::Decode(stream, size).bits_consumed);
+
+        // The installer's path over the same stream, in its 16384-byte pieces.
+        InstallerRun run = RunInstallerDecode(stream, static_cast<uint32_t>(stream.size()),
+                                              static_cast<int32_t>(size));
+        ASSERT_TRUE(run.out.written == expected) << "seed " << seed;
+        for (size_t k = 0; k < run.out.write_sizes.size(); ++k)
+            EXPECT_EQ(run.out.write_sizes[k], std::min<size_t>(16384, size - k * 16384));
+    }
+}
+
+TEST(FastPath, StreamsThatRunOutDecodeZeroBitsLikeTheOracle) {
+    Bytes expected;
+    Bytes stream = WriteDeepCodeStream(7, &expected);
+    uint32_t size = static_cast<uint32_t>(expected.size());
+    std::mt19937 rng(8);
+    for (int i = 0; i < 12; ++i) {
+        size_t cut = rng() % stream.size();
+        Bytes part(stream.begin(), stream.begin() + cut);
+        // Ask for more than the stream holds, too: all of it from zero bits.
+        uint32_t want = size + static_cast<uint32_t>(rng() % 50000);
+        Decoded d = DecodeToVector(part, want);
+        oracle::Result o = oracle::Decode(part, want);
+        ASSERT_EQ(d.output, o.output) << "cut " << cut;
+        ASSERT_TRUE(d.report.ran_out_of_input) << "cut " << cut;
+        ASSERT_EQ(d.report.bits_consumed, o.bits_consumed) << "cut " << cut;
+        ASSERT_EQ(d.report.stored_bytes_unused, 0u);
+    }
+}
+
+TEST(FastPath, InstallerReadsWholePiecesAndInheritsLongStreamTails) {
+    // Long installer decodes: the ring that the next stream inherits is
+    // rebuilt from the flat buffer after many slides.
+    std::mt19937 rng(77);
+    oracle::Tail tail{};
+    {
+        StreamWriter w;
+        w.Literal(0x33);
+        w.Match(30, 0);
+        RunInstallerDecode(w.Finish(), static_cast<uint32_t>(w.Finish().size()), 31);
+        tail = oracle::TailAfter(tail, oracle::Decode(w.Finish(), 31).full);
+    }
+    for (int i = 0; i < 24; ++i) {
+        size_t stored = 1 + rng() % 40000;
+        int32_t unpacked = static_cast<int32_t>(1 + rng() % 90000);
+        Bytes file = RandomBytes(rng, stored + 100); // the next body follows
+        Bytes stream(file.begin(), file.begin() + static_cast<long>(stored));
+        if (i % 2 == 0) {
+            StreamWriter w; // start by copying from ring positions 4066..4095
+            w.Match(30, 4066 + static_cast<int>(rng() % 30));
+            Bytes head = w.Finish();
+            std::copy(head.begin(), head.end(), file.begin());
+            std::copy(head.begin(), head.end(), stream.begin());
+        }
+        InstallerRun run = RunInstallerDecode(file, static_cast<uint32_t>(stored), unpacked);
+        oracle::Result o = oracle::Decode(stream, static_cast<uint32_t>(unpacked), tail);
+        ASSERT_EQ(run.out.written, o.output) << "stream " << i;
+        ASSERT_EQ(run.result, static_cast<int32_t>(o.full.size())) << "stream " << i;
+        // Whole 16384-byte pieces and then the remainder, never past the
+        // stream (stdio may split a piece into several requests).
+        ASSERT_LE(run.in.read_position, stored) << "stream " << i;
+        ASSERT_TRUE(run.in.read_position == stored || run.in.read_position % 16384 == 0)
+            << "stream " << i << " read " << run.in.read_position;
+        tail = oracle::TailAfter(tail, o.full);
+    }
+}
+
+TEST(WriteBlock, MatchesByteByByteWritesForAnySplit) {
+    std::mt19937 rng(55);
+    for (int i = 0; i < 40; ++i) {
+        int32_t total = static_cast<int32_t>(1 + rng() % 50000);
+        // The engine hands over up to 29 surplus bytes after the total.
+        Bytes data = RandomBytes(rng, static_cast<size_t>(total) + rng() % 30);
+        RecordingFile single, blocks;
+        FILE* f = single.Open("wb");
+        ResetOutputStream();
+        for (uint8_t b : data)
+            WritePtr(f, b, total);
+        fclose(f);
+        f = blocks.Open("wb");
+        ResetOutputStream();
+        for (size_t at = 0; at < data.size();) {
+            size_t n =
+                std::min<size_t>(data.size() - at, rng() % 3 == 0 ? rng() % 40000 : rng() % 9);
+            WriteBlock(f, data.data() + at, n, total);
+            at += n;
+        }
+        fclose(f);
+        ASSERT_EQ(blocks.written, single.written) << "total " << total;
+        ASSERT_EQ(blocks.write_sizes, single.write_sizes) << "total " << total;
+        ASSERT_EQ(single.written, Bytes(data.begin(), data.begin() + total));
+    }
+}
+
 } // namespace
