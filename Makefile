@@ -4,7 +4,7 @@
 # Debian packages (as root) or says how to.
 SHELL := /bin/bash
 
-.PHONY: all deps native native-release win32 test demo bench format clean
+.PHONY: all deps native native-release win32 test static fuzz-smoke fuzz demo bench format clean
 
 all: native-release win32
 
@@ -23,7 +23,21 @@ win32: deps
 	cmake --preset win32
 	cmake --build --preset win32
 
-test: win32 native
+# clang-format, clang-tidy, cppcheck and a Valgrind memcheck run of the
+# glimpack tests, on a Debug build without sanitizers (build/native-plain).
+static: deps
+	cmake/static-checks.sh build/native-plain
+
+# Every fuzz target for a short while from its seeds (clang build in build/fuzz);
+# `make fuzz FUZZ_SECONDS=600` fuzzes for longer.
+FUZZ_SECONDS ?= 600
+fuzz-smoke: deps
+	fuzz/run.sh 20
+
+fuzz: deps
+	fuzz/run.sh $(FUZZ_SECONDS)
+
+test: win32 native static fuzz-smoke
 	ctest --preset native
 
 demo: native-release win32

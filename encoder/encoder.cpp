@@ -234,7 +234,7 @@ void SymbolPrices(const CodeTree& tree, uint32_t* out) {
     const double root = tree.counts[CODE_TREE_ROOT];
     for (int s = 0; s < CODE_SYMBOLS; ++s) {
         double share = -std::log2(tree.counts[tree.parent[CODE_TREE_NODES + s]] / root);
-        out[s] = static_cast<uint32_t>((share + bits[s]) * kScale / 2 + 0.5);
+        out[s] = static_cast<uint32_t>(std::lround((share + bits[s]) * kScale / 2));
     }
 }
 

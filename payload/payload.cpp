@@ -49,8 +49,10 @@ int ReadZeroed(HFILE file, void* buffer, UINT count) {
 }
 
 // Positions are unsigned 32-bit file offsets; _llseek takes a signed LONG.
-void SeekTo(HFILE file, uint32_t position) {
-    _llseek(file, (LONG)position, FILE_BEGIN);
+// Returns 0 when the position cannot be reached (2 GiB or more): the file
+// then stays where it was, and what is read next comes from there.
+int SeekTo(HFILE file, uint32_t position) {
+    return _llseek(file, (LONG)position, FILE_BEGIN) == (LONG)position && position <= 0x7FFFFFFFu;
 }
 
 uint32_t CurrentPosition(HFILE file) {
@@ -88,7 +90,7 @@ uint32_t InstalledSize(const PayloadRecord* record) {
 }
 
 HFILE LocatePayload(HFILE file, PayloadLocation* location) {
-    PayloadLocation scratch;
+    PayloadLocation scratch = {};
     PayloadLocation* loc = location ? location : &scratch;
     memset(loc, 0, sizeof *loc);
 
@@ -101,7 +103,7 @@ HFILE LocatePayload(HFILE file, PayloadLocation* location) {
 
     // Signature, file header and optional header are stepped over unexamined;
     // only the section count is kept so that the scan below has an end.
-    SeekTo(file, loc->pe_offset);
+    whole &= SeekTo(file, loc->pe_offset);
     whole &= ReadZeroed(file, buffer, kSignatureSize);
     whole &= ReadZeroed(file, buffer, kFileHeaderSize);
     loc->section_count = GetU16(buffer + 2);
@@ -133,21 +135,21 @@ HFILE LocatePayload(HFILE file, PayloadLocation* location) {
 
     // The resource walk takes the first entry at every level: type, name,
     // language. Names, ids and entry counts are never looked at.
-    SeekTo(file, loc->rsrc_file_pos);
+    whole &= SeekTo(file, loc->rsrc_file_pos);
     uint32_t section_start = CurrentPosition(file);
     whole &= ReadZeroed(file, buffer, kDirectoryHeaderSize);
     uint32_t after_root = section_start + kDirectoryHeaderSize;
 
     whole &= ReadZeroed(file, buffer, kDirectoryEntrySize); // first type
-    SeekTo(file, after_root + (GetU32(buffer + 4) & 0x7FFFFFFFu));
+    whole &= SeekTo(file, after_root + (GetU32(buffer + 4) & 0x7FFFFFFFu));
     whole &= ReadZeroed(file, buffer, kDirectoryEntrySize); // its first name
-    SeekTo(file, after_root + (GetU32(buffer + 4) & 0x7FFFFFFFu));
+    whole &= SeekTo(file, after_root + (GetU32(buffer + 4) & 0x7FFFFFFFu));
     whole &= ReadZeroed(file, buffer, kDirectoryEntrySize); // its first language
 
     // The language entry leads to a data entry, so its offset has no
     // subdirectory bit to clear.
     loc->data_entry_pos = section_start + GetU32(buffer + 4);
-    SeekTo(file, loc->data_entry_pos);
+    whole &= SeekTo(file, loc->data_entry_pos);
     whole &= ReadZeroed(file, buffer, kDataEntrySize);
     loc->data_rva = GetU32(buffer);
     loc->data_size = GetU32(buffer + 4); // ignored: a package declares only 4 bytes

@@ -40,7 +40,8 @@ uint32_t InstalledSize(const PayloadRecord* record);
 // itself validates nothing (it takes the first entry at every level of the
 // resource directory); the package tool uses this to explain a failure.
 struct PayloadLocation {
-    int short_read;             // some header read ended at the end of the file
+    int short_read;             // some header read ended at the end of the file, or its
+                                // position (2 GiB or more) could not be reached
     uint32_t pe_offset;         // u32 at file offset 60
     uint16_t section_count;     // from the file header
     int rsrc_found;             // a section named ".rsrc" was found in the table

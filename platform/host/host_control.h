@@ -37,15 +37,15 @@ void FailGetWindowsDirectory(bool fail);
 // Free space as GetDiskFreeSpaceExA / GetDiskFreeSpaceA report it. Without an
 // override the answer comes from statvfs of the mounted folder.
 void SetFreeBytes(std::optional<uint64_t> bytes);
-void FailDiskFreeSpace(bool fail);    // both queries fail
-void HideDiskFreeSpaceEx(bool hide);  // GetProcAddress finds no GetDiskFreeSpaceExA
+void FailDiskFreeSpace(bool fail);   // both queries fail
+void HideDiskFreeSpaceEx(bool hide); // GetProcAddress finds no GetDiskFreeSpaceExA
 void FailLoadLibrary(bool fail);
 // LocalAlloc answers no memory.
 void FailLocalAlloc(bool fail);
 // After `opens` more successful _lopen calls of the installer's own file,
 // further ones fail (as when the file went away); -1 lifts the limit.
 void FailModuleOpensAfter(int opens);
-int OpenLibraryCount();  // modules loaded and not yet freed
+int OpenLibraryCount(); // modules loaded and not yet freed
 
 // Host path that a Windows path resolves to, or "" when it lies under no mount
 // or would leave its mount.
@@ -67,7 +67,7 @@ const std::vector<MessageBoxCall>& MessageBoxCalls();
 
 // What the activation and the program start did.
 bool ScreenSaverActive();
-const std::vector<std::string>& StartedPrograms();  // WinExec command lines
+const std::vector<std::string>& StartedPrograms(); // WinExec command lines
 
 } // namespace host
 

@@ -294,7 +294,9 @@ BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL) {
 }
 
 // Nothing is drawn on the host; the call only has to be there.
-BOOL UpdateWindow(HWND window) { return host::LookUpWindow(window) != nullptr; }
+BOOL UpdateWindow(HWND window) {
+    return host::LookUpWindow(window) != nullptr;
+}
 
 int GetSystemMetrics(int index) {
     if (index == SM_CXSCREEN)

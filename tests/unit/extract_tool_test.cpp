@@ -81,9 +81,8 @@ TEST_F(ExtractToolTest, CompressedAndStoredRecordsExtractByteExact) {
     EXPECT_NE(pkg_.records[3].record.unpacked_size, 0u);
 
     std::string out, err;
-    ASSERT_EQ(Run("extract", glimpack::CmdExtract, {"-d", Path("win"), Path("STARS.EXE")}, &out,
-                  &err),
-              0)
+    ASSERT_EQ(
+        Run("extract", glimpack::CmdExtract, {"-d", Path("win"), Path("STARS.EXE")}, &out, &err), 0)
         << err;
     EXPECT_NE(out.find("Extracted 4 files, 73,200 bytes"), std::string::npos) << out;
     std::vector<std::string> dest = Destinations(Path("win"));
@@ -178,9 +177,9 @@ TEST_F(ExtractToolTest, TruncatedPackageIsReportedRecordByRecord) {
     EXPECT_NE(out.find("2 of 4 records have problems"), std::string::npos) << out;
 
     // extract refuses before writing anything.
-    EXPECT_EQ(Run("extract", glimpack::CmdExtract, {"-d", Path("win"), Path("STARS.EXE")}, nullptr,
-                  &err),
-              2);
+    EXPECT_EQ(
+        Run("extract", glimpack::CmdExtract, {"-d", Path("win"), Path("STARS.EXE")}, nullptr, &err),
+        2);
     EXPECT_NE(err.find("record 2: body past the end of the file"), std::string::npos) << err;
     EXPECT_TRUE(fs::is_empty(Path("win")));
 }
@@ -203,9 +202,9 @@ TEST_F(ExtractToolTest, DamagedStreamsAreNamed) {
     EXPECT_NE(out.find("FILE0033.TXT  10 stored bytes left unread"), std::string::npos) << out;
     EXPECT_EQ(out.find("STARS.DAT"), std::string::npos) << "-q hides records that are OK";
 
-    EXPECT_EQ(Run("extract", glimpack::CmdExtract, {"-d", Path("win"), Path("STARS.EXE")}, nullptr,
-                  &err),
-              2);
+    EXPECT_EQ(
+        Run("extract", glimpack::CmdExtract, {"-d", Path("win"), Path("STARS.EXE")}, nullptr, &err),
+        2);
     EXPECT_NE(err.find("record 0: stream used up its stored bytes"), std::string::npos) << err;
     EXPECT_TRUE(fs::is_empty(Path("win"))) << "no partial file";
 }

@@ -99,8 +99,8 @@ void CheckBeforeWriting(const InspectedPackage& pkg, const Options& o, const std
             Fail(pkg.path, what + " has the same destination as record " +
                                std::to_string(it->second) + ": " + r.destination);
         if (!o.overwrite) {
-            std::string host_path = host::ToHostPath(std::string(kWindowsDirectory) + "\\" +
-                                                     r.destination);
+            std::string host_path =
+                host::ToHostPath(std::string(kWindowsDirectory) + "\\" + r.destination);
             if (!host_path.empty() && fs::exists(fs::symlink_status(host_path)))
                 Fail(host_path, "already exists (use --overwrite to replace it)");
         }
@@ -153,7 +153,8 @@ void ExtractRecord(const InspectedPackage& pkg, const InspectedRecord& r, const 
     std::error_code ec;
     fs::create_directories(fs::path(host_path).parent_path(), ec);
     if (ec)
-        Fail(fs::path(host_path).parent_path().string(), "cannot create directory: " + ec.message());
+        Fail(fs::path(host_path).parent_path().string(),
+             "cannot create directory: " + ec.message());
 
     AtomicOutput out(host_path, o.overwrite);
     StreamResult s = StreamRecord(pkg, r, [&](const uint8_t* d, size_t n) {
@@ -161,8 +162,7 @@ void ExtractRecord(const InspectedPackage& pkg, const InspectedRecord& r, const 
         progress.Add(n, r.destination);
     });
     if (s.ran_out_of_input)
-        Fail(pkg.path, "record " + std::to_string(r.index) + ": " +
-                           DescribeDecodeProblem(true, 0));
+        Fail(pkg.path, "record " + std::to_string(r.index) + ": " + DescribeDecodeProblem(true, 0));
     out.Commit();
     if (s.stored_bytes_unused && !o.quiet)
         std::fprintf(stderr, "glimpack: warning: %s: record %u: %s\n", pkg.path.c_str(), r.index,

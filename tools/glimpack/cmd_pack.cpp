@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <string>
 
+#include "encoder/encoder.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/common.h"
-#include "encoder/encoder.h"
 #include "tools/glimpack/inspect.h"
 #include "tools/glimpack/package.h"
 

@@ -111,10 +111,20 @@ uint64_t ParseSize(const std::string& option, const char* value) {
     std::string v = value;
     uint64_t unit = 1;
     switch (v.back()) {
-    case 'k': case 'K': unit = uint64_t(1) << 10; break;
-    case 'm': case 'M': unit = uint64_t(1) << 20; break;
-    case 'g': case 'G': unit = uint64_t(1) << 30; break;
-    default: break;
+    case 'k':
+    case 'K':
+        unit = uint64_t(1) << 10;
+        break;
+    case 'm':
+    case 'M':
+        unit = uint64_t(1) << 20;
+        break;
+    case 'g':
+    case 'G':
+        unit = uint64_t(1) << 30;
+        break;
+    default:
+        break;
     }
     if (unit != 1)
         v.pop_back();

@@ -52,8 +52,13 @@ void NameRecord(InspectedRecord& r, uint16_t first_file_number, const char* modu
     char dest[GLIM_PATH_CAPACITY];
     if (!BuildRecordDestination(r.index, &r.record, first_file_number, kWindowsDirectory,
                                 module_path, dest, sizeof dest)) {
+        char base[GLIM_PATH_CAPACITY];
         if (r.index >= 2 && !IsSafeExtension(r.record.extension))
             r.destination_problem = "unsafe file-name extension in the record";
+        else if (r.index >= 1 && !GetInstallerBaseName(module_path, base, sizeof base))
+            // "..EXE" leaves "." as the base name, which would name the
+            // GLIMLOOM directory itself rather than a data directory in it.
+            r.destination_problem = "the package's file name gives no data directory name";
         else
             r.destination_problem = "destination path longer than 259 characters";
         return;
@@ -148,7 +153,7 @@ namespace {
 
 struct BodySource {
     std::FILE* file;
-    uint64_t left;  // bytes of the body still in the file
+    uint64_t left; // bytes of the body still in the file
 };
 
 size_t ReadBody(void* context, uint8_t* buffer, size_t capacity) {
@@ -220,11 +225,10 @@ StreamResult StreamRecord(const InspectedPackage& pkg, const InspectedRecord& re
 
 std::string TitleForDisplay(const PayloadHeader& header) {
     // Windows-1252 bytes 0x80..0x9F differ from Latin-1; the rest map directly.
-    static const uint16_t k80[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020,
-                                     0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD,
-                                     0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D,
-                                     0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A,
-                                     0x0153, 0xFFFD, 0x017E, 0x0178};
+    static const uint16_t k80[32] = {
+        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
     std::string out;
     for (size_t i = 0; i < PAYLOAD_TITLE_SIZE && header.title[i]; ++i) {
         uint8_t c = uint8_t(header.title[i]);

@@ -30,10 +30,10 @@ struct InspectedPackage {
     uint64_t file_size = 0;
     PayloadLocation location{};
     PayloadHeader header{};
-    std::vector<InspectedRecord> records;  // terminator not included
-    bool terminated = false;               // the table ended with its terminator
-    uint64_t table_end = 0;                // file position after the terminator
-    uint32_t installed_total = 0;          // as the installer sums it (32-bit)
+    std::vector<InspectedRecord> records; // terminator not included
+    bool terminated = false;              // the table ended with its terminator
+    uint64_t table_end = 0;               // file position after the terminator
+    uint32_t installed_total = 0;         // as the installer sums it (32-bit)
 };
 
 // Reads the package at `path`, with the host back end set up so that the
@@ -49,7 +49,7 @@ struct StreamResult {
     uint64_t bytes = 0;            // bytes handed to the sink
     bool ran_out_of_input = false; // compressed: items needed bits past the stored bytes
     uint32_t stored_bytes_unused = 0;
-    bool short_body = false;       // the file ended before stored_size bytes
+    bool short_body = false; // the file ended before stored_size bytes
 };
 
 // Hands a record's contents (the stored body, or the decoded stream) to

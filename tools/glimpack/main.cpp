@@ -14,7 +14,8 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"pack", glimpack::CmdPack, "build a package from a stub, a saver, its data file and more data"},
+    {"pack", glimpack::CmdPack,
+     "build a package from a stub, a saver, its data file and more data"},
     {"list", glimpack::CmdList, "show a package's title and records"},
     {"extract", glimpack::CmdExtract, "write a package's files where the installer would"},
     {"test", glimpack::CmdTest, "check a package's structure and decode every record"},

@@ -357,7 +357,8 @@ void ExtensionFromFileName(const std::string& path, char extension[PAYLOAD_EXTEN
     if (ext.size() > PAYLOAD_EXTENSION_SIZE)
         Fail(path, "extension \"" + EscapeForDisplay(ext, true) +
                        "\" is longer than 4 characters (dot included)");
-    std::memcpy(extension, ext.data(), ext.size());
+    // The record's field is NUL-padded, and not terminated when 4 bytes long.
+    std::memcpy(extension, ext.data(), ext.size()); // NOLINT(bugprone-not-null-terminated-result)
     if (!IsSafeExtension(extension))
         Fail(path, "extension \"" + EscapeForDisplay(ext, true) +
                        "\" cannot be used in a file name (use letters, digits or _~!#$%&'()@^{}-)");

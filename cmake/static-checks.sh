@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Static checks and a memcheck run, as `make static` and CI run them:
+#
+#   cmake/static-checks.sh [BUILD_DIR]
+#
+# 1. clang-format --dry-run -Werror on every C++ file of the repository;
+# 2. clang-tidy (.clang-tidy) on the project's code;
+# 3. cppcheck (suppressions in cmake/cppcheck-suppressions.txt);
+# 4. the native tests that exercise glimpack, once under Valgrind memcheck.
+#
+# BUILD_DIR (default build/native-plain) is a Debug build without
+# sanitizers: Valgrind cannot run sanitized programs, and clang-tidy reads its
+# compile_commands.json. It is configured and built when missing.
+set -uo pipefail
+
+here="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$here/build/native-plain}"
+cd "$here"
+failed=()
+
+step() { echo; echo "== static: $*"; }
+
+# The code clang-tidy and cppcheck look at: what ships, and the fuzz targets.
+code_dirs=(platform payload decoder encoder shell tools fuzz)
+
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGLIM_SANITIZE=OFF \
+    -DGLIM_TESTS=ON -DGLIM_WIN32_BUILD_DIR="$here/build/win32" >/dev/null || exit 1
+fi
+cmake --build "$build" -j2 --target unit_tests hostile_tests regress_tests glimpack >/dev/null ||
+  { echo "static: build of $build failed" >&2; exit 1; }
+
+step "clang-format"
+mapfile -t sources < <(git ls-files --cached --others --exclude-standard -- '*.cpp' '*.h')
+if ! clang-format --dry-run -Werror "${sources[@]}"; then
+  failed+=(clang-format)
+fi
+
+step "clang-tidy"
+regex="^$here/($(IFS='|'; echo "${code_dirs[*]}"))/.*\.cpp\$"
+if ! run-clang-tidy -p "$build" -j 2 -quiet "$regex" >"$build/clang-tidy.log" 2>&1 ||
+   grep -qE '(warning|error): ' "$build/clang-tidy.log"; then
+  grep -E '(warning|error): ' "$build/clang-tidy.log" | sort -u
+  failed+=(clang-tidy)
+fi
+
+step "cppcheck"
+if ! cppcheck -q -j 2 --std=c++17 --language=c++ --enable=warning,performance,portability \
+     --library=googletest --inline-suppr --suppressions-list=cmake/cppcheck-suppressions.txt \
+     -I . --error-exitcode=1 --template='{file}:{line}: {severity} [{id}] {message}' \
+     "${code_dirs[@]}" tests/support tests/hostile tests/regress; then
+  failed+=(cppcheck)
+fi
+
+step "valgrind memcheck of the glimpack tests"
+vg=(valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite
+    --track-fds=no --trace-children=no)
+run_vg() {
+  echo "-- $*"
+  if ! "${vg[@]}" "$@" >"$build/valgrind.log" 2>&1; then
+    tail -40 "$build/valgrind.log"
+    failed+=("valgrind $(basename "$1")")
+  fi
+}
+run_vg "$build/tests/unit_tests" \
+  --gtest_filter='PackListTest.*:PackPlan.*:CodecCommand.*:ExtractToolTest.*:FixStubLayout.*:PayloadTest.*:Naming.*'
+run_vg "$build/tests/hostile/hostile_tests"
+run_vg "$build/tests/regress/regress_tests"
+
+echo
+if [ ${#failed[@]} -ne 0 ]; then
+  echo "static: FAILED: ${failed[*]}"
+  exit 1
+fi
+echo "static: all checks passed"

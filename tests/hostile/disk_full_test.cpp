@@ -1,0 +1,189 @@
+// Extraction into a target that runs out of room or cannot be written: a
+// small tmpfs (mounted here when the tests run as root; skipped otherwise)
+// and a read-only directory. Each must end with exit code 2 and one line
+// naming the problem, and leave no partial file behind.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/host/host_control.h"
+#include "tests/hostile/hostile_packages.h"
+#include "tools/glimpack/commands.h"
+#include "tools/glimpack/common.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Output {
+    int rc = -1;
+    std::string out, err;
+};
+
+Output Extract(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    Output o;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    o.rc = glimpack::RunCommand("extract", glimpack::CmdExtract, int(args.size()), argv.data());
+    std::fflush(stdout);
+    o.out = ::testing::internal::GetCapturedStdout();
+    o.err = ::testing::internal::GetCapturedStderr();
+    return o;
+}
+
+std::vector<std::string> Files(const fs::path& root) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file())
+            files.push_back(fs::relative(it->path(), root).generic_string());
+    return files;
+}
+
+int Lines(const std::string& text) {
+    return int(std::count(text.begin(), text.end(), '\n'));
+}
+
+class ConfinedTarget : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static int counter = 0;
+        root_ = fs::temp_directory_path() /
+                ("glim-confined-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "target");
+        target_ = (root_ / "target").string();
+    }
+    void TearDown() override {
+        if (mounted_)
+            umount2(target_.c_str(), MNT_DETACH);
+        host::Reset();
+        chmod(target_.c_str(), 0755);
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    std::string WritePackage(const std::vector<uint8_t>& bytes) {
+        std::string path = (root_ / "STARS.EXE").string();
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        EXPECT_NE(f, nullptr);
+        if (f) {
+            std::fwrite(bytes.data(), 1, bytes.size(), f);
+            std::fclose(f);
+        }
+        return path;
+    }
+
+    // Mounts a tmpfs of `options` on the target; false (with the reason in
+    // `why`) when this process may not mount.
+    bool MountTmpfs(const std::string& options, std::string* why) {
+        if (geteuid() != 0) {
+            *why = "needs root to mount a small tmpfs";
+            return false;
+        }
+        if (mount("tmpfs", target_.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+            *why = std::string("cannot mount a tmpfs here: ") + std::strerror(errno);
+            return false;
+        }
+        mounted_ = true;
+        return true;
+    }
+
+    void ExpectOneLineAndNoPartialFile(const Output& o, const std::string& problem) {
+        EXPECT_EQ(o.rc, glimpack::kExitBadInput) << o.err;
+        EXPECT_EQ(Lines(o.err), 1) << o.err;
+        EXPECT_EQ(o.err.rfind("glimpack: ", 0), 0u) << o.err;
+        EXPECT_NE(o.err.find(problem), std::string::npos) << o.err;
+        for (const std::string& f : Files(root_))
+            EXPECT_EQ(f.find(".part"), std::string::npos) << "partial file left: " << f;
+    }
+
+    fs::path root_;
+    std::string target_;
+    bool mounted_ = false;
+};
+
+// A package of many one-byte files: its byte total passes the free-space
+// check, but every file takes a whole page of the tmpfs.
+std::vector<uint8_t> ManySmallFiles(int count) {
+    hostile::PackageSpec spec = hostile::StandardSpec();
+    for (int i = 0; i < count; ++i)
+        spec.bodies.push_back(hostile::Stored({uint8_t(i)}, ".TXT"));
+    return hostile::Assemble(spec).bytes;
+}
+
+TEST_F(ConfinedTarget, DiskFullDuringExtractionRemovesThePartialFile) {
+    std::string why;
+    if (!MountTmpfs("size=64k,mode=0755", &why))
+        GTEST_SKIP() << why;
+    std::string package = WritePackage(ManySmallFiles(60));
+    Output o = Extract({"-q", "-d", target_, package});
+    ExpectOneLineAndNoPartialFile(o, "No space left on device");
+    // What was finished before the disk filled up is whole.
+    for (const std::string& f : Files(target_)) {
+        if (f.find("FILE") != std::string::npos && f.find(".TXT") != std::string::npos) {
+            EXPECT_EQ(fs::file_size(fs::path(target_) / f), 1u) << f;
+        }
+    }
+}
+
+TEST_F(ConfinedTarget, RunningOutOfInodesIsReportedToo) {
+    std::string why;
+    if (!MountTmpfs("size=1m,nr_inodes=8,mode=0755", &why))
+        GTEST_SKIP() << why;
+    std::string package = WritePackage(ManySmallFiles(20));
+    Output o = Extract({"-q", "-d", target_, package});
+    ExpectOneLineAndNoPartialFile(o, "No space left on device");
+}
+
+TEST_F(ConfinedTarget, BombIsRefusedBeforeWritingWhenSpaceIsShort) {
+    std::string why;
+    if (!MountTmpfs("size=1m,mode=0755", &why))
+        GTEST_SKIP() << why;
+    std::vector<uint8_t> bomb;
+    for (const hostile::Case& c : hostile::AllCases())
+        if (c.id == "bomb-4gib")
+            bomb = c.bytes;
+    ASSERT_FALSE(bomb.empty());
+    std::string package = WritePackage(bomb);
+    // Past the size limit the free-space check is what stops it.
+    Output o = Extract({"-q", "--max-size", "8G", "-d", target_, package});
+    ExpectOneLineAndNoPartialFile(o, "not enough free space");
+    EXPECT_TRUE(Files(target_).empty());
+}
+
+TEST_F(ConfinedTarget, ReadOnlyTargetIsReportedAndLeftEmpty) {
+    std::string package = WritePackage(hostile::Assemble(hostile::StandardSpec()).bytes);
+    std::string problem;
+    if (geteuid() == 0) {
+        // Root writes through permission bits, so make the file system itself
+        // read-only.
+        std::string why;
+        if (!MountTmpfs("size=1m,mode=0755", &why))
+            GTEST_SKIP() << why;
+        ASSERT_EQ(mount("tmpfs", target_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=1m"), 0)
+            << std::strerror(errno);
+        problem = "Read-only file system";
+    } else {
+        ASSERT_EQ(chmod(target_.c_str(), 0555), 0);
+        problem = "Permission denied";
+    }
+    Output o = Extract({"-q", "-d", target_, package});
+    ExpectOneLineAndNoPartialFile(o, problem);
+    EXPECT_TRUE(Files(target_).empty());
+}
+
+} // namespace

@@ -1,0 +1,215 @@
+// Every package of the hostile table through glimpack (list, test, extract)
+// and through the installer's own run, each with the outcome it must have:
+// a refused package gives one line naming the file and the problem, exit
+// code 2 and nothing written; an accepted one extracts; and neither the tool
+// nor the installer ever writes outside the directories it owns, crashes or
+// hangs.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_support.h"
+#include "fuzz/targets.h"
+#include "platform/host/host_control.h"
+#include "tests/hostile/hostile_packages.h"
+#include "tools/glimpack/commands.h"
+#include "tools/glimpack/common.h"
+
+namespace hostile {
+// Test names and failure messages show the case by its id.
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.id;
+}
+} // namespace hostile
+
+namespace {
+
+namespace fs = std::filesystem;
+using hostile::Case;
+using hostile::Expect;
+
+struct Output {
+    int rc = -1;
+    std::string out, err;
+};
+
+Output RunTool(const char* name, int (*body)(int, char**), std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    Output o;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    o.rc = glimpack::RunCommand(name, body, int(args.size()), argv.data());
+    std::fflush(stdout);
+    o.out = ::testing::internal::GetCapturedStdout();
+    o.err = ::testing::internal::GetCapturedStderr();
+    return o;
+}
+
+std::vector<std::string> Files(const fs::path& root) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file())
+            files.push_back(fs::relative(it->path(), root).generic_string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Text that a terminal would act on: control characters other than the line
+// break, and the escape character above all.
+bool HasControlCharacters(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        unsigned char u = static_cast<unsigned char>(c);
+        return (u < 0x20 && u != '\n') || u == 0x7F;
+    });
+}
+
+int Lines(const std::string& text) {
+    return int(std::count(text.begin(), text.end(), '\n'));
+}
+
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+    std::string name = info.param.id;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
+class HostilePackage : public ::testing::TestWithParam<Case> {
+  protected:
+    void SetUp() override {
+        static int counter = 0;
+        root_ = fs::temp_directory_path() /
+                ("glim-hostile-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "pkg");
+        package_ = (root_ / "pkg" / GetParam().file_name).string();
+        std::FILE* f = std::fopen(package_.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const std::vector<uint8_t>& bytes = GetParam().bytes;
+        if (!bytes.empty()) {
+            ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+        }
+        std::fclose(f);
+    }
+    void TearDown() override {
+        host::Reset();
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    // Nothing but the package and what lies below `allowed` exists.
+    void ExpectOnlyPackageAnd(const std::string& allowed) {
+        std::string package_entry = "pkg/" + GetParam().file_name;
+        for (const std::string& f : Files(root_)) {
+            bool ok = f == package_entry || (!allowed.empty() && f.rfind(allowed + "/", 0) == 0);
+            EXPECT_TRUE(ok) << "written outside its directory: " << f;
+            EXPECT_EQ(f.find(".part"), std::string::npos) << "temporary file left: " << f;
+        }
+    }
+
+    fs::path root_;
+    std::string package_;
+};
+
+TEST_P(HostilePackage, ExtractRefusesWithOneLineOrExtractsEverything) {
+    const Case& c = GetParam();
+    std::vector<std::string> args = {"-d", (root_ / "out").string()};
+    args.insert(args.end(), c.extract_options.begin(), c.extract_options.end());
+    args.push_back(package_);
+    Output o = RunTool("extract", glimpack::CmdExtract, args);
+    if (c.expect == Expect::Refused) {
+        EXPECT_EQ(o.rc, glimpack::kExitBadInput) << o.err;
+        EXPECT_EQ(Lines(o.err), 1) << o.err;
+        EXPECT_EQ(o.err.rfind("glimpack: ", 0), 0u) << o.err;
+        EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+        EXPECT_FALSE(HasControlCharacters(o.err)) << o.err;
+        EXPECT_TRUE(o.out.empty()) << o.out;
+        EXPECT_EQ(Files(root_ / "out"), std::vector<std::string>{});
+    } else {
+        EXPECT_EQ(o.rc, glimpack::kExitOk) << o.err;
+        EXPECT_TRUE(o.err.empty()) << o.err;
+        EXPECT_FALSE(HasControlCharacters(o.out)) << o.out;
+        EXPECT_EQ(Files(root_ / "out").size(), 4u);
+    }
+    ExpectOnlyPackageAnd("out");
+}
+
+TEST_P(HostilePackage, TestReportsTheProblem) {
+    const Case& c = GetParam();
+    Output o = RunTool("test", glimpack::CmdTest, {package_});
+    if (c.expect == Expect::Refused) {
+        // test shows a record's problem on the record's own line.
+        std::string problem = c.message;
+        if (problem.rfind("record ", 0) == 0 && problem.find(": ") != std::string::npos)
+            problem = problem.substr(problem.find(": ") + 2);
+        EXPECT_EQ(o.rc, glimpack::kExitBadInput) << o.out << o.err;
+        EXPECT_NE((o.out + o.err).find(problem), std::string::npos) << o.out << o.err;
+    } else {
+        EXPECT_EQ(o.rc, glimpack::kExitOk) << o.out << o.err;
+    }
+    EXPECT_FALSE(HasControlCharacters(o.out + o.err)) << o.out << o.err;
+    ExpectOnlyPackageAnd("");
+}
+
+TEST_P(HostilePackage, ListShowsOrRefusesWithOneLine) {
+    const Case& c = GetParam();
+    for (bool json : {false, true}) {
+        std::vector<std::string> args = {package_};
+        if (json)
+            args.insert(args.begin(), "--json");
+        Output o = RunTool("list", glimpack::CmdList, args);
+        if (c.list_fails) {
+            EXPECT_EQ(o.rc, glimpack::kExitBadInput) << o.out;
+            EXPECT_EQ(Lines(o.err), 1) << o.err;
+            EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+        } else {
+            EXPECT_EQ(o.rc, glimpack::kExitOk) << o.err;
+        }
+        EXPECT_FALSE(HasControlCharacters(o.out + o.err)) << o.out << o.err;
+    }
+    ExpectOnlyPackageAnd("");
+}
+
+// The whole installation through the host back end, in a child process so
+// that a crash, a hang (ended by an alarm) or the installer's silent exit on
+// a write error cannot take the test program with it. The child's own checks
+// (fuzz/installer_fuzz.cpp) abort it when anything is written outside the
+// Windows and data directories.
+TEST_P(HostilePackage, InstallerEndsAndWritesOnlyWhereItShould) {
+    const Case& c = GetParam();
+    int selector = 0;
+    for (int s = 0; s < 8; ++s)
+        if (fuzz_support::PackageName(uint8_t(s)) == c.file_name)
+            selector = s;
+    std::vector<uint8_t> input{uint8_t(selector)};
+    input.insert(input.end(), c.bytes.begin(), c.bytes.end());
+    std::fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(60);
+        FuzzInstallerExtract(input.data(), input.size());
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status))
+        << "ended by signal " << WTERMSIG(status) << (WTERMSIG(status) == SIGALRM ? " (hung)" : "");
+    if (WIFEXITED(status)) {
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, HostilePackage, ::testing::ValuesIn(hostile::AllCases()), CaseName);
+
+} // namespace
