@@ -11,6 +11,7 @@
 #include "payload/naming.h"
 #include "platform/host/host_control.h"
 #include "tools/glimpack/common.h"
+#include "tools/glimpack/package.h"
 
 namespace glimpack {
 namespace {
@@ -224,33 +225,8 @@ StreamResult StreamRecord(const InspectedPackage& pkg, const InspectedRecord& re
 }
 
 std::string TitleForDisplay(const PayloadHeader& header) {
-    // Windows-1252 bytes 0x80..0x9F differ from Latin-1; the rest map directly.
-    static const uint16_t k80[32] = {
-        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-    std::string out;
-    for (size_t i = 0; i < PAYLOAD_TITLE_SIZE && header.title[i]; ++i) {
-        uint8_t c = uint8_t(header.title[i]);
-        if (c < 0x20 || c == 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02X", c);
-            out += esc;
-            continue;
-        }
-        uint32_t u = c >= 0x80 && c < 0xA0 ? k80[c - 0x80] : c;
-        if (u < 0x80) {
-            out += char(u);
-        } else if (u < 0x800) {
-            out += char(0xC0 | (u >> 6));
-            out += char(0x80 | (u & 0x3F));
-        } else {
-            out += char(0xE0 | (u >> 12));
-            out += char(0x80 | ((u >> 6) & 0x3F));
-            out += char(0x80 | (u & 0x3F));
-        }
-    }
-    return out;
+    std::string raw(header.title, strnlen(header.title, PAYLOAD_TITLE_SIZE));
+    return EscapeForDisplay(Windows1252ToUtf8(raw), false);
 }
 
 std::string DescribeDecodeProblem(bool ran_out_of_input, uint32_t stored_bytes_unused) {
