@@ -11,7 +11,9 @@ A scenario is a JSON object:
                    "title", "first_number", "dat" (input), "data": [input, ...],
                    "pack_args": [more glimpack pack options]
                  an input is {"name", "text"} or {"name", "size"} (deterministic bytes);
-                 the .SCR is always the fixture saver
+                 the .SCR is the fixture saver, or with "scr": "stars" the
+                 sample saver STARS.SCR of the win32 build, whose package
+                 carries by default its own STARS.DAT and FILE0032.BMP
     "install_as": Windows path the program is copied to and started from
     "screen":    [w, h], 800x600 by default
     "before":    [{"path": C:\\..., "text": ...}]  files that exist before the run
@@ -29,13 +31,27 @@ A scenario is a JSON object:
       "watch"            {"GLOMInst": {"seen": true, "ever_visible": false}}
     Expected texts may contain {total}: the thousands-grouped sum of the input
     sizes, which is what the installer reports.
+    "after":     steps run one by one in the same prefix once the program and
+                 everything it started have ended (see run_after_step):
+      {"run": C:\\path, "args": [...], "robot": [...], "seconds": N, "exit_code": N}
+          runs a program with the robot beside it; with "seconds" the program
+          must still run after N s (the robot ends it) and is stopped if needed
+      {"write": C:\\path, "text": ...}          writes a file
+      {"edit": C:\\path, "set": {key: value}}  changes key=value lines of a file
+      {"lines": C:\\path, "expect": [line, ...]}  each line must be in the file
     "expect_problems": [text, ...] makes a scenario that proves the checks: it
     passes only when the problems reported are exactly those that contain
     these texts.
 
 Each scenario gets its own copy of the base prefix, its own virtual display and
 its own wineserver, all torn down at the end whatever happens. Screenshots and
-the robot's log are kept under ARTIFACTS/<scenario>/."""
+the robot's log are kept under ARTIFACTS/<scenario>/.
+
+--program FILE starts FILE instead of building the package (its inputs are
+still those the scenario names). --report prints what the run installed.
+--interactive uses the display in $DISPLAY and leaves the program's windows to
+the person in front of it: the robot only waits for them and takes the
+screenshots (the "after" steps still run as written)."""
 
 import argparse
 import json
@@ -53,6 +69,42 @@ PROGRAM_GRACE = 8
 # Longer than any expect-none of a scenario.
 ROBOT_GRACE = 10
 SAVER_RECORD = "C:\\GLIMSAVER.RUN"
+# A person clicking through the windows gets more time.
+INTERACTIVE_TIMEOUT = 1800
+PERSON_WAIT = 600
+# The robot's steps that answer a window; a person does that in interactive mode.
+ROBOT_ACTIONS = ("press", "command", "key", "close", "expect-none", "expect-open")
+
+
+def person_script(steps):
+    """The robot script for a run where a person answers the windows: the
+    robot only waits for each window, logs it and asks for its screenshot."""
+    out = []
+    for step in steps:
+        words = step.split()
+        if words and words[0] in ROBOT_ACTIONS:
+            continue
+        if words and words[0] == "window":
+            step = " ".join(w for w in step.split(" ") if not w.startswith("timeout="))
+            step += " timeout=%d" % PERSON_WAIT
+        out.append(step)
+    return out
+
+
+def set_keys(text, values):
+    """text with each key=value line of the given keys changed (keys compared
+    without regard to case, as the saver reads them); keys not there are
+    appended. Line ends are kept."""
+    newline = "\r\n" if "\r\n" in text else "\n"
+    lines = text.splitlines()
+    left = dict((k.lower(), (k, v)) for k, v in values.items())
+    for i, line in enumerate(lines):
+        key = line.split("=", 1)[0].strip().lower() if "=" in line else None
+        if key in left:
+            k, v = left.pop(key)
+            lines[i] = "%s=%s" % (line.split("=", 1)[0].strip(), v)
+    lines += ["%s=%s" % kv for kv in left.values()]
+    return newline.join(lines) + newline
 
 
 def make_input(item, directory):
@@ -72,6 +124,28 @@ def make_input(item, directory):
     with open(path, "wb") as f:
         f.write(data)
     return path
+
+
+class LogReader:
+    """Hands each complete line the robot appended to its log to a callback."""
+
+    def __init__(self, path, callback):
+        self.path = path
+        self.callback = callback
+        self.offset = 0
+        self.pending = b""
+
+    def poll(self):
+        if not os.path.exists(self.path):
+            return
+        with open(self.path, "rb") as f:
+            f.seek(self.offset)
+            chunk = f.read()
+        self.offset += len(chunk)
+        self.pending += chunk
+        while b"\n" in self.pending:
+            line, self.pending = self.pending.split(b"\n", 1)
+            self.callback(json.loads(line.decode("latin-1")))
 
 
 class Run:
@@ -115,8 +189,7 @@ class Run:
             with open(p, "wb") as f:
                 f.write(data)
             self.before_files[item["path"].lower()] = data
-        with open(os.path.join(self.work, "robot.txt"), "w", newline="\r\n") as f:
-            f.write("\n".join(self.sc.get("robot", [])) + "\n")
+        self.write_script("robot.txt", self.sc.get("robot", []), self.args.interactive)
         self.user_reg_before = self.read_prefix_file("user.reg")
         self.snap_before = wh.snapshot(os.path.join(self.prefix, "drive_c"))
 
@@ -128,25 +201,19 @@ class Run:
                 raise wh.HarnessError("missing helper %s (build the win32 preset)" % path)
             return path
         pkg = program["package"]
+        data = self.package_inputs(pkg)
+        if self.args.program:
+            if not os.path.isfile(self.args.program):
+                raise wh.HarnessError("missing program %s" % self.args.program)
+            return self.args.program
         if not self.args.glimpack or not self.args.stub:
             raise wh.HarnessError("a package scenario needs --glimpack and --stub")
         for tool in (self.args.glimpack, self.args.stub):
             if not os.path.isfile(tool):
                 raise wh.HarnessError("missing %s" % tool)
-        indir = os.path.join(self.work, "inputs")
-        os.makedirs(indir)
-        scr = os.path.join(self.args.fixtures, "fixture_saver.exe")
-        if not os.path.isfile(scr):
-            raise wh.HarnessError("missing fixture saver %s" % scr)
-        self.inputs["scr"] = scr
-        self.inputs["dat"] = make_input(pkg["dat"], indir)
-        data = [make_input(d, indir) for d in pkg.get("data", [])]
-        for i, p in enumerate(data):
-            self.inputs["data%d" % i] = p
-        self.total = sum(os.path.getsize(p) for p in self.inputs.values())
         out = os.path.join(self.work, os.path.basename(self.sc["install_as"].replace("\\", "/")))
-        cmd = [self.args.glimpack, "pack", "-o", out, "--title", pkg["title"], "--scr", scr,
-               "--dat", self.inputs["dat"], "--stub", self.args.stub]
+        cmd = [self.args.glimpack, "pack", "-o", out, "--title", pkg["title"], "--scr",
+               self.inputs["scr"], "--dat", self.inputs["dat"], "--stub", self.args.stub]
         if "first_number" in pkg:
             cmd += ["--first-number", str(pkg["first_number"])]
         cmd += pkg.get("pack_args", []) + data
@@ -155,6 +222,47 @@ class Run:
             raise wh.HarnessError("glimpack pack failed (%d): %s%s" % (r.returncode, r.stdout,
                                                                       r.stderr))
         return out
+
+    def package_inputs(self, pkg):
+        """Fills self.inputs and self.total; returns the data files in order."""
+        indir = os.path.join(self.work, "inputs")
+        os.makedirs(indir, exist_ok=True)
+        if pkg.get("scr") == "stars":
+            samples = self.args.samples or os.path.join(self.args.fixtures, "..", "..",
+                                                        "samples", "stars")
+            sample = lambda n: os.path.join(samples, n)
+            scr = sample("STARS.SCR")
+            default_dat = sample("STARS.DAT")
+            default_data = [sample("FILE0032.BMP")]
+        elif "scr" in pkg:
+            raise wh.HarnessError("unknown saver %r (only \"stars\")" % pkg["scr"])
+        else:
+            scr = os.path.join(self.args.fixtures, "fixture_saver.exe")
+            default_dat = default_data = None
+        for p in [scr] + (default_data or []) + ([default_dat] if default_dat else []):
+            if not os.path.isfile(p):
+                raise wh.HarnessError("missing %s (build the win32 preset)" % p)
+        self.inputs["scr"] = scr
+        if "dat" in pkg:
+            self.inputs["dat"] = make_input(pkg["dat"], indir)
+        elif default_dat:
+            self.inputs["dat"] = default_dat
+        else:
+            raise wh.HarnessError("the package names no dat")
+        if "data" in pkg or default_data is None:
+            data = [make_input(d, indir) for d in pkg.get("data", [])]
+        else:
+            data = default_data
+        for i, p in enumerate(data):
+            self.inputs["data%d" % i] = p
+        self.total = sum(os.path.getsize(p) for p in self.inputs.values())
+        return data
+
+    def write_script(self, name, steps, for_a_person=False):
+        if for_a_person:
+            steps = person_script(steps)
+        with open(os.path.join(self.work, name), "w", newline="\r\n") as f:
+            f.write("\n".join(steps) + "\n")
 
     def read_prefix_file(self, name):
         try:
@@ -166,10 +274,17 @@ class Run:
     # ---- the run ----
 
     def execute(self):
-        deadline = time.time() + SCENARIO_TIMEOUT
-        w, h = self.sc.get("screen", [800, 600])
-        self.xvfb, self.display = wh.start_xvfb(w, h)
-        env = wh.wine_env(self.prefix, self.display)
+        limit = INTERACTIVE_TIMEOUT if self.args.interactive else SCENARIO_TIMEOUT
+        deadline = self.deadline = time.time() + limit
+        if self.args.interactive:
+            self.display = os.environ.get("DISPLAY")
+            if not self.display:
+                raise wh.HarnessError("--interactive needs a display in $DISPLAY")
+        else:
+            w, h = self.sc.get("screen", [800, 600])
+            self.xvfb, number = wh.start_xvfb(w, h)
+            self.display = ":%d" % number
+        env = self.env = wh.wine_env(self.prefix, self.display)
         log_path = os.path.join(self.work, "robot.log")
         out = self.output = open(os.path.join(self.artifacts, "wine-output.txt"), "w")
         robot = subprocess.Popen(
@@ -186,7 +301,7 @@ class Run:
         pending = b""
         while True:
             if time.time() > deadline:
-                raise wh.HarnessError("scenario exceeded %d s" % SCENARIO_TIMEOUT)
+                raise wh.HarnessError("scenario exceeded %d s" % limit)
             if os.path.exists(log_path):
                 with open(log_path, "rb") as f:
                     f.seek(offset)
@@ -257,11 +372,120 @@ class Run:
         self.log_lines.append(event)
         if event["event"] == "shot":
             png = os.path.join(self.artifacts, event["name"] + ".png")
-            subprocess.run(["import", "-window", "root", "-display", ":%d" % self.display, png],
+            subprocess.run(["import", "-window", "root", "-display", self.display, png],
                            timeout=20, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             open(os.path.join(self.work, event["name"] + ".done"), "w").close()
         elif event["event"] == "error":
             print("robot error, script line %s: %s" % (event["line"], event["message"]))
+
+    # ---- steps after the program ----
+
+    def run_after(self):
+        for i, step in enumerate(self.sc.get("after", []), 1):
+            label = "after step %d" % i
+            if "run" in step:
+                self.after_run(i, step)
+            elif "write" in step:
+                p = wh.resolve(self.prefix, step["write"], create_dirs=True)
+                with open(p, "wb") as f:
+                    f.write(step["text"].encode("latin-1"))
+            elif "edit" in step:
+                p = wh.resolve(self.prefix, step["edit"])
+                if not os.path.isfile(p):
+                    self.fail("%s: no file %s to edit" % (label, step["edit"]))
+                    continue
+                with open(p, "rb") as f:
+                    text = f.read().decode("latin-1")
+                with open(p, "wb") as f:
+                    f.write(set_keys(text, step["set"]).encode("latin-1"))
+            elif "lines" in step:
+                p = wh.resolve(self.prefix, step["lines"])
+                if not os.path.isfile(p):
+                    self.fail("%s: no file %s" % (label, step["lines"]))
+                    continue
+                with open(p, "rb") as f:
+                    got = f.read().decode("latin-1").splitlines()
+                for line in step["expect"]:
+                    if line not in got:
+                        self.fail("%s: %s has no line %r; its lines are %r" %
+                                  (label, step["lines"], line, got))
+            else:
+                raise wh.HarnessError("%s: unknown step %r" % (label, step))
+
+    def after_run(self, i, step):
+        """Runs one program in the prefix, with the robot beside it when the
+        step has a script, and waits until everything in the prefix ended."""
+        label = "after step %d (%s)" % (i, " ".join([step["run"]] + step.get("args", [])))
+        out = self.output
+        robot = None
+        log_path = None
+        if step.get("robot"):
+            name = "robot-after%d" % i
+            self.write_script(name + ".txt", step["robot"])
+            log_path = os.path.join(self.work, name + ".log")
+            robot = subprocess.Popen(
+                ["wine", self.args.robot, wh.to_windows(os.path.join(self.work, name + ".txt")),
+                 wh.to_windows(log_path)], env=self.env, cwd=self.work, stdout=out, stderr=out)
+            self.procs.append(robot)
+            while not os.path.exists(log_path) or os.path.getsize(log_path) == 0:
+                if robot.poll() is not None:
+                    raise wh.HarnessError("%s: the robot ended before it started" % label)
+                if time.time() > self.deadline:
+                    raise wh.HarnessError("%s: the robot did not start" % label)
+                time.sleep(0.05)
+        started = time.time()
+        program = subprocess.Popen(["wine", step["run"]] + step.get("args", []), env=self.env,
+                                   cwd=self.work, stdout=out, stderr=out)
+        self.procs.append(program)
+        reader = LogReader(log_path, self.on_log_line) if log_path else None
+        seconds = step.get("seconds")
+        limit = min(self.deadline, started + step.get("timeout", 60))
+        robot_ended = None
+        while True:
+            if reader:
+                reader.poll()
+            if robot and robot_ended is None and robot.poll() is not None:
+                robot_ended = time.time()
+                reader.poll()
+                if robot.returncode != 0:
+                    self.fail("%s: the robot failed (exit code %s)" % (label, robot.returncode))
+            code = program.poll()
+            if code is not None and (robot is None or robot_ended is not None):
+                break
+            if code is None and seconds is not None and robot is None and \
+                    time.time() - started >= seconds:
+                # A timed run without a robot: it has shown what it should.
+                wh.wineserver(self.prefix, "-k", 20)
+                program.wait(10)
+                code = "stopped"
+                break
+            if code is None and robot_ended is not None and \
+                    time.time() - robot_ended > PROGRAM_GRACE:
+                self.fail("%s: still running %d s after the robot ended; stopped it" %
+                          (label, PROGRAM_GRACE))
+                wh.wineserver(self.prefix, "-k", 20)
+                program.wait(10)
+                code = "none (stopped)"
+                break
+            if time.time() > limit:
+                self.fail("%s: did not end within %d s; stopped it" %
+                          (label, limit - started))
+                wh.wineserver(self.prefix, "-k", 20)
+                program.wait(10)
+                code = "none (stopped)"
+                break
+            time.sleep(0.03)
+        if robot and robot.poll() is None:
+            robot.kill()
+            robot.wait(10)
+        ran = time.time() - started
+        if seconds is not None and ran < seconds:
+            self.fail("%s: ended after %.1f s, expected it to run at least %s s" %
+                      (label, ran, seconds))
+        if "exit_code" in step and code != step["exit_code"]:
+            self.fail("%s: exit code %s, expected %s" % (label, code, step["exit_code"]))
+        if not wh.wineserver(self.prefix, "-w", max(5, self.deadline - time.time())):
+            raise wh.HarnessError("%s: processes still running at the time limit" % label)
 
     # ---- checks ----
 
@@ -382,6 +606,30 @@ class Run:
                     self.fail("the started saver is %s, expected C:\\windows\\%s" % (module,
                                                                                     want))
 
+    # ---- what was installed ----
+
+    def installed_report(self):
+        """What the program left in the prefix, as lines for a person."""
+        drive_c = os.path.join(self.prefix, "drive_c")
+        after = wh.snapshot(drive_c)
+        lines = ["Installed in the Wine prefix %s:" % self.prefix]
+        for name in wh.changed_files(self.snap_before, after):
+            if name.startswith("users/") or name not in after:
+                continue
+            path = wh.resolve(self.prefix, "C:\\" + name.replace("/", "\\"))
+            win = "C:\\" + os.path.relpath(path, drive_c).replace("/", "\\")
+            lines.append("  %10s bytes  %s" % (wh.format_thousands(after[name][0]), win))
+        ini = wh.resolve(self.prefix, "C:\\windows\\system.ini")
+        if os.path.isfile(ini):
+            with open(ini, encoding="latin-1") as f:
+                for raw in f.read().splitlines():
+                    if raw.strip().lower().startswith("scrnsave.exe"):
+                        lines.append("  system.ini [boot] %s" % raw.strip())
+        active = wh.reg_value(self.read_prefix_file("user.reg"), "Control Panel\\Desktop",
+                              "ScreenSaveActive")
+        lines.append("  HKCU\\Control Panel\\Desktop ScreenSaveActive = %s" % active)
+        return lines
+
     # ---- the verdict ----
 
     def missing_problems(self):
@@ -407,7 +655,9 @@ class Run:
         wh.kill_group(self.xvfb)
         if self.output:
             self.output.close()
-        wh.copy_tree_files(self.work, self.artifacts, ["robot.txt", "robot.log"])
+        if os.path.isdir(self.work):
+            wh.copy_tree_files(self.work, self.artifacts, ["robot.txt", "robot.log"] + sorted(
+                n for n in os.listdir(self.work) if n.startswith("robot-after")))
         saver = os.path.join(self.prefix, "drive_c", "GLIMSAVER.RUN")
         if os.path.isfile(saver):
             shutil.copy2(saver, self.artifacts)
@@ -422,6 +672,13 @@ def main():
     ap.add_argument("--fixtures", required=True)
     ap.add_argument("--glimpack")
     ap.add_argument("--stub")
+    ap.add_argument("--samples", help="the win32 build's samples/stars folder (for \"scr\": "
+                    "\"stars\"); by default found from --fixtures")
+    ap.add_argument("--program", help="start this file instead of building the package")
+    ap.add_argument("--report", action="store_true",
+                    help="print what was installed and the screenshots taken")
+    ap.add_argument("--interactive", action="store_true",
+                    help="on $DISPLAY; a person answers the program's windows")
     ap.add_argument("--keep", action="store_true",
                     help="keep the work folder (prefix copy, package) also after a pass")
     ap.add_argument("scenario")
@@ -433,10 +690,13 @@ def main():
     run = Run(args, args.scenario)
     start = time.time()
     ok = False
+    report = []
     try:
         run.prepare()
         run.execute()
         run.check()
+        report = run.installed_report()
+        run.run_after()
         ok = run.verdict()
     except (wh.HarnessError, wh.Terminated, subprocess.SubprocessError, OSError,
             KeyError, ValueError) as e:
@@ -456,6 +716,12 @@ def main():
         print("%s %s: %s" % ("EXPECTED" if known else "FAIL", run.name, p))
     for e in run.missing_problems():
         print("FAIL %s: the fault %r was not reported" % (run.name, e))
+    if args.report:
+        for line in report:
+            print(line)
+        shots = [e["name"] for e in run.log_lines if e["event"] == "shot"]
+        if shots:
+            print("Screenshots in %s: %s" % (run.artifacts, ", ".join(n + ".png" for n in shots)))
     print("%s: %s in %.1f s; artifacts in %s" % (run.name, "passed" if ok else "FAILED",
                                                  time.time() - start, run.artifacts))
     return 0 if ok else 1

@@ -148,7 +148,8 @@ class Scenarios(unittest.TestCase):
     """Every scenario file must be one the harness can run: a typo in a key
     would otherwise silently drop a check."""
 
-    TOP = {"program", "install_as", "screen", "before", "robot", "expect", "expect_problems"}
+    TOP = {"program", "install_as", "screen", "before", "robot", "expect", "expect_problems",
+           "after"}
     EXPECT = {"exit_code", "windows", "files", "only_changes", "absent", "system_ini_boot",
               "screensave_active", "saver_started", "watch"}
     WINDOW = {"caption", "class", "visible", "text", "texts", "controls", "buttons", "centred"}

@@ -30,7 +30,9 @@ def wine_env(prefix, display=None):
     env = dict(os.environ)
     env.update(WINE_QUIET)
     env["WINEPREFIX"] = str(prefix)
-    if display is not None:
+    if isinstance(display, str):
+        env["DISPLAY"] = display
+    elif display is not None:
         env["DISPLAY"] = ":%d" % display
     return env
 
