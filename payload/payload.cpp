@@ -251,16 +251,23 @@ void EndRecordWalk(RecordWalk* walk) {
     walk->file = HFILE_ERROR;
 }
 
-uint32_t PayloadInstalledTotal(void) {
+int AddInstalledTotal(uint32_t* total) {
     RecordWalk walk;
-    uint32_t total = 0;
     if (!BeginRecordWalk(&walk))
         return 0;
     PayloadRecord record;
     while (NextRecord(&walk, &record))
-        total += InstalledSize(&record);
-    // The terminator adds its own (zero) installed size like every record.
-    total += InstalledSize(&record);
+        *total += InstalledSize(&record);
+    // The terminator is counted like every record read (its stored size is
+    // 0; an unpacked size in it still counts).
+    if (walk.reached_terminator)
+        *total += InstalledSize(&record);
     EndRecordWalk(&walk);
+    return 1;
+}
+
+uint32_t PayloadInstalledTotal(void) {
+    uint32_t total = 0;
+    AddInstalledTotal(&total);
     return total;
 }

@@ -101,9 +101,11 @@ void SuspendRecordWalk(RecordWalk* walk);
 int ResumeRecordWalk(RecordWalk* walk);
 void EndRecordWalk(RecordWalk* walk);
 
-// The payload's installed total: the installed size of every record read,
-// the terminator included, summed as an unsigned 32-bit count (wrapping as
-// the installer's counter does). 0 when the payload cannot be opened.
+// Adds the installed size of every record read, the terminator included, to
+// *total, an unsigned 32-bit count that wraps as the installer's counter
+// does. Returns 0, adding nothing, when the payload cannot be opened.
+int AddInstalledTotal(uint32_t* total);
+// The same sum from 0; 0 when the payload cannot be opened.
 uint32_t PayloadInstalledTotal(void);
 
 #endif

@@ -121,16 +121,8 @@ int CheckDiskSpace(HINSTANCE instance) {
     char text[SHELL_MESSAGE_CAPACITY];
     char number[SHELL_NUMBER_CAPACITY];
 
-    RecordWalk walk;
-    if (!BeginRecordWalk(&walk))
+    if (!AddInstalledTotal(&g_installed_total))
         return 1;
-    PayloadRecord record;
-    while (NextRecord(&walk, &record))
-        g_installed_total += InstalledSize(&record);
-    // The terminator is counted as well; written as zeros it adds nothing.
-    if (walk.reached_terminator)
-        g_installed_total += InstalledSize(&record);
-    EndRecordWalk(&walk);
 
     if (!QueryWindowsDirectory(dir, sizeof dir))
         return 1;

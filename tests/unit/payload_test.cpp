@@ -318,6 +318,17 @@ TEST_F(PayloadTest, TableWithoutTerminatorEndsWithTheFile) {
     EXPECT_EQ(PayloadInstalledTotal(), 6u);
 }
 
+TEST_F(PayloadTest, TerminatorsUnpackedSizeCountsInTheTotal) {
+    // Readers test only stored_size; whatever else the terminator holds is
+    // summed like any record's installed size.
+    UseAsModule(WithPayload(pe_builder::BuildStub(), "T", 0,
+                            {Record(0, 5, 0, ""), Record(0, 0, 7, "")}, /*terminate=*/false));
+    EXPECT_EQ(PayloadInstalledTotal(), 12u);
+    uint32_t total = 100;
+    EXPECT_EQ(AddInstalledTotal(&total), 1);
+    EXPECT_EQ(total, 112u);
+}
+
 TEST_F(PayloadTest, InstalledTotalWrapsAsAn32BitCount) {
     UseAsModule(WithPayload(pe_builder::BuildStub(), "Big", 0,
                             {Record(0, 1, 0xFFFFFFF0u, ""), Record(0, 0x20, 0, "")}));

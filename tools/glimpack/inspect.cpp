@@ -127,6 +127,8 @@ InspectedPackage InspectPackage(const std::string& path, const std::string& host
         }
     }
     pkg.terminated = walk.reached_terminator != 0;
+    if (pkg.terminated)
+        pkg.installed_total += InstalledSize(&rec); // counted as the installer counts it
     EndRecordWalk(&walk);
     if (!pkg.terminated)
         Fail(path, "record table runs past the end of the file (no terminating record)");
