@@ -57,6 +57,26 @@ int ReadPtr(FILE* file, uint32_t stored_bytes_left) {
     return byte;
 }
 
+// A chunk is the next min(16384, bytes still due) of the file.
+static void OpenChunk(int32_t total) {
+    if (!g_output.chunk_open) {
+        uint32_t left = (uint32_t)total - g_output.written;
+        g_output.chunk_length =
+            (int16_t)(left < DECODER_STREAM_BUFFER ? left : DECODER_STREAM_BUFFER);
+        g_output.chunk_open = 1;
+    }
+}
+
+// Writes out the full chunk; a short write ends the process.
+static void WriteChunk(FILE* file) {
+    size_t put = fwrite(g_output.buffer, 1, (size_t)g_output.fill, file);
+    if ((int16_t)put != g_output.fill)
+        FatalStop("Write error in function WritePtr()");
+    g_output.written += (uint32_t)g_output.fill;
+    g_output.fill = 0;
+    g_output.chunk_open = 0;
+}
+
 void WritePtr(FILE* file, int byte, int32_t total) {
     // Once the declared total is in the file, further bytes are the surplus of
     // the last match and are dropped. Letting them start another chunk would
@@ -67,20 +87,10 @@ void WritePtr(FILE* file, int byte, int32_t total) {
         g_output.buffer[g_output.fill] = (uint8_t)byte;
         g_output.fill++;
     }
-    if (!g_output.chunk_open) {
-        uint32_t left = (uint32_t)total - g_output.written;
-        g_output.chunk_length =
-            (int16_t)(left < DECODER_STREAM_BUFFER ? left : DECODER_STREAM_BUFFER);
-        g_output.chunk_open = 1;
-    }
+    OpenChunk(total);
     if (g_output.fill < g_output.chunk_length)
         return;
-    size_t put = fwrite(g_output.buffer, 1, (size_t)g_output.fill, file);
-    if ((int16_t)put != g_output.fill)
-        FatalStop("Write error in function WritePtr()");
-    g_output.written += (uint32_t)g_output.fill;
-    g_output.fill = 0;
-    g_output.chunk_open = 0;
+    WriteChunk(file);
 }
 
 void WriteBlock(FILE* file, const uint8_t* data, size_t size, int32_t total) {
@@ -89,12 +99,7 @@ void WriteBlock(FILE* file, const uint8_t* data, size_t size, int32_t total) {
     while (size != 0) {
         if (total <= 0 || g_output.written >= (uint32_t)total)
             return;
-        if (!g_output.chunk_open) {
-            uint32_t left = (uint32_t)total - g_output.written;
-            g_output.chunk_length =
-                (int16_t)(left < DECODER_STREAM_BUFFER ? left : DECODER_STREAM_BUFFER);
-            g_output.chunk_open = 1;
-        }
+        OpenChunk(total);
         size_t room = (size_t)(g_output.chunk_length - g_output.fill);
         size_t take = size < room ? size : room;
         memcpy(g_output.buffer + g_output.fill, data, take);
@@ -103,12 +108,7 @@ void WriteBlock(FILE* file, const uint8_t* data, size_t size, int32_t total) {
         size -= take;
         if (g_output.fill < g_output.chunk_length)
             return;
-        size_t put = fwrite(g_output.buffer, 1, (size_t)g_output.fill, file);
-        if ((int16_t)put != g_output.fill)
-            FatalStop("Write error in function WritePtr()");
-        g_output.written += (uint32_t)g_output.fill;
-        g_output.fill = 0;
-        g_output.chunk_open = 0;
+        WriteChunk(file);
     }
 }
 

@@ -17,6 +17,7 @@
 
 #include "platform/host/host_control.h"
 #include "tests/hostile/hostile_packages.h"
+#include "tests/hostile/run_tool.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/common.h"
 
@@ -24,33 +25,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Output {
-    int rc = -1;
-    std::string out, err;
-};
+using hostile::Files;
+using hostile::Output;
 
 Output Extract(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    Output o;
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    o.rc = glimpack::RunCommand("extract", glimpack::CmdExtract, int(args.size()), argv.data());
-    std::fflush(stdout);
-    o.out = ::testing::internal::GetCapturedStdout();
-    o.err = ::testing::internal::GetCapturedStderr();
-    return o;
-}
-
-std::vector<std::string> Files(const fs::path& root) {
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file())
-            files.push_back(fs::relative(it->path(), root).generic_string());
-    return files;
+    return hostile::RunTool("extract", glimpack::CmdExtract, std::move(args));
 }
 
 int Lines(const std::string& text) {

@@ -19,6 +19,7 @@
 #include "fuzz/targets.h"
 #include "platform/host/host_control.h"
 #include "tests/hostile/hostile_packages.h"
+#include "tests/hostile/run_tool.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/common.h"
 
@@ -35,35 +36,9 @@ namespace fs = std::filesystem;
 using hostile::Case;
 using hostile::Expect;
 
-struct Output {
-    int rc = -1;
-    std::string out, err;
-};
-
-Output RunTool(const char* name, int (*body)(int, char**), std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    Output o;
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    o.rc = glimpack::RunCommand(name, body, int(args.size()), argv.data());
-    std::fflush(stdout);
-    o.out = ::testing::internal::GetCapturedStdout();
-    o.err = ::testing::internal::GetCapturedStderr();
-    return o;
-}
-
-std::vector<std::string> Files(const fs::path& root) {
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file())
-            files.push_back(fs::relative(it->path(), root).generic_string());
-    std::sort(files.begin(), files.end());
-    return files;
-}
+using hostile::Files;
+using hostile::Output;
+using hostile::RunTool;
 
 // Text that a terminal would act on: control characters other than the line
 // break, and the escape character above all.
