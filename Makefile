@@ -4,7 +4,7 @@
 # Debian packages (as root) or says how to.
 SHELL := /bin/bash
 
-.PHONY: all deps native native-release win32 test static fuzz-smoke fuzz demo bench format clean
+.PHONY: all deps native native-release win32 test static fuzz-smoke fuzz demo bench bench-wine format clean
 
 all: native-release win32
 
@@ -45,6 +45,11 @@ demo: native-release win32
 
 bench: native-release
 	bench/run.sh
+
+# The installer's whole run under Wine against Wine starting a program that
+# does nothing, and the installer's memory for growing packages.
+bench-wine: native-release win32
+	/usr/bin/python3 bench/wine_run.py
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -7,9 +7,13 @@
 // SCRIPT holds one step per line ('#' starts a comment):
 //
 //   window [caption="TEXT"] [class=NAME] [child=ID] [has-text="TEXT"] [timeout=SECONDS]
+//          [poll=MS]
 //       Wait for a visible top-level window that matches every given criterion
 //       (has-text: some child's text contains TEXT) and has not been handled
 //       yet, and log it with all its child controls. Later steps act on it.
+//       The windows are looked at every MS milliseconds (1 by default; a
+//       benchmark waiting out a long extraction asks for less often, so that
+//       the robot does not take the CPU from the program it measures).
 //   shot NAME [delay=MS]      Ask the harness for a screenshot (see below).
 //   press ID [nowait]         Click the button ID: WM_COMMAND (BN_CLICKED, ID).
 //   command WPARAM [nowait]   Post WM_COMMAND with exactly this wParam.
@@ -24,14 +28,20 @@
 //   watch all                 From now on, log every top-level window when it
 //                             is first seen visible ({"event":"seen",...}) and
 //                             when it is hidden or destroyed ({"event":"gone"}).
+//   memory                    Log the memory counters of the current window's
+//                             process ({"event":"memory",...}, in bytes).
 //   sleep MS
 //
 // press, command, key and close wait until the current window has gone unless
 // "nowait" is given; a window that stays fails the step.
 //
-// LOG receives one JSON object per line. Screenshots are taken by the harness:
-// the robot writes {"event":"shot","name":NAME} and waits until the harness
-// creates the file NAME.done beside the log.
+// LOG receives one JSON object per line. Windows found, the actions press,
+// command, key and close ({"event":"act",...}) and memory reports carry "ms",
+// the performance counter in milliseconds with three decimals, for timing
+// what happens between them; Wine counts it from Linux's CLOCK_MONOTONIC_RAW,
+// so a harness can also set it against its own clock. Screenshots are taken
+// by the harness: the robot writes {"event":"shot","name":NAME} and waits
+// until the harness creates the file NAME.done beside the log.
 //
 // Keys are posted as WM_KEYDOWN/WM_KEYUP to the control that has the focus in
 // the target's thread (GetGUIThreadInfo). The target's own modal loop then
@@ -47,6 +57,10 @@
 // Exit code: 0 when every step passed, 1 on the first failing step (logged as
 // {"event":"error",...}), 2 for a usage or script error.
 #include <windows.h>
+// GetProcessMemoryInfo as K32GetProcessMemoryInfo from kernel32: no psapi
+// import library needed.
+#define PSAPI_VERSION 2
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -108,6 +122,19 @@ void LogError(int line, const std::string& message) {
     LogLine("{\"event\":\"error\",\"line\":" + std::to_string(line) +
             ",\"message\":" + JsonString(message) + "}");
     std::fprintf(stderr, "robot: line %d: %s\n", line, message.c_str());
+}
+
+// The performance counter in milliseconds, with three decimals.
+std::string MsJson() {
+    static LARGE_INTEGER freq = {};
+    if (freq.QuadPart == 0)
+        QueryPerformanceFrequency(&freq);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.3f",
+                  static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart));
+    return buf;
 }
 
 std::string Text(HWND w) {
@@ -176,8 +203,9 @@ std::string DescribeWindow(HWND w, const std::string& step) {
                   static_cast<unsigned long>(GetWindowLongA(w, GWL_STYLE)),
                   static_cast<unsigned long>(GetWindowLongA(w, GWL_EXSTYLE)));
     std::string json = "{\"event\":\"window\",\"tick\":" + std::to_string(GetTickCount()) +
-                       ",\"step\":" + JsonString(step) + ",\"hwnd\":" + HandleJson(w) +
-                       ",\"pid\":" + std::to_string(pid) + ",\"caption\":" + JsonString(Text(w)) +
+                       ",\"ms\":" + MsJson() + ",\"step\":" + JsonString(step) +
+                       ",\"hwnd\":" + HandleJson(w) + ",\"pid\":" + std::to_string(pid) +
+                       ",\"caption\":" + JsonString(Text(w)) +
                        ",\"class\":" + JsonString(ClassOf(w)) + ",\"rect\":" + RectJson(wr) +
                        ",\"client\":" + RectJson(client_screen) +
                        ",\"visible\":" + (IsWindowVisible(w) ? "true" : "false") + "," + styles +
@@ -484,6 +512,7 @@ bool Act(State& st, const Step& s, std::string* error) {
     } else if (s.verb == "close") {
         PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0);
     }
+    LogLine("{\"event\":\"act\",\"step\":" + JsonString(Tail(s)) + ",\"ms\":" + MsJson() + "}");
     if (HasWord(s, "nowait"))
         return true;
     if (!WaitGone(w, static_cast<DWORD>(NumberOption(s, "timeout", 15) * 1000))) {
@@ -506,8 +535,9 @@ bool RunStep(State& st, const Step& s, std::string* error) {
                 LogLine(DescribeWindow(w, Tail(s)));
                 return true;
             }
-            // Poll fast: the progress dialog may be up for only a moment.
-            Sleep(1);
+            // Poll fast by default: the progress dialog may be up for only a
+            // moment.
+            Sleep(static_cast<DWORD>(NumberOption(s, "poll", 1)));
         }
         *error = "no window for '" + Tail(s) + "' within " + std::to_string(ms / 1000) + " s";
         return false;
@@ -569,6 +599,34 @@ bool RunStep(State& st, const Step& s, std::string* error) {
         watch->cls = cls;
         watch->thread = CreateThread(nullptr, 0, WatchThread, watch, 0, nullptr);
         g_watches.push_back(watch);
+        return true;
+    }
+    if (s.verb == "memory") {
+        if (!st.current || !IsWindow(st.current)) {
+            *error = "memory needs a current window";
+            return false;
+        }
+        DWORD pid = 0;
+        GetWindowThreadProcessId(st.current, &pid);
+        HANDLE process =
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+        PROCESS_MEMORY_COUNTERS pmc;
+        std::memset(&pmc, 0, sizeof pmc);
+        pmc.cb = sizeof pmc;
+        bool ok = process && GetProcessMemoryInfo(process, &pmc, sizeof pmc);
+        DWORD failure = ok ? 0 : GetLastError();
+        if (process)
+            CloseHandle(process);
+        if (!ok) {
+            *error = "no memory counters for process " + std::to_string(pid) + " (error " +
+                     std::to_string(failure) + ")";
+            return false;
+        }
+        LogLine("{\"event\":\"memory\",\"pid\":" + std::to_string(pid) + ",\"ms\":" + MsJson() +
+                ",\"peak_working_set\":" + std::to_string(pmc.PeakWorkingSetSize) +
+                ",\"working_set\":" + std::to_string(pmc.WorkingSetSize) +
+                ",\"peak_pagefile\":" + std::to_string(pmc.PeakPagefileUsage) +
+                ",\"pagefile\":" + std::to_string(pmc.PagefileUsage) + "}");
         return true;
     }
     if (s.verb == "sleep") {
