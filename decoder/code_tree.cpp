@@ -70,10 +70,7 @@ void UpdateCodeTree(CodeTree* tree, int symbol) {
             // Move the node behind the last one of its run of equal counts so
             // that the counts stay ordered by position. The 0xFFFF sentinel
             // after the root ends the scan.
-            int l = node + 1;
-            while (k > tree->counts[++l]) {
-            }
-            l--;
+            int l = FindExchangePartner(tree->counts, node, k);
             tree->counts[node] = tree->counts[l];
             tree->counts[l] = k;
 

@@ -29,6 +29,45 @@ void InitCodeTree(CodeTree* tree);
 void UpdateCodeTree(CodeTree* tree, int symbol);
 void RebuildCodeTree(CodeTree* tree);
 
+// The exchange partner of `node`, whose count has just been raised to k and
+// now exceeds that of node + 1: the last position whose count is still below
+// k. Counts never decrease with the position and the 0xFFFF sentinel ends
+// them, so the run of counts below k that starts at node + 1 is found by a
+// few single steps (most runs are short) and then by doubling the step and
+// halving the interval; young trees have runs of hundreds of equal counts.
+static inline int FindExchangePartner(const uint16_t* counts, int node, uint16_t k) {
+    int lo = node + 1; // counts[lo] < k
+    if (k <= counts[lo + 1])
+        return lo;
+    if (k <= counts[lo + 2])
+        return lo + 1;
+    if (k <= counts[lo + 3])
+        return lo + 2;
+    lo += 3;
+    int step = 4;
+    int hi;
+    for (;;) {
+        hi = lo + step;
+        if (hi >= CODE_TREE_NODES) {
+            hi = CODE_TREE_NODES; // the sentinel
+            break;
+        }
+        if (k <= counts[hi])
+            break;
+        lo = hi;
+        step *= 2;
+    }
+    // counts[lo] < k <= counts[hi]; halve without branches (the outcome of
+    // each comparison is as good as random).
+    int len = hi - lo;
+    while (len > 1) {
+        int half = len / 2;
+        lo = counts[lo + half] < k ? lo + half : lo;
+        len -= half;
+    }
+    return lo;
+}
+
 // Distance prefix tables, indexed by the first 8 bits of a distance code:
 // the upper 6 bits of the distance and the length of the whole code in bits.
 extern const uint8_t DistanceHighBits[256];
