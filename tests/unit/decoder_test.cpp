@@ -192,6 +192,30 @@ TEST(CodeTree, RebuildHappensExactlyWhenRootReachesLimitBeforeCounting) {
     ExpectSiblingProperty(t);
 }
 
+// The partner search compares eight counts at a time where it can and falls
+// back to single steps and halving near the sentinel; every run length at
+// every start, up to the sentinel, must give the last position below k.
+TEST(CodeTree, ExchangePartnerIsTheLastPositionBelowTheNewCount) {
+    uint16_t counts[CODE_TREE_NODES + 1];
+    for (int node = 0; node < CODE_TREE_ROOT; ++node) {
+        for (int end = node + 1; end < CODE_TREE_NODES; ++end) {
+            // counts: ... 5 at node (just raised to k = 6), 5 from node + 1 to
+            // end, 6 or more after it, 0xFFFF at the sentinel.
+            for (int p = 0; p < CODE_TREE_NODES; ++p)
+                counts[p] = (uint16_t)(p < node ? 1 : p <= end ? 5 : 6 + (p - end) / 3);
+            counts[node] = 6;
+            counts[CODE_TREE_NODES] = 0xFFFF;
+            ASSERT_EQ(FindExchangePartner(counts, node, 6), end) << "node " << node;
+        }
+    }
+    // Counts at the limit and the sentinel: unsigned comparisons throughout.
+    for (int p = 0; p < CODE_TREE_NODES; ++p)
+        counts[p] = (uint16_t)(p < 500 ? 0x7FFF : 0x8000);
+    counts[CODE_TREE_NODES] = 0xFFFF;
+    counts[490] = 0x8000;
+    EXPECT_EQ(FindExchangePartner(counts, 490, 0x8000), 499);
+}
+
 TEST(CodeTree, DistanceTablesFollowThePrefixCode) {
     for (int p = 0; p < 256; ++p) {
         int high = DistanceHighBits[p];
