@@ -20,6 +20,11 @@ struct CallbackSource {
     uint64_t supplied; // bytes the callback has handed over
     int exhausted;     // the callback gave nothing although bytes were owed
 
+    const uint8_t* Buffered(size_t* count) {
+        *count = available - position;
+        return buffer + position;
+    }
+    void Consume(size_t count) { position += count; }
     int Fetch(uint32_t stored_left) {
         if (position == available) {
             if (exhausted)

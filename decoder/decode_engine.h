@@ -4,7 +4,10 @@
 //
 // Source: `int Fetch(uint32_t stored_bytes_left)` returns the next compressed
 // byte (0..255); the engine calls it only while stored_bytes_left is nonzero,
-// and passes the count of stored bytes it has not taken yet.
+// and passes the count of stored bytes it has not taken yet. Besides,
+// `const uint8_t* Buffered(size_t* count)` shows the bytes the source holds
+// ready (*count may be 0) and `void Consume(size_t n)` takes n of them, the
+// same as n calls of Fetch.
 // Sink: `int PutBlock(const uint8_t* data, size_t size)` takes decoded bytes
 // in order and returns 0 to stop the decode (a write failure the caller wants
 // to report). Blocks are DECODE_BLOCK bytes except the last one; the last one
@@ -117,6 +120,26 @@ struct Bits {
 // the stored size; it is asked for the same bytes, in the same order and with
 // the same counts of bytes left, as a reader that fetched one byte at a time.
 template <class Source> inline void Refill(Bits& b, Source& source) {
+    if (b.count > 56)
+        return;
+    // The whole bytes that fit, in one go when the source has eight bytes
+    // buffered and the stream has that many left (nearly always): the same
+    // bytes as one at a time, without a loop whose length varies per item.
+    unsigned take = (64 - b.count) >> 3; // 1..8
+    size_t buffered;
+    const uint8_t* p = source.Buffered(&buffered);
+    if (buffered >= 8 && b.stored_left >= 8) {
+        uint64_t w = ((uint64_t)p[0] << 56) | ((uint64_t)p[1] << 48) | ((uint64_t)p[2] << 40) |
+                     ((uint64_t)p[3] << 32) | ((uint64_t)p[4] << 24) | ((uint64_t)p[5] << 16) |
+                     ((uint64_t)p[6] << 8) | (uint64_t)p[7];
+        w &= ~(uint64_t)0 << (64 - 8 * take); // the bits below stay clear
+        b.window |= w >> b.count;
+        b.count += 8 * take;
+        b.stored_left -= take;
+        b.fed += take;
+        source.Consume(take);
+        return;
+    }
     while (b.count <= 56) {
         uint64_t byte = 0;
         if (b.stored_left != 0) {

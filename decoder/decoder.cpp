@@ -15,6 +15,8 @@ DecodeWindow g_window;
 struct FileSource {
     FILE* file;
     int Fetch(uint32_t stored_left) { return ReadPtr(file, stored_left); }
+    const uint8_t* Buffered(size_t* count) { return InputBuffered(count); }
+    void Consume(size_t count) { InputConsume(count); }
 };
 
 struct FileSink {

@@ -32,6 +32,12 @@ void ResetOutputStream(void);
 // min(stored_bytes_left, 16384) bytes when empty. A refill that gets nothing
 // delivers the byte at the start of the buffer.
 int ReadPtr(FILE* file, uint32_t stored_bytes_left);
+// The bytes ReadPtr holds and has not delivered yet (*count of them, none
+// while a refill is due), for a reader that takes several at once.
+// InputConsume(n), n <= *count, delivers n of them exactly as n calls of
+// ReadPtr would.
+const uint8_t* InputBuffered(size_t* count);
+void InputConsume(size_t count);
 // Buffers one decoded byte of a file of `total` bytes and writes the buffer in
 // chunks of 16384 and a remainder. Bytes given after the total is written (a
 // last match running past the end) are dropped. A failed write ends the

@@ -39,6 +39,16 @@ void ResetOutputStream(void) {
     g_output.written = 0;
 }
 
+const uint8_t* InputBuffered(size_t* count) {
+    *count = g_input.available > 0 ? (size_t)g_input.available : 0;
+    return g_input.buffer + g_input.position;
+}
+
+void InputConsume(size_t count) {
+    g_input.position = (int16_t)(g_input.position + count);
+    g_input.available = (int16_t)(g_input.available - count);
+}
+
 int ReadPtr(FILE* file, uint32_t stored_bytes_left) {
     if (g_input.available < 1) {
         // Never read past the stream: the engine passes how many of its
