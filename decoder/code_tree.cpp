@@ -3,8 +3,6 @@
 // stream format.
 #include "decoder/code_tree.h"
 
-#include <string.h>
-
 void InitCodeTree(CodeTree* tree) {
     for (int s = 0; s < CODE_SYMBOLS; s++) {
         tree->counts[s] = 1;
@@ -24,32 +22,48 @@ void InitCodeTree(CodeTree* tree) {
 }
 
 // Halves every leaf count (rounding up, so no count becomes 0) and builds the
-// inner nodes again in count order. Among equal counts a new inner node goes
-// after the nodes already placed, which keeps the layout reproducible.
+// inner nodes again in count order: the inner node over positions 2m and
+// 2m + 1 goes after every node whose count is at most its own, so among
+// equal counts after the nodes already placed, which keeps the layout
+// reproducible.
+//
+// Done as one merge of two sorted lists, the leaves in position order and the
+// inner nodes in the order they are made: each inner node's count is at least
+// its children's, so it is placed after both of them, the positions up to
+// 2m + 1 are final by the time node m is made, and the counts of the inner
+// nodes come out in ascending order. (The same layout as inserting each new
+// node into the sorted array, in linear time.)
 void RebuildCodeTree(CodeTree* tree) {
-    int j = 0;
+    uint16_t leaf_count[CODE_SYMBOLS];
+    uint16_t leaf_child[CODE_SYMBOLS];
+    int leaves = 0;
     for (int i = 0; i < CODE_TREE_NODES; i++) {
         if (tree->child[i] >= CODE_TREE_NODES) {
-            tree->counts[j] = (uint16_t)((tree->counts[i] + 1) / 2);
-            tree->child[j] = tree->child[i];
-            j++;
+            leaf_count[leaves] = (uint16_t)((tree->counts[i] + 1) / 2);
+            leaf_child[leaves] = tree->child[i];
+            leaves++;
         }
     }
-    int i = 0;
-    for (j = CODE_SYMBOLS; j < CODE_TREE_NODES; j++) {
-        uint16_t f = (uint16_t)(tree->counts[i] + tree->counts[i + 1]);
-        int k = j - 1;
-        while (f < tree->counts[k])
-            k--;
-        k++;
-        size_t moved = (size_t)(j - k) * sizeof(uint16_t);
-        memmove(&tree->counts[k + 1], &tree->counts[k], moved);
-        memmove(&tree->child[k + 1], &tree->child[k], moved);
-        tree->counts[k] = f;
-        tree->child[k] = (uint16_t)i;
-        i += 2;
+    uint16_t inner_count[CODE_TREE_NODES - CODE_SYMBOLS];
+    int made = 0;   // inner nodes whose children are placed
+    int placed = 0; // inner nodes placed
+    int leaf = 0;
+    for (int p = 0; p < CODE_TREE_NODES; p++) {
+        if (leaf < CODE_SYMBOLS && (placed == made || leaf_count[leaf] <= inner_count[placed])) {
+            tree->counts[p] = leaf_count[leaf];
+            tree->child[p] = leaf_child[leaf];
+            leaf++;
+        } else {
+            tree->counts[p] = inner_count[placed];
+            tree->child[p] = (uint16_t)(2 * placed);
+            placed++;
+        }
+        if ((p & 1) != 0 && made < CODE_TREE_NODES - CODE_SYMBOLS) {
+            inner_count[made] = (uint16_t)(tree->counts[p - 1] + tree->counts[p]);
+            made++;
+        }
     }
-    for (i = 0; i < CODE_TREE_NODES; i++) {
+    for (int i = 0; i < CODE_TREE_NODES; i++) {
         int k = tree->child[i];
         if (k >= CODE_TREE_NODES) {
             tree->parent[k] = (uint16_t)i;
