@@ -204,13 +204,88 @@ inline void PatchTop(TopTable* top, const uint16_t* child, unsigned at) {
     FillTop(top, child, at, (int)depth, pattern, prefix);
 }
 
+// Exchanges the node at `node`, whose count has just been raised to k, with
+// the last node of its run of equal counts (UpdateCodeTree's exchange, step
+// for step), and returns that position.
+inline int ExchangeNodes(CodeTree* t, TopTable* top, int node, uint16_t k) {
+    uint16_t* counts = t->counts;
+    uint16_t* child = t->child;
+    uint16_t* parent = t->parent;
+    int l = FindExchangePartner(counts, node, k);
+    counts[node] = counts[l];
+    counts[l] = k;
+    int a = child[node];
+    parent[a] = (uint16_t)l;
+    if (a < CODE_TREE_NODES)
+        parent[a + 1] = (uint16_t)l;
+    int b = child[l];
+    child[l] = (uint16_t)a;
+    parent[b] = (uint16_t)node;
+    if (b < CODE_TREE_NODES)
+        parent[b + 1] = (uint16_t)node;
+    child[node] = (uint16_t)b;
+    if (GLIM_TOP_TABLE && !top->stale) {
+        PatchTop(top, child, (unsigned)node);
+        PatchTop(top, child, (unsigned)l);
+    }
+    return l;
+}
+
+// UpdateCodeTree's loop from its first exchange on, at `node`, whose count
+// has just been raised. The climb follows the parent links one after the
+// other only until it reaches a position the lookup knows (with `use_top`:
+// the lookup follows every exchange, so its entries hold the way from the
+// root down to each of its positions); from there the positions above are
+// read from the entry and counted without waiting for each link, until the
+// next exchange. Out of line: most items need no exchange, and the decode
+// loop is quicker without this in it.
+__attribute__((noinline)) inline void ClimbAfterExchange(CodeTree* t, TopTable* top, int node,
+                                                         bool use_top) {
+    uint16_t* counts = t->counts;
+    const uint16_t* parent = t->parent;
+    node = ExchangeNodes(t, top, node, counts[node]);
+    for (;;) {
+        node = parent[node];
+        if (node == 0)
+            return;
+        if (use_top) {
+            unsigned d = top->depth_of[node];
+            if (d - 1u < (unsigned)TOP_BITS) { // 1..TOP_BITS
+                unsigned e = (unsigned)top->pattern_of[node] << (TOP_BITS - d);
+                const uint16_t* above = top->path[e];
+                // The record may be out of date; the entry says.
+                if (top->length[e] >= d && above[d - 1] == node) {
+                    int x = (int)d - 1;
+                    for (;;) {
+                        uint16_t k = ++counts[node];
+                        if (k > counts[node + 1])
+                            break;
+                        if (--x < 0) {
+                            // The root: never exchanged, the sentinel is above it.
+                            ++counts[CODE_TREE_ROOT];
+                            return;
+                        }
+                        node = above[x];
+                    }
+                    node = ExchangeNodes(t, top, node, counts[node]);
+                    continue;
+                }
+            }
+        }
+        uint16_t k = ++counts[node];
+        if (k > counts[node + 1])
+            node = ExchangeNodes(t, top, node, k);
+    }
+}
+
 // Counts the symbol whose leaf the walk reached. `path[0..depth]` are the
 // positions from the root (path[0]) down to the leaf (path[depth]). As long
 // as no nodes are exchanged, each position's parent is the one before it on
-// the path; after an exchange the climb goes on through the parent links,
-// exactly as UpdateCodeTree does. The result is UpdateCodeTree's, node for
-// node (the tree is shared with the encoder, which uses UpdateCodeTree).
-inline void UpdateAlongPath(CodeTree* t, TopTable* top, const uint16_t* path, int depth) {
+// the path; after an exchange the subtree has moved and ClimbAfterExchange
+// goes on. The result is UpdateCodeTree's, node for node (the tree is shared
+// with the encoder, which uses UpdateCodeTree).
+inline void UpdateAlongPath(CodeTree* t, TopTable* top, const uint16_t* path, int depth,
+                            bool use_top) {
     if (t->counts[CODE_TREE_ROOT] == CODE_COUNT_LIMIT) {
         top->stale = 1;
         // The rebuild moves every leaf, so the path no longer applies.
@@ -218,14 +293,14 @@ inline void UpdateAlongPath(CodeTree* t, TopTable* top, const uint16_t* path, in
         return;
     }
     uint16_t* counts = t->counts;
-    uint16_t* child = t->child;
-    uint16_t* parent = t->parent;
     int i = depth;
     int node = path[i];
     for (;;) {
         uint16_t k = ++counts[node];
-        if (k > counts[node + 1])
-            break; // an exchange: continue below
+        if (k > counts[node + 1]) {
+            ClimbAfterExchange(t, top, node, use_top);
+            return;
+        }
         // UpdateCodeTree stops when the parent link it follows is 0; the
         // root's link is 0, and so would be that of a child of position 0.
         if (--i < 0)
@@ -233,35 +308,6 @@ inline void UpdateAlongPath(CodeTree* t, TopTable* top, const uint16_t* path, in
         node = path[i];
         if (node == 0)
             return;
-    }
-    // From here on, UpdateCodeTree's loop from `node`, whose count has just
-    // been raised.
-    uint16_t k = counts[node];
-    for (;;) {
-        if (k > counts[node + 1]) {
-            int l = FindExchangePartner(counts, node, k);
-            counts[node] = counts[l];
-            counts[l] = k;
-            int a = child[node];
-            parent[a] = (uint16_t)l;
-            if (a < CODE_TREE_NODES)
-                parent[a + 1] = (uint16_t)l;
-            int b = child[l];
-            child[l] = (uint16_t)a;
-            parent[b] = (uint16_t)node;
-            if (b < CODE_TREE_NODES)
-                parent[b + 1] = (uint16_t)node;
-            child[node] = (uint16_t)b;
-            if (GLIM_TOP_TABLE && !top->stale) {
-                PatchTop(top, child, (unsigned)node);
-                PatchTop(top, child, (unsigned)l);
-            }
-            node = l;
-        }
-        node = parent[node];
-        if (node == 0)
-            return;
-        k = ++counts[node];
     }
 }
 
@@ -335,7 +381,7 @@ uint64_t DecodeItems(DecoderState* st, DecodeWindow* win, Source& source, Sink& 
             c = child[at];
         }
         unsigned symbol = c - CODE_TREE_NODES;
-        decode_detail::UpdateAlongPath(tree, top, path, depth);
+        decode_detail::UpdateAlongPath(tree, top, path, depth, use_top);
 
         if (symbol < 256) {
             out[pos++] = (uint8_t)symbol;
