@@ -78,8 +78,10 @@ static void OpenChunk(int32_t total) {
 }
 
 // Writes out the full chunk; a short write ends the process.
-static void WriteChunk(FILE* file) {
-    size_t put = fwrite(g_output.buffer, 1, (size_t)g_output.fill, file);
+// Writes the chunk of g_output.fill bytes at `bytes` (the buffer, or the
+// caller's data when a whole chunk lies there).
+static void WriteChunk(FILE* file, const uint8_t* bytes) {
+    size_t put = fwrite(bytes, 1, (size_t)g_output.fill, file);
     if ((int16_t)put != g_output.fill)
         FatalStop("Write error in function WritePtr()");
     g_output.written += (uint32_t)g_output.fill;
@@ -100,7 +102,7 @@ void WritePtr(FILE* file, int byte, int32_t total) {
     OpenChunk(total);
     if (g_output.fill < g_output.chunk_length)
         return;
-    WriteChunk(file);
+    WriteChunk(file, g_output.buffer);
 }
 
 void WriteBlock(FILE* file, const uint8_t* data, size_t size, int32_t total) {
@@ -110,6 +112,15 @@ void WriteBlock(FILE* file, const uint8_t* data, size_t size, int32_t total) {
         if (total <= 0 || g_output.written >= (uint32_t)total)
             return;
         OpenChunk(total);
+        if (g_output.fill == 0 && size >= (size_t)g_output.chunk_length) {
+            // A whole chunk: written from where it is, not copied first.
+            size_t whole = (size_t)g_output.chunk_length;
+            g_output.fill = g_output.chunk_length;
+            WriteChunk(file, data);
+            data += whole;
+            size -= whole;
+            continue;
+        }
         size_t room = (size_t)(g_output.chunk_length - g_output.fill);
         size_t take = size < room ? size : room;
         memcpy(g_output.buffer + g_output.fill, data, take);
@@ -118,7 +129,7 @@ void WriteBlock(FILE* file, const uint8_t* data, size_t size, int32_t total) {
         size -= take;
         if (g_output.fill < g_output.chunk_length)
             return;
-        WriteChunk(file);
+        WriteChunk(file, g_output.buffer);
     }
 }
 
