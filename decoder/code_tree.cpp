@@ -34,8 +34,8 @@ void InitCodeTree(CodeTree* tree) {
 // nodes come out in ascending order. (The same layout as inserting each new
 // node into the sorted array, in linear time.)
 void RebuildCodeTree(CodeTree* tree) {
-    uint16_t leaf_count[CODE_SYMBOLS];
-    uint16_t leaf_child[CODE_SYMBOLS];
+    uint16_t leaf_count[CODE_SYMBOLS] = {0};
+    uint16_t leaf_child[CODE_SYMBOLS] = {0};
     int leaves = 0;
     for (int i = 0; i < CODE_TREE_NODES; i++) {
         if (tree->child[i] >= CODE_TREE_NODES) {
@@ -44,7 +44,7 @@ void RebuildCodeTree(CodeTree* tree) {
             leaves++;
         }
     }
-    uint16_t inner_count[CODE_TREE_NODES - CODE_SYMBOLS];
+    uint16_t inner_count[CODE_TREE_NODES - CODE_SYMBOLS] = {0};
     int made = 0;   // inner nodes whose children are placed
     int placed = 0; // inner nodes placed
     int leaf = 0;
