@@ -483,13 +483,7 @@ class Bench:
                 "pack_s": pkg["pack_s"], "methods": pkg["methods"], "runs": runs})
 
     def cleanup(self):
-        if self.prefix and os.path.isdir(self.prefix):
-            wh.wineserver(self.prefix, "-k", 20)
-        for p in self.procs:
-            if p.poll() is None:
-                p.kill()
-                p.wait(10)
-        wh.kill_group(self.xvfb)
+        wh.stop_run(self.prefix, self.procs, self.xvfb)
         if self.out:
             self.out.close()
         # A failed run keeps its work folder (prefix, packages, robot logs)

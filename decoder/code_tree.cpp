@@ -80,26 +80,8 @@ void UpdateCodeTree(CodeTree* tree, int symbol) {
     int node = tree->parent[CODE_TREE_NODES + symbol];
     do {
         uint16_t k = ++tree->counts[node];
-        if (k > tree->counts[node + 1]) {
-            // Move the node behind the last one of its run of equal counts so
-            // that the counts stay ordered by position. The 0xFFFF sentinel
-            // after the root ends the scan.
-            int l = FindExchangePartner(tree->counts, node, k);
-            tree->counts[node] = tree->counts[l];
-            tree->counts[l] = k;
-
-            int i = tree->child[node];
-            tree->parent[i] = (uint16_t)l;
-            if (i < CODE_TREE_NODES)
-                tree->parent[i + 1] = (uint16_t)l;
-            int j = tree->child[l];
-            tree->child[l] = (uint16_t)i;
-            tree->parent[j] = (uint16_t)node;
-            if (j < CODE_TREE_NODES)
-                tree->parent[j + 1] = (uint16_t)node;
-            tree->child[node] = (uint16_t)j;
-            node = l;
-        }
+        if (k > tree->counts[node + 1])
+            node = ExchangeNodes(tree, node, k);
         node = tree->parent[node];
     } while (node != 0);
 }

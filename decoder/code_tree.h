@@ -92,6 +92,30 @@ static inline int FindExchangePartner(const uint16_t* counts, int node, uint16_t
     return lo;
 }
 
+// The exchange of UpdateCodeTree: the node at `node`, whose count has just
+// been raised to k above that of node + 1, trades places with the last node
+// of the run of counts below k, so that the counts stay ordered by position.
+// Returns the position the node moved to.
+static inline int ExchangeNodes(CodeTree* tree, int node, uint16_t k) {
+    uint16_t* counts = tree->counts;
+    uint16_t* child = tree->child;
+    uint16_t* parent = tree->parent;
+    int l = FindExchangePartner(counts, node, k);
+    counts[node] = counts[l];
+    counts[l] = k;
+    int a = child[node];
+    parent[a] = (uint16_t)l;
+    if (a < CODE_TREE_NODES)
+        parent[a + 1] = (uint16_t)l;
+    int b = child[l];
+    child[l] = (uint16_t)a;
+    parent[b] = (uint16_t)node;
+    if (b < CODE_TREE_NODES)
+        parent[b + 1] = (uint16_t)node;
+    child[node] = (uint16_t)b;
+    return l;
+}
+
 // Distance prefix tables, indexed by the first 8 bits of a distance code:
 // the upper 6 bits of the distance and the length of the whole code in bits.
 extern const uint8_t DistanceHighBits[256];

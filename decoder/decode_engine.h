@@ -204,29 +204,12 @@ inline void PatchTop(TopTable* top, const uint16_t* child, unsigned at) {
     FillTop(top, child, at, (int)depth, pattern, prefix);
 }
 
-// Exchanges the node at `node`, whose count has just been raised to k, with
-// the last node of its run of equal counts (UpdateCodeTree's exchange, step
-// for step), and returns that position.
-inline int ExchangeNodes(CodeTree* t, TopTable* top, int node, uint16_t k) {
-    uint16_t* counts = t->counts;
-    uint16_t* child = t->child;
-    uint16_t* parent = t->parent;
-    int l = FindExchangePartner(counts, node, k);
-    counts[node] = counts[l];
-    counts[l] = k;
-    int a = child[node];
-    parent[a] = (uint16_t)l;
-    if (a < CODE_TREE_NODES)
-        parent[a + 1] = (uint16_t)l;
-    int b = child[l];
-    child[l] = (uint16_t)a;
-    parent[b] = (uint16_t)node;
-    if (b < CODE_TREE_NODES)
-        parent[b + 1] = (uint16_t)node;
-    child[node] = (uint16_t)b;
+// ExchangeNodes, with the lookup patched where the two positions' links changed.
+inline int ExchangeAndPatch(CodeTree* t, TopTable* top, int node, uint16_t k) {
+    int l = ExchangeNodes(t, node, k);
     if (GLIM_TOP_TABLE && !top->stale) {
-        PatchTop(top, child, (unsigned)node);
-        PatchTop(top, child, (unsigned)l);
+        PatchTop(top, t->child, (unsigned)node);
+        PatchTop(top, t->child, (unsigned)l);
     }
     return l;
 }
@@ -243,7 +226,7 @@ __attribute__((noinline)) inline void ClimbAfterExchange(CodeTree* t, TopTable* 
                                                          bool use_top) {
     uint16_t* counts = t->counts;
     const uint16_t* parent = t->parent;
-    node = ExchangeNodes(t, top, node, counts[node]);
+    node = ExchangeAndPatch(t, top, node, counts[node]);
     for (;;) {
         node = parent[node];
         if (node == 0)
@@ -267,14 +250,14 @@ __attribute__((noinline)) inline void ClimbAfterExchange(CodeTree* t, TopTable* 
                         }
                         node = above[x];
                     }
-                    node = ExchangeNodes(t, top, node, counts[node]);
+                    node = ExchangeAndPatch(t, top, node, counts[node]);
                     continue;
                 }
             }
         }
         uint16_t k = ++counts[node];
         if (k > counts[node + 1])
-            node = ExchangeNodes(t, top, node, k);
+            node = ExchangeAndPatch(t, top, node, k);
     }
 }
 

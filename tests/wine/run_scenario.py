@@ -647,12 +647,7 @@ class Run:
     # ---- the end ----
 
     def cleanup(self):
-        wh.wineserver(self.prefix, "-k", 20)
-        for p in self.procs:
-            if p.poll() is None:
-                p.kill()
-                p.wait(10)
-        wh.kill_group(self.xvfb)
+        wh.stop_run(self.prefix, self.procs, self.xvfb)
         if self.output:
             self.output.close()
         if os.path.isdir(self.work):

@@ -99,6 +99,19 @@ class Terminated(Exception):
     pass
 
 
+def stop_run(prefix, procs, xvfb):
+    """Ends everything a run started: the prefix's wineserver (and with it
+    every Wine program in the prefix), any process of `procs` still running,
+    and the run's own X server."""
+    if prefix and os.path.isdir(prefix):
+        wineserver(prefix, "-k", 20)
+    for p in procs:
+        if p.poll() is None:
+            p.kill()
+            p.wait(10)
+    kill_group(xvfb)
+
+
 def raise_on_signals():
     """SIGTERM and SIGHUP unwind like Ctrl-C, so the cleanup in finally runs."""
 
