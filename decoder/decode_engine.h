@@ -18,11 +18,13 @@
 // The walk takes its bits from a 64-bit window filled once per item; its
 // first eight levels come from a lookup that follows every exchange of nodes
 // near the root; and it records the positions it passes so that the update
-// can climb back along them without loading parent links (until the first
-// exchange moves the subtree elsewhere). Items are decoded into a flat buffer
-// that holds the last 4096 bytes in front of the current block, so matches
-// are plain copies (eight bytes at a time when they do not overlap) and the
-// sink sees whole blocks instead of single bytes.
+// can climb back along them without loading parent links. Once an exchange
+// has moved the subtree elsewhere, the climb takes the positions above from
+// the lookup as soon as it reaches one the lookup covers; the exchange search
+// compares eight counts at once where it can. Items are decoded into a flat
+// buffer that holds the last 4096 bytes in front of the current block, so
+// matches are plain copies (eight bytes at a time when they do not overlap)
+// and the sink sees whole blocks instead of single bytes.
 #ifndef GLIM_DECODER_DECODE_ENGINE_H
 #define GLIM_DECODER_DECODE_ENGINE_H
 
