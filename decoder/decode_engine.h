@@ -324,7 +324,7 @@ uint64_t DecodeItems(DecoderState* st, DecodeWindow* win, Source& source, Sink& 
     // Early in a stream nearly every update reshapes the top of the young
     // tree, and patching the lookup costs more than it saves (measured: files
     // of a few kilobytes decoded up to 30% slower with it from the start, and
-    // a 38 KB binary about 5% slower from item 2048 than from item 4096); it
+    // a 38 KB binary about 3% slower from item 2048 than from item 4096); it
     // is switched on once the counts have settled somewhat.
     uint32_t items_before_top = GLIM_TOP_TABLE ? TOP_AFTER_ITEMS : 0;
     bool use_top = false;
