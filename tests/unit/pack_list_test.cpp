@@ -2,11 +2,15 @@
 // independent reading of the package (not the installer's payload code).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/host/host_control.h"
@@ -437,6 +441,40 @@ TEST_F(PackListTest, EncoderStepDecidesBodyAndUnpackedSize) {
     EXPECT_EQ(pkg.installed_total, 3000u + 2500u + 1000u);
     std::string text = glimpack::FormatListingText(pkg);
     EXPECT_NE(text.find("compressed"), std::string::npos) << text;
+}
+
+// Whatever a command body throws ends as the documented exit code with one
+// line on standard error; nothing escapes to std::terminate.
+TEST_F(PackListTest, EveryFailureEndsWithADocumentedExitCodeAndOneLine) {
+    struct Case {
+        const char* what;
+        int (*body)(int, char**);
+        int code;
+        const char* text;
+    } cases[] = {
+        {"usage", [](int, char**) -> int { throw glimpack::UsageError("bad option"); }, 1,
+         "bad option"},
+        {"tool", [](int, char**) -> int { glimpack::Fail("pkg.exe", "broken"); }, 2,
+         "pkg.exe: broken"},
+        {"memory", [](int, char**) -> int { throw std::bad_alloc(); }, 2, "out of memory"},
+        {"filesystem",
+         [](int, char**) -> int {
+             throw fs::filesystem_error("create_directories", fs::path("/no/such/dir"),
+                                        std::make_error_code(std::errc::permission_denied));
+         },
+         2, "/no/such/dir: Permission denied"},
+        {"length", [](int, char**) -> int { throw std::length_error("vector too long"); }, 2,
+         "vector too long"},
+        {"anything", [](int, char**) -> int { throw 42; }, 2, "unexpected error"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string out, err;
+        EXPECT_EQ(Run("list", c.body, {}, &out, &err), c.code);
+        EXPECT_NE(err.find(c.text), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), c.code == 1 ? 2 : 1) << err;
+        EXPECT_TRUE(out.empty());
+    }
 }
 
 } // namespace

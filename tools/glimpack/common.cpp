@@ -160,6 +160,21 @@ int RunCommand(const char* name, int (*body)(int, char**), int argc, char** argv
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "glimpack: out of memory\n");
         return kExitBadInput;
+    } catch (const std::filesystem::filesystem_error& e) {
+        // The library's own text repeats the operation and quotes the paths;
+        // the file and the system's reason are what the user needs.
+        std::string file = e.path1().empty() ? std::string(name) : e.path1().string();
+        std::fprintf(stderr, "glimpack: %s: %s\n", file.c_str(), e.code().message().c_str());
+        return kExitBadInput;
+    } catch (const std::exception& e) {
+        // Whatever else the library throws (a length or range error on a
+        // hostile size, say) is still the input's or the system's fault, not
+        // a reason to abort with a core dump.
+        std::fprintf(stderr, "glimpack %s: %s\n", name, e.what());
+        return kExitBadInput;
+    } catch (...) {
+        std::fprintf(stderr, "glimpack %s: unexpected error\n", name);
+        return kExitBadInput;
     }
 }
 
