@@ -16,6 +16,7 @@
 
 #include "decoder/decoder.h"
 #include "encoder/encoder.h"
+#include "payload/decode_job.h"
 #include "tests/support/oracle_decoder.h"
 
 namespace fs = std::filesystem;

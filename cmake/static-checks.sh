@@ -21,7 +21,7 @@ failed=()
 step() { echo; echo "== static: $*"; }
 
 # The code clang-tidy and cppcheck look at: what ships, and the fuzz targets.
-code_dirs=(platform payload decoder encoder shell tools fuzz)
+code_dirs=(base format decoder encoder hostos platform payload shell pe package tools fuzz tests/fakes)
 
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGLIM_SANITIZE=OFF \

@@ -12,6 +12,7 @@
 #include "decoder/decoder.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/targets.h"
+#include "payload/decode_job.h"
 
 namespace {
 

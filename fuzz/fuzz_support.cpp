@@ -1,6 +1,5 @@
 #include "fuzz/fuzz_support.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,7 +31,9 @@ const std::string& WorkDirectory() {
         name.push_back('\0');
         if (!mkdtemp(name.data()))
             Violation("cannot make a scratch directory below " + pattern);
-        g_work = name.data();
+        // Descriptors are matched against this path, and the kernel reports
+        // them by their real path.
+        g_work = fs::canonical(name.data()).string();
         std::atexit(RemoveWork);
     }
     return g_work;
@@ -75,11 +76,31 @@ void Violation(const std::string& what) {
     std::abort();
 }
 
-int LowestFreeDescriptor() {
-    int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (fd >= 0)
-        close(fd);
-    return fd;
+std::vector<std::string> DescriptorsUnder(const std::string& dir) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code link_ec;
+        std::string target = fs::read_symlink(entry.path(), link_ec).string();
+        if (link_ec)
+            continue; // the iterator's own descriptor, closed meanwhile
+        if (target == dir || target.compare(0, dir.size() + 1, dir + "/") == 0)
+            found.push_back("fd " + entry.path().filename().string() + " -> " + target);
+    }
+    if (ec)
+        Violation("cannot list /proc/self/fd: " + ec.message());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+void CheckNoDescriptorLeft() {
+    std::vector<std::string> open = DescriptorsUnder(WorkDirectory());
+    if (open.empty())
+        return;
+    std::string list;
+    for (const std::string& d : open)
+        list += (list.empty() ? "" : ", ") + d;
+    Violation("descriptors left open: " + list);
 }
 
 std::string PackageName(uint8_t selector) {

@@ -26,9 +26,13 @@ std::vector<std::string> ListTree(const std::string& root);
 // Reports a broken property and aborts, so that the fuzzer keeps the input.
 [[noreturn]] void Violation(const std::string& what);
 
-// The lowest descriptor number free right now; a target that leaks a
-// descriptor moves it up.
-int LowestFreeDescriptor();
+// This process's open descriptors that lead to `dir` or below it, as
+// "fd N -> PATH". Every file a target opens lies in its own work directory,
+// while libFuzzer's and the sanitizers' descriptors never do, so this counts
+// exactly the target's own handles, whatever else the process holds.
+std::vector<std::string> DescriptorsUnder(const std::string& dir);
+// Aborts naming every descriptor still open below the work directory.
+void CheckNoDescriptorLeft();
 
 // File name of the package for a selector byte: ordinary names, names with
 // several dots or none, a name of 250 characters, one that yields no base

@@ -10,9 +10,10 @@
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/targets.h"
-#include "platform/host/host_control.h"
+#include "platform/host/host_world.h"
+#include "tools/glimpack/cli.h"
 #include "tools/glimpack/commands.h"
-#include "tools/glimpack/common.h"
+#include "tools/glimpack/files.h"
 
 namespace {
 
@@ -43,7 +44,6 @@ int FuzzGlimpack(const uint8_t* data, size_t size) {
     fuzz_support::ClearDirectory(root + "/cwd");
     const std::string package = root + "/pkg/" + name;
     fuzz_support::WriteFile(package, data + 1, size - 1);
-    int free_fd = fuzz_support::LowestFreeDescriptor();
 
     for (int rc : {Run("list", glimpack::CmdList, {package}),
                    Run("list", glimpack::CmdList, {"--json", package}),
@@ -80,8 +80,7 @@ int FuzzGlimpack(const uint8_t* data, size_t size) {
     if (rc != glimpack::kExitOk && default_target && !fuzz_support::ListTree(root + "/cwd").empty())
         Violation("failed extraction left a directory behind");
 
-    if (fuzz_support::LowestFreeDescriptor() != free_fd)
-        Violation("a file descriptor was leaked");
+    fuzz_support::CheckNoDescriptorLeft();
     host::Reset();
     return 0;
 }

@@ -9,10 +9,11 @@
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/targets.h"
+#include "payload/extract.h"
 #include "payload/payload.h"
-#include "platform/host/host_control.h"
-#include "platform/host/host_window_control.h"
+#include "platform/host/host_world.h"
 #include "shell/shell.h"
+#include "tests/fakes/fake_control.h"
 
 namespace {
 
@@ -49,14 +50,13 @@ int FuzzInstallerExtract(const uint8_t* data, size_t size) {
     fuzz_support::ClearDirectory(root + "/win");
     fuzz_support::ClearDirectory(root + "/dl");
     fuzz_support::WriteFile(root + "/dl/" + name, data + 1, size - 1);
-    int free_fd = fuzz_support::LowestFreeDescriptor();
 
-    host::Reset();
-    host::ResetWindows();
+    fake::Reset();
+    fake::ResetWindows();
     host::SetWindowsDirectory(root + "/win", "C:\\WINDOWS");
     host::Mount("C:\\DOWNLOADS", root + "/dl");
     host::SetModuleFile(root + "/dl/" + name, "C:\\DOWNLOADS\\" + name);
-    host::SetFreeBytes(uint64_t(1) << 40);
+    fake::SetFreeBytes(uint64_t(1) << 40);
     if (HasOversizedRecord())
         return 0;
 
@@ -79,9 +79,8 @@ int FuzzInstallerExtract(const uint8_t* data, size_t size) {
         if (!allowed)
             Violation("installer wrote outside the Windows and data directories: " + entry);
     }
-    if (fuzz_support::LowestFreeDescriptor() != free_fd)
-        Violation("a file descriptor was leaked");
-    host::Reset();
-    host::ResetWindows();
+    fuzz_support::CheckNoDescriptorLeft();
+    fake::Reset();
+    fake::ResetWindows();
     return 0;
 }

@@ -9,10 +9,13 @@
 #include <vector>
 
 #include "encoder/encoder.h"
+#include "package/build.h"
+#include "package/listing.h"
+#include "package/stub.h"
 #include "tests/hostile/hostile_packages.h"
 #include "tests/support/pe_builder.h"
-#include "tools/glimpack/common.h"
-#include "tools/glimpack/package.h"
+#include "tools/glimpack/cli.h"
+#include "tools/glimpack/files.h"
 
 namespace fs = std::filesystem;
 
@@ -89,14 +92,17 @@ int main(int argc, char** argv) {
 
     // One package made by glimpack's pack code itself.
     {
+        // The stub's layout is checked against the installer's own walk,
+        // which reads it from a file.
         fs::path work = g_out / ".work";
         fs::create_directories(work);
-        pe_builder::WriteFile((work / "stub.exe").string(), pe_builder::BuildStub().bytes);
         glimpack::PackOptions options;
-        options.output = (work / "PACKED.EXE").string();
+        options.output = "PACKED.EXE";
         options.title_1252 = "Packed";
         options.first_number = 7;
         options.stub_path = (work / "stub.exe").string();
+        options.stub = pe_builder::BuildStub().bytes;
+        pe_builder::WriteFile(options.stub_path, options.stub);
         std::vector<std::vector<uint8_t>> data = SampleData();
         const char* const extensions[] = {".SCR", ".DAT", ".BMP", "", ".WAV"};
         for (size_t i = 0; i < data.size(); ++i) {
@@ -106,10 +112,15 @@ int main(int argc, char** argv) {
             std::memcpy(in.extension, extensions[i], std::strlen(extensions[i]));
             options.inputs.push_back(in);
         }
-        glimpack::BuildPackage(options, [](const std::vector<uint8_t>& input) {
-            return glimpack::CompressOrStoreBody(input, encoder::Mode::Default);
-        });
-        std::vector<uint8_t> packed = glimpack::ReadWholeFile(options.output);
+        std::vector<uint8_t> packed;
+        glimpack::BuildPackage(
+            options,
+            [](const std::vector<uint8_t>& input) {
+                return glimpack::CompressOrStoreBody(input, encoder::Mode::Default);
+            },
+            [&](const uint8_t* bytes, size_t size) {
+                packed.insert(packed.end(), bytes, bytes + size);
+            });
         fs::remove_all(work);
         Seed("payload_walk", "packed", packed);
         Seed("glimpack", "packed", Prefixed(0, packed));

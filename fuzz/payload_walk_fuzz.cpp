@@ -9,7 +9,7 @@
 #include "fuzz/fuzz_support.h"
 #include "fuzz/targets.h"
 #include "payload/payload.h"
-#include "platform/host/host_control.h"
+#include "platform/host/host_world.h"
 
 namespace {
 
@@ -23,7 +23,6 @@ int FuzzPayloadWalk(const uint8_t* data, size_t size) {
     using fuzz_support::Violation;
     const std::string path = fuzz_support::WorkDirectory() + "/SAVER.EXE";
     fuzz_support::WriteFile(path, data, size);
-    int free_fd = fuzz_support::LowestFreeDescriptor();
 
     host::Reset();
     host::SetModuleFile(path);
@@ -95,8 +94,7 @@ int FuzzPayloadWalk(const uint8_t* data, size_t size) {
                       std::to_string(expect));
     }
 
-    if (fuzz_support::LowestFreeDescriptor() != free_fd)
-        Violation("a file descriptor was leaked");
+    fuzz_support::CheckNoDescriptorLeft();
     host::Reset();
     return 0;
 }

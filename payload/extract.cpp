@@ -5,11 +5,12 @@
 // the installer's file through its own stream.
 #include <string.h>
 
-#include "decoder/decoder.h"
-#include "payload/naming.h"
+#include "format/naming.h"
+#include "payload/decode_job.h"
+#include "payload/extract.h"
 #include "payload/payload.h"
+#include "payload/self.h"
 #include "platform/platform.h"
-#include "shell/shell.h"
 
 #define EXTRACT_COPY_BUFFER 2048
 
@@ -76,9 +77,7 @@ void ExtractPayload(HWND dialog) {
     char windows_dir[GLIM_PATH_CAPACITY];
     char destination[GLIM_PATH_CAPACITY];
 
-    memset(module_path, 0, sizeof module_path);
-    GetModuleFileNameA(instance, module_path, sizeof module_path);
-    module_path[sizeof module_path - 1] = '\0';
+    FetchModulePath(instance, module_path, sizeof module_path);
     // Without the Windows directory every destination would be relative to
     // wherever the process happens to run: write nothing rather than that.
     if (!QueryWindowsDirectory(windows_dir, sizeof windows_dir))

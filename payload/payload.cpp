@@ -6,39 +6,10 @@
 
 #include <string.h>
 
+#include "base/byte_order.h"
+#include "payload/self.h"
+
 namespace {
-
-// The locator reads the module name into a buffer of this size.
-const DWORD kModuleNameCapacity = 256;
-
-// Sizes of the PE structures the walk steps over (PE/COFF format).
-const UINT kSignatureSize = 4;
-const UINT kFileHeaderSize = 20;
-const UINT kOptionalHeaderSize = 224; // PE32 with 16 data directories
-const UINT kSectionHeaderSize = 40;
-const UINT kDirectoryHeaderSize = 16;
-const UINT kDirectoryEntrySize = 8;
-const UINT kDataEntrySize = 16;
-
-uint16_t GetU16(const uint8_t* p) {
-    return (uint16_t)(p[0] | (p[1] << 8));
-}
-
-uint32_t GetU32(const uint8_t* p) {
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-
-void PutU16(uint8_t* p, uint16_t v) {
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-}
-
-void PutU32(uint8_t* p, uint32_t v) {
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-    p[2] = (uint8_t)(v >> 16);
-    p[3] = (uint8_t)(v >> 24);
-}
 
 // Reads `count` bytes into a buffer that is zeroed first, so that whatever a
 // short read leaves out reads as zero. Returns 1 when all bytes arrived.
@@ -61,63 +32,35 @@ uint32_t CurrentPosition(HFILE file) {
 
 } // namespace
 
-void DecodePayloadHeader(const uint8_t bytes[PAYLOAD_HEADER_SIZE], PayloadHeader* header) {
-    memcpy(header->title, bytes, PAYLOAD_TITLE_SIZE);
-    header->first_file_number = GetU16(bytes + PAYLOAD_TITLE_SIZE);
-}
-
-void EncodePayloadHeader(const PayloadHeader* header, uint8_t bytes[PAYLOAD_HEADER_SIZE]) {
-    memcpy(bytes, header->title, PAYLOAD_TITLE_SIZE);
-    PutU16(bytes + PAYLOAD_TITLE_SIZE, header->first_file_number);
-}
-
-void DecodePayloadRecord(const uint8_t bytes[PAYLOAD_RECORD_SIZE], PayloadRecord* record) {
-    record->offset = GetU32(bytes);
-    record->stored_size = GetU32(bytes + 4);
-    record->unpacked_size = GetU32(bytes + 8);
-    memcpy(record->extension, bytes + 12, PAYLOAD_EXTENSION_SIZE);
-}
-
-void EncodePayloadRecord(const PayloadRecord* record, uint8_t bytes[PAYLOAD_RECORD_SIZE]) {
-    PutU32(bytes, record->offset);
-    PutU32(bytes + 4, record->stored_size);
-    PutU32(bytes + 8, record->unpacked_size);
-    memcpy(bytes + 12, record->extension, PAYLOAD_EXTENSION_SIZE);
-}
-
-uint32_t InstalledSize(const PayloadRecord* record) {
-    return record->unpacked_size != 0 ? record->unpacked_size : record->stored_size;
-}
-
 HFILE LocatePayload(HFILE file, PayloadLocation* location) {
     PayloadLocation scratch = {};
     PayloadLocation* loc = location ? location : &scratch;
     memset(loc, 0, sizeof *loc);
 
-    uint8_t buffer[kOptionalHeaderSize];
+    uint8_t buffer[PE32_OPTIONAL_HEADER_SIZE];
     int whole = 1;
 
-    SeekTo(file, 60);
+    SeekTo(file, PE_HEADER_OFFSET_FIELD);
     whole &= ReadZeroed(file, buffer, 4);
     loc->pe_offset = GetU32(buffer);
 
     // Signature, file header and optional header are stepped over unexamined;
     // only the section count is kept so that the scan below has an end.
     whole &= SeekTo(file, loc->pe_offset);
-    whole &= ReadZeroed(file, buffer, kSignatureSize);
-    whole &= ReadZeroed(file, buffer, kFileHeaderSize);
+    whole &= ReadZeroed(file, buffer, PE_SIGNATURE_SIZE);
+    whole &= ReadZeroed(file, buffer, PE_FILE_HEADER_SIZE);
     loc->section_count = GetU16(buffer + 2);
-    whole &= ReadZeroed(file, buffer, kOptionalHeaderSize);
+    whole &= ReadZeroed(file, buffer, PE32_OPTIONAL_HEADER_SIZE);
 
     for (uint32_t i = 0; i < loc->section_count; i++) {
-        if (!ReadZeroed(file, buffer, kSectionHeaderSize)) {
+        if (!ReadZeroed(file, buffer, PE_SECTION_HEADER_SIZE)) {
             whole = 0;
             break; // the table runs past the end of the file
         }
-        char name[9];
-        memcpy(name, buffer, 8);
-        name[8] = '\0';
-        if (strcmp(name, ".rsrc") == 0) {
+        char name[PE_SECTION_NAME_SIZE + 1];
+        memcpy(name, buffer, PE_SECTION_NAME_SIZE);
+        name[PE_SECTION_NAME_SIZE] = '\0';
+        if (strcmp(name, RESOURCE_SECTION_NAME) == 0) {
             loc->rsrc_found = 1;
             loc->rsrc_index = i;
             loc->rsrc_virtual_size = GetU32(buffer + 8);
@@ -137,20 +80,20 @@ HFILE LocatePayload(HFILE file, PayloadLocation* location) {
     // language. Names, ids and entry counts are never looked at.
     whole &= SeekTo(file, loc->rsrc_file_pos);
     uint32_t section_start = CurrentPosition(file);
-    whole &= ReadZeroed(file, buffer, kDirectoryHeaderSize);
-    uint32_t after_root = section_start + kDirectoryHeaderSize;
+    whole &= ReadZeroed(file, buffer, RESOURCE_DIRECTORY_HEADER_SIZE);
+    uint32_t after_root = section_start + RESOURCE_DIRECTORY_HEADER_SIZE;
 
-    whole &= ReadZeroed(file, buffer, kDirectoryEntrySize); // first type
-    whole &= SeekTo(file, after_root + (GetU32(buffer + 4) & 0x7FFFFFFFu));
-    whole &= ReadZeroed(file, buffer, kDirectoryEntrySize); // its first name
-    whole &= SeekTo(file, after_root + (GetU32(buffer + 4) & 0x7FFFFFFFu));
-    whole &= ReadZeroed(file, buffer, kDirectoryEntrySize); // its first language
+    whole &= ReadZeroed(file, buffer, RESOURCE_DIRECTORY_ENTRY_SIZE); // first type
+    whole &= SeekTo(file, after_root + (GetU32(buffer + 4) & ~RESOURCE_SUBDIRECTORY_BIT));
+    whole &= ReadZeroed(file, buffer, RESOURCE_DIRECTORY_ENTRY_SIZE); // its first name
+    whole &= SeekTo(file, after_root + (GetU32(buffer + 4) & ~RESOURCE_SUBDIRECTORY_BIT));
+    whole &= ReadZeroed(file, buffer, RESOURCE_DIRECTORY_ENTRY_SIZE); // its first language
 
     // The language entry leads to a data entry, so its offset has no
     // subdirectory bit to clear.
     loc->data_entry_pos = section_start + GetU32(buffer + 4);
     whole &= SeekTo(file, loc->data_entry_pos);
-    whole &= ReadZeroed(file, buffer, kDataEntrySize);
+    whole &= ReadZeroed(file, buffer, RESOURCE_DATA_ENTRY_SIZE);
     loc->data_rva = GetU32(buffer);
     loc->data_size = GetU32(buffer + 4); // ignored: a package declares only 4 bytes
 
@@ -163,14 +106,9 @@ HFILE LocatePayload(HFILE file, PayloadLocation* location) {
 HFILE OpenPayloadWithLocation(PayloadLocation* location) {
     if (location)
         memset(location, 0, sizeof *location);
-    char path[kModuleNameCapacity];
-    memset(path, 0, sizeof path);
-    DWORD length = GetModuleFileNameA(NULL, path, kModuleNameCapacity);
-    // A name that fills the whole buffer has been cut short; opening the cut
-    // name could reach some other file, so it counts as not openable.
-    if (length == 0 || length >= kModuleNameCapacity)
+    char path[PAYLOAD_MODULE_NAME_CAPACITY];
+    if (!FetchModulePath(NULL, path, PAYLOAD_MODULE_NAME_CAPACITY))
         return HFILE_ERROR;
-    path[kModuleNameCapacity - 1] = '\0';
     HFILE file = _lopen(path, OF_READ | OF_SHARE_DENY_NONE);
     if (file == HFILE_ERROR)
         return HFILE_ERROR;
@@ -258,8 +196,8 @@ int AddInstalledTotal(uint32_t* total) {
     PayloadRecord record;
     while (NextRecord(&walk, &record))
         *total += InstalledSize(&record);
-    // The terminator is counted like every record read (its stored size is
-    // 0; an unpacked size in it still counts).
+    // The terminator is counted like every record read: its stored size is 0,
+    // but an unpacked size in it still counts, as it always has.
     if (walk.reached_terminator)
         *total += InstalledSize(&record);
     EndRecordWalk(&walk);

@@ -1,40 +1,15 @@
-// The payload carried behind the installer's "LASTRES" resource: where it
-// lies, its header and record table, and the walks over them. The installer
-// and the package tool both read packages through these functions only.
+// The installer's reading of its own file: where the payload lies behind the
+// "LASTRES" resource, its title, and the walk over its record table. The
+// package tool reads packages through these same functions (over the host
+// back end), so what it shows is what the installer will do.
 #ifndef GLIM_PAYLOAD_PAYLOAD_H
 #define GLIM_PAYLOAD_PAYLOAD_H
 
 #include <stddef.h>
 #include <stdint.h>
 
+#include "format/package_format.h"
 #include "platform/platform.h"
-
-#define PAYLOAD_TITLE_SIZE 32
-#define PAYLOAD_HEADER_SIZE 34
-#define PAYLOAD_RECORD_SIZE 16
-#define PAYLOAD_EXTENSION_SIZE 4
-
-// Both structures are decoded from and encoded to their little-endian file
-// form field by field; their in-memory layout is not the file layout.
-struct PayloadHeader {
-    char title[PAYLOAD_TITLE_SIZE]; // NUL-padded, not terminated when full
-    uint16_t first_file_number;     // number of the data file of record 2
-};
-
-struct PayloadRecord {
-    uint32_t offset;        // absolute file position of the body
-    uint32_t stored_size;   // bytes of the body in the file; 0 ends the table
-    uint32_t unpacked_size; // 0: stored as is; else compressed, decodes to this many bytes
-    char extension[PAYLOAD_EXTENSION_SIZE]; // ".TMP", NUL-padded, not terminated when full
-};
-
-void DecodePayloadHeader(const uint8_t bytes[PAYLOAD_HEADER_SIZE], PayloadHeader* header);
-void EncodePayloadHeader(const PayloadHeader* header, uint8_t bytes[PAYLOAD_HEADER_SIZE]);
-void DecodePayloadRecord(const uint8_t bytes[PAYLOAD_RECORD_SIZE], PayloadRecord* record);
-void EncodePayloadRecord(const PayloadRecord* record, uint8_t bytes[PAYLOAD_RECORD_SIZE]);
-
-// Bytes a record puts on disk: unpacked_size when nonzero, else stored_size.
-uint32_t InstalledSize(const PayloadRecord* record);
 
 // What the locator saw on its way through the executable's headers. The walk
 // itself validates nothing (it takes the first entry at every level of the
@@ -61,6 +36,10 @@ struct PayloadLocation {
 // section table (of the file header's section count) has no ".rsrc".
 // `location` may be NULL.
 HFILE LocatePayload(HFILE file, PayloadLocation* location);
+
+// The locator reads the installer's own name into a buffer of this size: a
+// longer name cannot be opened.
+#define PAYLOAD_MODULE_NAME_CAPACITY 256
 
 // Opens the installer's own file (GetModuleFileNameA with no module, 256
 // characters; _lopen in mode OF_READ | OF_SHARE_DENY_NONE) and runs the walk.

@@ -1,13 +1,16 @@
-// The Windows operations the installer uses, gathered in one place.
+// The Windows operations the installer's code uses, gathered in one place,
+// with the back end chosen by the role of the program being built, not by
+// the system it is built for (CMake links one of the two libraries, which
+// defines the matching macro):
 //
-// On Windows this is the real API from <windows.h>. On every other system the
-// same names are provided by the host back end (platform/host), which maps a
-// Windows-style path space ("C:\WINDOWS\...") onto host folders, so that the
-// installer's path rules and file handling run unchanged in the package tool
-// and in the native tests.
+//  - GLIM_PLATFORM_WIN32: the real API from <windows.h>. Only the installer
+//    stub is built this way.
+//  - GLIM_PLATFORM_HOST: the host back end (platform/host), which maps a
+//    Windows-style path space ("C:\WINDOWS\...") onto real folders, so that
+//    the installer's path rules and file handling run unchanged in the
+//    package tool (on Linux and on Windows alike) and in the native tests.
 //
-// This header (and the back ends below it) is the only place that may test
-// for _WIN32.
+// This header is the only place that looks at the choice.
 #ifndef GLIM_PLATFORM_PLATFORM_H
 #define GLIM_PLATFORM_PLATFORM_H
 
@@ -15,19 +18,22 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#ifdef _WIN32
+#if defined(GLIM_PLATFORM_WIN32) && defined(GLIM_PLATFORM_HOST)
+#error "one platform back end only: GLIM_PLATFORM_WIN32 or GLIM_PLATFORM_HOST"
+#elif defined(GLIM_PLATFORM_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-#define GLIM_HOST_BACKEND 0
-#else
+#elif defined(GLIM_PLATFORM_HOST)
 #include "platform/host/win32_api.h"
-#define GLIM_HOST_BACKEND 1
+#else
+#error "no platform back end: link glim_platform_win32 or glim_platform_host"
 #endif
 
-// Capacity of every path buffer, terminator included.
-#define GLIM_PATH_CAPACITY 260
+#ifdef GLIM_PLATFORM_HOST
+namespace hostwin {
+#endif
 
 // The standard library's file-status call (_stat): 1 when a file or directory
 // of that name exists, else 0.
@@ -40,5 +46,11 @@ FILE* PlatOpenFile(const char* path, const char* mode);
 // Ends the process through the normal process exit with the given code
 // (exit handlers run, open stdio streams are flushed and closed).
 void PlatExitProcess(int code);
+
+#ifdef GLIM_PLATFORM_HOST
+} // namespace hostwin
+// The installer's code is written against the Windows API's plain names.
+using namespace hostwin; // NOLINT(google-build-using-namespace)
+#endif
 
 #endif

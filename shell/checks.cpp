@@ -1,115 +1,48 @@
 // The checks run before anything is written: an existing screen saver of the
-// same name, and the free space on the Windows directory's drive. Also the
-// small text helpers the whole shell builds its fixed-size texts with.
+// same name, and the free space on the Windows directory's drive.
 #include <stdint.h>
 #include <string.h>
 
-#include "payload/naming.h"
+#include "base/text.h"
+#include "format/naming.h"
 #include "payload/payload.h"
+#include "payload/self.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
 
 uint32_t g_installed_total = 0;
 
-int AppendText(char* buffer, size_t capacity, const char* text) {
-    if (buffer == NULL || capacity == 0)
-        return 0;
-    size_t used = 0;
-    while (used < capacity && buffer[used] != '\0')
-        ++used;
-    if (used >= capacity) {
-        // Not terminated: terminate it where it ends rather than run past it.
-        buffer[capacity - 1] = '\0';
-        return 0;
-    }
-    if (text == NULL)
-        return 1;
-    while (*text != '\0') {
-        if (used + 1 >= capacity) {
-            buffer[used] = '\0';
-            return 0;
-        }
-        buffer[used++] = *text++;
-    }
-    buffer[used] = '\0';
-    return 1;
-}
-
-int CopyText(char* buffer, size_t capacity, const char* text) {
-    if (buffer == NULL || capacity == 0)
-        return 0;
-    buffer[0] = '\0';
-    return AppendText(buffer, capacity, text);
-}
-
-void UpperCaseText(char* text) {
-    for (; *text != '\0'; ++text) {
-        if (*text >= 'a' && *text <= 'z')
-            *text = static_cast<char>(*text - 'a' + 'A');
-    }
-}
-
-int QueryWindowsDirectory(char* buffer, UINT capacity) {
-    if (capacity == 0)
-        return 0;
-    buffer[0] = '\0';
-    UINT length = GetWindowsDirectoryA(buffer, capacity);
-    // Too small a buffer is answered with the size needed and nothing written.
-    if (length == 0 || length >= capacity) {
-        buffer[0] = '\0';
-        return 0;
-    }
-    buffer[capacity - 1] = '\0';
-    return 1;
-}
-
-// Cuts `text` at its last `c`, if it has one.
-static void CutAtLast(char* text, char c) {
-    char* last = strrchr(text, c);
-    if (last != NULL)
-        *last = '\0';
-}
-
 int CheckExistingSaver(HINSTANCE instance) {
-    char name[GLIM_PATH_CAPACITY];
+    char module_path[GLIM_PATH_CAPACITY];
     char dir[GLIM_PATH_CAPACITY];
-    char scr_name[GLIM_PATH_CAPACITY];
+    char name[GLIM_PATH_CAPACITY];
+    char path[GLIM_PATH_CAPACITY];
     char text[SHELL_MESSAGE_CAPACITY];
-    memset(name, 0, sizeof name);
 
-    DWORD length = GetModuleFileNameA(instance, name, sizeof name);
-    if (length == 0)
+    if (!FetchModulePath(instance, module_path, sizeof module_path))
         return 1;
-    name[sizeof name - 1] = '\0';
     if (!QueryWindowsDirectory(dir, sizeof dir))
         return 1;
-
     // The name by the last-"." rule, in the case the module name has: for
-    // aurora.exe the file looked for is aurora.SCR.
-    if (!GetInstallerBaseName(name, scr_name, sizeof scr_name))
+    // aurora.exe the file looked for is aurora.SCR. A path that does not fit
+    // cannot name an existing file we could replace.
+    if (!BuildExistingSaverName(module_path, name, sizeof name) ||
+        !BuildPathInDirectory(dir, name, path, sizeof path))
         return 1;
-    if (!AppendText(scr_name, sizeof scr_name, ".SCR"))
-        return 1;
-    // A path that does not fit cannot name an existing file we could replace.
-    if (!AppendBackslash(dir, sizeof dir) || !AppendText(dir, sizeof dir, scr_name))
-        return 1;
-    if (!PlatPathExists(dir))
+    if (!PlatPathExists(path))
         return 1;
 
     CopyText(text, sizeof text, "There is already a screen saver by the same name (");
-    AppendText(text, sizeof text, scr_name);
+    AppendText(text, sizeof text, name);
     AppendText(text, sizeof text, ") installed on your system.  Would you like to replace it?");
     if (MessageBoxA(NULL, text, "Replace Screen Saver?", MB_ICONQUESTION | MB_YESNO) != IDNO)
         return 1;
 
-    // The advice names the installer as base name + ".EXE", whatever its
-    // real extension.
-    CutAtLast(scr_name, '.');
-    AppendText(scr_name, sizeof scr_name, ".EXE");
+    BuildRenameAdviceName(module_path, name, sizeof name);
     CopyText(text, sizeof text,
              "If you would like to change the name of the .SCR file that would be installed on "
              "your system, simply change the installers file name (");
-    AppendText(text, sizeof text, scr_name);
+    AppendText(text, sizeof text, name);
     AppendText(text, sizeof text, ") and run it again.");
     MessageBoxA(NULL, text, "Rename Installer", MB_ICONINFORMATION | MB_OK);
     return 0;
@@ -185,28 +118,4 @@ uint32_t GetFreeKilobytes(const char* path) {
         return 0xFFFFFFFFu;
     uint64_t bytes = static_cast<uint64_t>(free_clusters) * sectors_per_cluster * bytes_per_sector;
     return static_cast<uint32_t>(bytes >> 10);
-}
-
-char* FormatThousands(int32_t value, char* out) {
-    // Digits of the magnitude, least significant first; the sign is kept
-    // apart so that it never lands inside a group.
-    char digits[32];
-    int count = 0;
-    uint32_t magnitude =
-        value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    do {
-        digits[count++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-
-    size_t n = 0;
-    if (value < 0)
-        out[n++] = '-';
-    for (int i = count - 1; i >= 0; --i) {
-        out[n++] = digits[i];
-        if (i > 0 && i % 3 == 0)
-            out[n++] = ',';
-    }
-    out[n] = '\0';
-    return out;
 }

@@ -2,10 +2,13 @@
 // vendor box shown at the end, and the activation of the installed saver.
 #include <string.h>
 
-#include "payload/naming.h"
+#include "format/naming.h"
+#include "payload/extract.h"
+#include "payload/self.h"
 #include "platform/platform.h"
-#include "resources/resource.h"
+#include "shell/resource.h"
 #include "shell/shell.h"
+#include "shell/texts.h"
 
 // Both boxes are laid out at (0, 0) and centred here; each half is taken on
 // its own, truncating toward zero.
@@ -20,13 +23,12 @@ static void CentreDialog(HWND dialog) {
 }
 
 void ActivateScreenSaver(void) {
+    char dir[GLIM_PATH_CAPACITY];
     char path[GLIM_PATH_CAPACITY];
     char short_path[GLIM_PATH_CAPACITY];
-    if (!QueryWindowsDirectory(path, sizeof path))
+    if (!QueryWindowsDirectory(dir, sizeof dir))
         return;
-    if (!AppendBackslash(path, sizeof path))
-        return;
-    if (!AppendText(path, sizeof path, g_scr_file_name))
+    if (!BuildPathInDirectory(dir, g_scr_file_name, path, sizeof path))
         return;
 
     // Only a short path the system actually gave us goes into system.ini: for
@@ -43,11 +45,9 @@ INT_PTR CALLBACK ProgressDlgProc(HWND dialog, UINT message, WPARAM wparam, LPARA
     (void)lparam;
     if (message == WM_INITDIALOG) {
         char text[SHELL_CAPTION_CAPACITY];
-        CopyText(text, sizeof text, g_saver_title);
-        AppendText(text, sizeof text, " Screen Saver Installation");
+        BuildCaption(g_saver_title, text, sizeof text);
         SetWindowTextA(dialog, text);
-        CopyText(text, sizeof text, g_saver_title);
-        AppendText(text, sizeof text, " Screen Saver");
+        BuildSaverLabel(g_saver_title, text, sizeof text);
         SetDlgItemTextA(dialog, IDC_SAVER_LABEL, text);
         CentreDialog(dialog);
         // The work starts once the box is on screen, from the modal loop.

@@ -3,7 +3,7 @@
 // quit message already queued and ends the process with exit code 0.
 // Windows only (the native build tests the sequence without a window).
 #include "platform/platform.h"
-#include "resources/resource.h"
+#include "shell/resource.h"
 #include "shell/shell.h"
 
 int InstallerMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show);

@@ -1,17 +1,17 @@
 // Host back end: the module name, the Windows directory, file handles,
 // directories, short names and the standard library's file calls.
-#include <errno.h>
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
+#include "hostos/os.h"
 #include "platform/host/host_state.h"
 #include "platform/platform.h"
 
+namespace hostwin {
+
+using host::detail::GetFaults;
 using host::detail::GetState;
 using host::detail::ResolveWindowsPath;
 
@@ -29,26 +29,23 @@ DWORD CopyOrNeeded(const std::string& text, char* buffer, DWORD size) {
 // Opens a Windows path as a POSIX descriptor; directories are refused as the
 // Windows file calls refuse them, and the installer's own file is read-only
 // (Windows refuses to write to the file of a running program).
-int OpenResolved(const char* path, int flags) {
+// Opens a Windows path as a host descriptor; directories are refused as the
+// Windows file calls refuse them, and the installer's own file is read-only
+// (Windows refuses to write to the file of a running program).
+int OpenResolved(const char* path, bool write, bool create) {
     std::string host_path;
     bool is_module = false;
     if (!ResolveWindowsPath(path, &host_path, &is_module))
         return -1;
-    if (is_module && (flags & O_ACCMODE) != O_RDONLY)
+    if (is_module && (write || (GetFaults() && GetFaults()->RefuseOwnFileOpen())))
         return -1;
-    int& module_opens_left = host::detail::GetState().module_opens_left;
-    if (is_module && module_opens_left == 0)
-        return -1;
-    int fd = open(host_path.c_str(), flags | O_CLOEXEC, 0666);
+    int fd = write ? hostos::OpenWrite(host_path, create, create) : hostos::OpenRead(host_path);
     if (fd < 0)
         return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        close(fd);
+    if (hostos::GetStatus(fd).kind != hostos::Kind::Regular) {
+        hostos::Close(fd);
         return -1;
     }
-    if (is_module && module_opens_left > 0)
-        --module_opens_left;
     return fd;
 }
 
@@ -104,11 +101,11 @@ std::string MakeShortName(const std::string& name) {
 
 } // namespace
 
-extern "C" {
-
 DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
     const host::detail::State& state = GetState();
-    if (state.fail_module_name || state.module_windows.empty() || !buffer || size == 0)
+    if (state.module_windows.empty() || !buffer || size == 0)
+        return 0;
+    if (GetFaults() && GetFaults()->FailModuleFileName())
         return 0;
     const std::string& name = state.module_windows;
     if (name.size() < size) {
@@ -123,33 +120,23 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
 }
 
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
-    const host::detail::State& state = GetState();
-    if (state.fail_windows_dir)
+    if (GetFaults() && GetFaults()->FailWindowsDirectory())
         return 0;
-    return CopyOrNeeded(state.windows_dir, buffer, size);
+    return CopyOrNeeded(GetState().windows_dir, buffer, size);
 }
 
 HFILE _lopen(LPCSTR path, int mode) {
-    int flags = O_RDONLY;
-    switch (mode & 3) {
-    case 1: // OF_WRITE
-        flags = O_WRONLY;
-        break;
-    case 2: // OF_READWRITE
-        flags = O_RDWR;
-        break;
-    default:
-        break;
-    }
-    int fd = OpenResolved(path, flags);
+    // OF_WRITE (1) and OF_READWRITE (2) open for writing; the installer only
+    // ever reads through _lopen.
+    int fd = OpenResolved(path, (mode & 3) != 0, false);
     return fd < 0 ? HFILE_ERROR : fd;
 }
 
 LONG _llseek(HFILE file, LONG offset, int origin) {
-    int whence = origin == FILE_CURRENT ? SEEK_CUR : origin == FILE_END ? SEEK_END : SEEK_SET;
     if (origin != FILE_BEGIN && origin != FILE_CURRENT && origin != FILE_END)
         return -1;
-    off_t position = lseek(file, offset, whence);
+    int whence = origin == FILE_CURRENT ? SEEK_CUR : origin == FILE_END ? SEEK_END : SEEK_SET;
+    int64_t position = hostos::Seek(file, offset, whence);
     if (position < 0 || position > std::numeric_limits<LONG>::max())
         return -1;
     return LONG(position);
@@ -159,12 +146,9 @@ UINT _lread(HFILE file, LPVOID buffer, UINT count) {
     char* out = static_cast<char*>(buffer);
     UINT total = 0;
     while (total < count) {
-        ssize_t n = read(file, out + total, count - total);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        long n = hostos::Read(file, out + total, count - total);
+        if (n < 0)
             return total > 0 ? total : UINT(-1);
-        }
         if (n == 0)
             break;
         total += UINT(n);
@@ -173,28 +157,20 @@ UINT _lread(HFILE file, LPVOID buffer, UINT count) {
 }
 
 HFILE _lcreat(LPCSTR path, int) {
-    int fd = OpenResolved(path, O_RDWR | O_CREAT | O_TRUNC);
+    int fd = OpenResolved(path, true, true);
     return fd < 0 ? HFILE_ERROR : fd;
 }
 
 UINT _lwrite(HFILE file, LPCSTR buffer, UINT count) {
     // A count of 0 writes nothing (the 16-bit call would cut the file at the
     // current position; callers here only ever mean "nothing left to write").
-    UINT total = 0;
-    while (total < count) {
-        ssize_t n = write(file, buffer + total, count - total);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return UINT(HFILE_ERROR);
-        }
-        total += UINT(n);
-    }
-    return total;
+    if (count == 0)
+        return 0;
+    return hostos::Write(file, buffer, count) ? count : UINT(HFILE_ERROR);
 }
 
 HFILE _lclose(HFILE file) {
-    return close(file) == 0 ? 0 : HFILE_ERROR;
+    return hostos::Close(file) ? 0 : HFILE_ERROR;
 }
 
 BOOL CreateDirectoryA(LPCSTR path, LPVOID) {
@@ -202,13 +178,15 @@ BOOL CreateDirectoryA(LPCSTR path, LPVOID) {
     bool is_module = false;
     if (!ResolveWindowsPath(path, &host_path, &is_module) || is_module)
         return FALSE;
-    return mkdir(host_path.c_str(), 0777) == 0 ? TRUE : FALSE;
+    return hostos::MakeDirectory(host_path) ? TRUE : FALSE;
 }
 
 DWORD GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size) {
     std::string host_path;
-    struct stat st;
-    if (!ResolveWindowsPath(long_path, &host_path) || stat(host_path.c_str(), &st) != 0)
+    if (!ResolveWindowsPath(long_path, &host_path))
+        return 0;
+    hostos::Kind kind = hostos::GetStatus(host_path, true).kind;
+    if (kind == hostos::Kind::Missing || kind == hostos::Kind::Error)
         return 0;
     std::string path = host::detail::NormaliseSeparators(long_path);
     // The drive ("C:") stays; every component below it gets its short form,
@@ -239,14 +217,12 @@ DWORD GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size) {
     return CopyOrNeeded(result, short_path, size);
 }
 
-} // extern "C"
-
 int PlatPathExists(const char* path) {
     std::string host_path;
-    struct stat st;
     if (!ResolveWindowsPath(path, &host_path))
         return 0;
-    return stat(host_path.c_str(), &st) == 0 ? 1 : 0;
+    hostos::Kind kind = hostos::GetStatus(host_path, true).kind;
+    return kind != hostos::Kind::Missing && kind != hostos::Kind::Error ? 1 : 0;
 }
 
 FILE* PlatOpenFile(const char* path, const char* mode) {
@@ -257,11 +233,10 @@ FILE* PlatOpenFile(const char* path, const char* mode) {
     bool writes = std::strpbrk(mode, "wa+") != nullptr;
     if (is_module && writes)
         return nullptr;
-    FILE* file = fopen(host_path.c_str(), mode);
+    FILE* file = hostos::OpenStream(host_path, mode);
     if (!file)
         return nullptr;
-    struct stat st;
-    if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (hostos::GetStatus(fileno(file)).kind != hostos::Kind::Regular) {
         fclose(file);
         return nullptr;
     }
@@ -271,3 +246,5 @@ FILE* PlatOpenFile(const char* path, const char* mode) {
 void PlatExitProcess(int code) {
     exit(code);
 }
+
+} // namespace hostwin

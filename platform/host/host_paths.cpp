@@ -1,12 +1,8 @@
-// Host back end: the process-wide state, the control interface and the
-// mapping of Windows paths onto host folders.
-#include <dirent.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-
+// Host back end: the process-wide world and the mapping of Windows paths onto
+// host folders.
 #include <cstring>
 
+#include "hostos/os.h"
 #include "platform/host/host_state.h"
 #include "platform/platform.h"
 
@@ -16,6 +12,12 @@ namespace detail {
 State& GetState() {
     static State state;
     return state;
+}
+
+static Faults* g_faults = nullptr;
+
+Faults* GetFaults() {
+    return g_faults;
 }
 
 std::string NormaliseSeparators(const std::string& path) {
@@ -122,14 +124,6 @@ bool SplitWindowsPath(const std::string& windows_path, SplitPath* out) {
     return true;
 }
 
-static bool RealPath(const std::string& path, std::string* real) {
-    char buffer[PATH_MAX];
-    if (!realpath(path.c_str(), buffer))
-        return false;
-    *real = buffer;
-    return true;
-}
-
 static bool IsUnder(const std::string& real, const std::string& root) {
     if (root == "/")
         return true;
@@ -141,20 +135,16 @@ static bool IsUnder(const std::string& real, const std::string& root) {
 // first in byte order, so that the answer does not depend on directory order.
 static bool FindEntryIgnoringCase(const std::string& dir, const std::string& name,
                                   std::string* found) {
-    DIR* d = opendir(dir.c_str());
-    if (!d)
+    std::vector<std::string> names;
+    if (!hostos::ListDirectory(dir, &names))
         return false;
     bool any = false;
-    while (struct dirent* entry = readdir(d)) {
-        std::string candidate = entry->d_name;
-        if (candidate == "." || candidate == "..")
-            continue;
+    for (const std::string& candidate : names) {
         if (EqualsIgnoreCase(candidate, name) && (!any || candidate < *found)) {
             *found = candidate;
             any = true;
         }
     }
-    closedir(d);
     return any;
 }
 
@@ -178,7 +168,7 @@ bool ResolveWindowsPath(const char* windows_path, std::string* host_path, bool* 
     if (!SplitWindowsPath(path, &split))
         return false;
     std::string root_real;
-    if (!RealPath(split.mount->host_dir, &root_real))
+    if (!hostos::RealPath(split.mount->host_dir, &root_real))
         return false;
 
     std::string current = split.mount->host_dir;
@@ -186,23 +176,27 @@ bool ResolveWindowsPath(const char* windows_path, std::string* host_path, bool* 
     for (const std::string& name : split.components) {
         std::string next = current + "/" + name;
         if (exists) {
-            struct stat st;
             std::string found;
-            if (lstat(next.c_str(), &st) != 0) {
+            hostos::Status st = hostos::GetStatus(next, false);
+            auto absent = [](const hostos::Status& s) {
+                return s.kind == hostos::Kind::Missing || s.kind == hostos::Kind::Error;
+            };
+            if (absent(st)) {
                 if (FindEntryIgnoringCase(current, name, &found)) {
                     next = current + "/" + found;
-                    if (lstat(next.c_str(), &st) != 0)
+                    st = hostos::GetStatus(next, false);
+                    if (absent(st))
                         return false;
                 } else {
                     exists = false;
                 }
             }
-            if (exists && S_ISLNK(st.st_mode)) {
+            if (exists && st.kind == hostos::Kind::Link) {
                 // A link is followed only when it stays inside the mount; a
                 // dangling one is refused, as creating through it would write
                 // wherever it points.
                 std::string real;
-                if (!RealPath(next, &real) || !IsUnder(real, root_real))
+                if (!hostos::RealPath(next, &real) || !IsUnder(real, root_real))
                     return false;
             }
         }
@@ -252,34 +246,6 @@ void SetModuleFile(const std::string& host_file, const std::string& windows_path
         "C:\\PACKAGES\\" + (slash == std::string::npos ? host_file : host_file.substr(slash + 1));
 }
 
-void FailGetModuleFileName(bool fail) {
-    GetState().fail_module_name = fail;
-}
-void FailGetWindowsDirectory(bool fail) {
-    GetState().fail_windows_dir = fail;
-}
-void SetFreeBytes(std::optional<uint64_t> bytes) {
-    GetState().free_bytes = bytes;
-}
-void FailDiskFreeSpace(bool fail) {
-    GetState().fail_disk_free = fail;
-}
-void HideDiskFreeSpaceEx(bool hide) {
-    GetState().hide_disk_free_ex = hide;
-}
-void FailLoadLibrary(bool fail) {
-    GetState().fail_load_library = fail;
-}
-void FailLocalAlloc(bool fail) {
-    GetState().fail_local_alloc = fail;
-}
-void FailModuleOpensAfter(int opens) {
-    GetState().module_opens_left = opens;
-}
-int OpenLibraryCount() {
-    return GetState().open_libraries;
-}
-
 std::string ToHostPath(const std::string& windows_path) {
     std::string host_path;
     if (!detail::ResolveWindowsPath(windows_path.c_str(), &host_path))
@@ -287,20 +253,8 @@ std::string ToHostPath(const std::string& windows_path) {
     return host_path;
 }
 
-void SetMessageBoxHandler(MessageBoxHandler handler) {
-    GetState().message_box_handler = std::move(handler);
-}
-void QueueMessageBoxAnswer(int answer) {
-    GetState().message_box_answers.push_back(answer);
-}
-const std::vector<MessageBoxCall>& MessageBoxCalls() {
-    return GetState().message_box_calls;
-}
-bool ScreenSaverActive() {
-    return GetState().screen_saver_active;
-}
-const std::vector<std::string>& StartedPrograms() {
-    return GetState().started_programs;
+void SetFaults(Faults* faults) {
+    detail::g_faults = faults;
 }
 
 } // namespace host

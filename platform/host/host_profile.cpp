@@ -2,13 +2,11 @@
 // profile file the way Windows does: the other lines stay as they are, an
 // existing key keeps its place, names compare without regard to case, and the
 // file is written with CRLF line ends.
-#include <stdio.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cstdio>
 #include <cstring>
 
+#include "hostos/atomic_file.h"
+#include "hostos/os.h"
 #include "platform/host/host_state.h"
 #include "platform/platform.h"
 
@@ -46,16 +44,16 @@ bool HasLineBreak(const char* text) {
 }
 
 bool ReadLines(const std::string& path, std::vector<std::string>* lines) {
-    FILE* file = fopen(path.c_str(), "rb");
+    std::FILE* file = hostos::OpenStream(path, "rb");
     if (!file)
         return true; // a missing file is created
     std::string text;
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0)
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
         text.append(buffer, n);
-    bool ok = ferror(file) == 0;
-    fclose(file);
+    bool ok = std::ferror(file) == 0;
+    std::fclose(file);
     if (!ok)
         return false;
     size_t pos = 0;
@@ -73,50 +71,22 @@ bool ReadLines(const std::string& path, std::vector<std::string>* lines) {
     return true;
 }
 
-// Writes beside the target and renames over it, so that a failed write never
-// leaves a cut-off profile behind.
+// A failed write never leaves a cut-off profile behind, and the profile
+// keeps its permissions.
 bool WriteLines(const std::string& path, const std::vector<std::string>& lines) {
-    std::string temp = path + ".tmpXXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
-    if (fd < 0)
-        return false;
-    FILE* file = fdopen(fd, "wb");
-    if (!file) {
-        close(fd);
-        unlink(name.data());
-        return false;
-    }
-    // mkstemp creates the file for its owner only; give it the target's
-    // permissions, or the usual ones for a new file.
-    mode_t mode = 0666;
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode &= ~mask;
-    }
-    fchmod(fd, mode);
-    bool ok = true;
-    for (const std::string& line : lines) {
-        if (fwrite(line.data(), 1, line.size(), file) != line.size() || fputs("\r\n", file) < 0)
-            ok = false;
-    }
-    if (fclose(file) != 0)
-        ok = false;
-    if (!ok || rename(name.data(), path.c_str()) != 0) {
-        unlink(name.data());
-        return false;
-    }
-    return true;
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\r\n";
+    hostos::AtomicFile out;
+    out.KeepPermissionsOf(path);
+    return out.Begin(path, true) && out.Write(text.data(), text.size()) && out.Commit();
 }
 
 } // namespace
 
-extern "C" BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
+namespace hostwin {
+
+BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
     if (!section || !file || !*file)
         return FALSE;
     // A line break inside a name or value would split it into other lines.
@@ -133,8 +103,8 @@ extern "C" BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR va
     bool is_module = false;
     if (!host::detail::ResolveWindowsPath(windows_path.c_str(), &path, &is_module) || is_module)
         return FALSE;
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    hostos::Kind kind = hostos::GetStatus(path, true).kind;
+    if (kind != hostos::Kind::Missing && kind != hostos::Kind::Regular)
         return FALSE;
 
     std::vector<std::string> lines;
@@ -197,3 +167,5 @@ extern "C" BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR va
     lines.insert(lines.begin() + long(last_content + 1), entry);
     return WriteLines(path, lines) ? TRUE : FALSE;
 }
+
+} // namespace hostwin

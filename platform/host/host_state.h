@@ -1,15 +1,12 @@
-// Host back end, internal: the process-wide state behind host_control.h and
-// the path resolution shared by the emulated Windows calls.
+// Host back end, internal: the process-wide world behind host_world.h and the
+// path resolution shared by the emulated Windows calls.
 #ifndef GLIM_PLATFORM_HOST_HOST_STATE_H
 #define GLIM_PLATFORM_HOST_HOST_STATE_H
 
-#include <cstdint>
-#include <deque>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/host/host_control.h"
+#include "platform/host/host_world.h"
 
 namespace host {
 namespace detail {
@@ -24,23 +21,11 @@ struct State {
     std::string windows_dir = "C:\\WINDOWS";
     std::string module_windows; // empty: no module file set
     std::string module_host;
-    bool fail_module_name = false;
-    bool fail_windows_dir = false;
-    std::optional<uint64_t> free_bytes;
-    bool fail_disk_free = false;
-    bool hide_disk_free_ex = false;
-    bool fail_load_library = false;
-    bool fail_local_alloc = false;
-    int module_opens_left = -1; // -1: no limit
-    int open_libraries = 0;
-    MessageBoxHandler message_box_handler;
-    std::deque<int> message_box_answers;
-    std::vector<MessageBoxCall> message_box_calls;
-    bool screen_saver_active = false;
-    std::vector<std::string> started_programs;
 };
 
 State& GetState();
+// The fakes' failures, or nullptr.
+Faults* GetFaults();
 
 // Replaces "/" by "\".
 std::string NormaliseSeparators(const std::string& path);

@@ -1,21 +1,55 @@
-// Host back end: the Win32 types, constants and functions the installer uses,
-// implemented on POSIX. Include "platform/platform.h", not this file.
+// Host back end: the Win32 types, constants and functions the installer's
+// code uses, for running that code on a host system (the package tool, the
+// native tests). Include "platform/platform.h", not this file.
 //
-// Paths are Windows paths ("C:\WINDOWS\STARS.SCR"). They are resolved through
-// the mounts set up with the control interface in host_control.h, matching
-// each component without regard to letter case as Windows does. A path that
-// lies under no mount, or whose ".." components would leave its mount, is
-// refused like a path on a missing drive, and so is a path of MAX_PATH
-// characters or more, as Windows refuses it. The installer's own file (see
-// host::SetModuleFile) opens for reading only, as the file of a running
-// program does on Windows.
+// Everything is declared in namespace hostwin, so that the emulated names
+// never clash with the real ones: a Windows build of the package tool links
+// this emulation and the system's KERNEL32 side by side. platform.h makes the
+// names visible to the installer's code, which is written against the real
+// API. Only the handful of macros the installer's code needs as macros are
+// macros, each defined only when <windows.h> has not defined it.
+//
+// Paths are Windows paths ("C:\WINDOWS\STARS.SCR"), resolved through the
+// mounts of host_world.h onto real folders. The file, directory, profile and
+// short-name calls are implemented here (host_*.cpp); the user-interface and
+// system calls (message boxes, dialogs, the system parameter, program start,
+// the system library, free space, local memory) only by the test fakes
+// (tests/fakes), so a program that is not a test cannot link them.
 #ifndef GLIM_PLATFORM_HOST_WIN32_API_H
 #define GLIM_PLATFORM_HOST_WIN32_API_H
 
+#include <stddef.h>
 #include <stdint.h>
 
+#ifndef WINAPI
 #define WINAPI
+#endif
+#ifndef CALLBACK
 #define CALLBACK
+#endif
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+#ifndef MAX_PATH
+#define MAX_PATH 260
+#endif
+#ifndef MAKEINTRESOURCEA
+#define MAKEINTRESOURCEA(i) ((LPSTR)((uintptr_t)((WORD)(i))))
+#endif
+#ifndef IS_INTRESOURCE
+#define IS_INTRESOURCE(p) ((((uintptr_t)(p)) >> 16) == 0)
+#endif
+#ifndef IDC_ARROW
+#define IDC_ARROW MAKEINTRESOURCEA(32512)
+#endif
+#ifndef IDC_WAIT
+#define IDC_WAIT MAKEINTRESOURCEA(32514)
+#endif
+
+namespace hostwin {
 
 typedef int BOOL;
 typedef unsigned char BYTE;
@@ -42,6 +76,7 @@ typedef void* HLOCAL;
 typedef struct HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
 typedef struct HWND__* HWND;
+typedef struct HCURSOR__* HCURSOR;
 typedef INT_PTR (*FARPROC)(void);
 
 typedef union _ULARGE_INTEGER {
@@ -52,46 +87,52 @@ typedef union _ULARGE_INTEGER {
     uint64_t QuadPart;
 } ULARGE_INTEGER, *PULARGE_INTEGER;
 
-#ifndef TRUE
-#define TRUE 1
-#endif
-#ifndef FALSE
-#define FALSE 0
-#endif
-#ifndef MAX_PATH
-#define MAX_PATH 260
-#endif
+typedef struct tagRECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+} RECT, *LPRECT;
 
-#define HFILE_ERROR ((HFILE)-1)
-#define OF_READ 0x00000000
-#define OF_SHARE_DENY_NONE 0x00000040
-#define FILE_BEGIN 0
-#define FILE_CURRENT 1
-#define FILE_END 2
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
-#define LMEM_FIXED 0x0000
+constexpr HFILE HFILE_ERROR = -1;
+constexpr int OF_READ = 0x00000000;
+constexpr int OF_SHARE_DENY_NONE = 0x00000040;
+constexpr int FILE_BEGIN = 0;
+constexpr int FILE_CURRENT = 1;
+constexpr int FILE_END = 2;
 
-#define MB_OK 0x00000000L
-#define MB_OKCANCEL 0x00000001L
-#define MB_YESNO 0x00000004L
-#define MB_ICONQUESTION 0x00000020L
-#define MB_ICONEXCLAMATION 0x00000030L
-#define MB_ICONINFORMATION 0x00000040L
+constexpr UINT LMEM_FIXED = 0x0000;
 
-#define IDOK 1
-#define IDCANCEL 2
-#define IDYES 6
-#define IDNO 7
+constexpr UINT MB_OK = 0x00000000;
+constexpr UINT MB_OKCANCEL = 0x00000001;
+constexpr UINT MB_YESNO = 0x00000004;
+constexpr UINT MB_ICONQUESTION = 0x00000020;
+constexpr UINT MB_ICONEXCLAMATION = 0x00000030;
+constexpr UINT MB_ICONINFORMATION = 0x00000040;
 
-#define SPI_SETSCREENSAVEACTIVE 0x0011
-#define SPIF_UPDATEINIFILE 0x0001
-#define SW_SHOW 5
-#define SW_SHOWDEFAULT 10
-#define GWL_HINSTANCE (-6)
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+constexpr UINT SPI_SETSCREENSAVEACTIVE = 0x0011;
+constexpr UINT SPIF_UPDATEINIFILE = 0x0001;
+constexpr UINT SW_SHOW = 5;
+constexpr UINT SW_SHOWDEFAULT = 10;
+constexpr int GWL_HINSTANCE = -6;
+
+constexpr UINT WM_CREATE = 0x0001;
+constexpr UINT WM_DESTROY = 0x0002;
+constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_INITDIALOG = 0x0110;
+constexpr UINT WM_COMMAND = 0x0111;
+
+constexpr int SM_CXSCREEN = 0;
+constexpr int SM_CYSCREEN = 1;
+
+// --- Files, directories, names (host_files.cpp, host_profile.cpp) ------------
 
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
@@ -106,6 +147,9 @@ HFILE _lclose(HFILE file);
 BOOL CreateDirectoryA(LPCSTR path, LPVOID security);
 DWORD GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size);
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
+
+// --- The system (test fakes only) ----------------------------------------------
+
 BOOL SystemParametersInfoA(UINT action, UINT param, LPVOID pv, UINT win_ini);
 UINT WinExec(LPCSTR command_line, UINT show);
 
@@ -120,14 +164,32 @@ BOOL GetDiskFreeSpaceExA(LPCSTR directory, PULARGE_INTEGER free_to_caller,
 HLOCAL LocalAlloc(UINT flags, size_t bytes);
 HLOCAL LocalFree(HLOCAL memory);
 
+// --- Windows, dialogs, cursors (test fakes only) ---------------------------------
+
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT flags);
 LONG GetWindowLongA(HWND window, int index);
 
-#ifdef __cplusplus
-}
-#endif
+// Runs a modal dialog from template `name` (an integer resource id): creates
+// it, sends WM_INITDIALOG, then dispatches the messages posted to it until
+// EndDialog. Answers EndDialog's result, or -1 when the dialog could not run
+// or waited for a user who never acted.
+INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC procedure,
+                        LPARAM init_param);
+BOOL EndDialog(HWND dialog, INT_PTR result);
+BOOL PostMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
-// The window, dialog and cursor calls of the shell.
-#include "platform/host/win32_window_api.h"
+BOOL GetWindowRect(HWND window, LPRECT rect);
+BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint);
+BOOL UpdateWindow(HWND window);
+int GetSystemMetrics(int index);
+
+BOOL SetWindowTextA(HWND window, LPCSTR text);
+BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+HWND GetDlgItem(HWND dialog, int id);
+
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
+HCURSOR SetCursor(HCURSOR cursor);
+
+} // namespace hostwin
 
 #endif

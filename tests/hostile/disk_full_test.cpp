@@ -15,11 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/host_control.h"
+#include "platform/host/host_world.h"
 #include "tests/hostile/hostile_packages.h"
 #include "tests/hostile/run_tool.h"
+#include "tools/glimpack/cli.h"
 #include "tools/glimpack/commands.h"
-#include "tools/glimpack/common.h"
+#include "tools/glimpack/files.h"
 
 namespace {
 

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/glimpack/common.h"
+#include "tools/glimpack/cli.h"
+#include "tools/glimpack/files.h"
 
 namespace hostile {
 

@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/host_control.h"
+#include "platform/host/host_world.h"
 #include "tests/support/pe_builder.h"
-#include "tools/glimpack/common.h"
+#include "tools/glimpack/cli.h"
+#include "tools/glimpack/files.h"
 
 namespace tool_fixture {
 

@@ -15,7 +15,9 @@
 
 #include "decoder/code_tree.h"
 #include "decoder/decoder.h"
-#include "platform/host/host_control.h"
+#include "payload/decode_job.h"
+#include "platform/host/host_world.h"
+#include "tests/fakes/fake_control.h"
 #include "tests/support/oracle_decoder.h"
 #include "tests/support/stream_writer.h"
 
@@ -649,7 +651,7 @@ TEST(DecodeStreamDeathTest, WriteFailureEndsTheProcessWithExitCodeZero) {
 class DecodeFileFromSelfTest : public testing::Test {
   protected:
     void SetUp() override {
-        host::Reset();
+        fake::Reset();
         dir_ = std::filesystem::temp_directory_path() /
                ("glim_decoder_test_" + std::to_string(getpid()));
         std::filesystem::remove_all(dir_);
@@ -658,7 +660,7 @@ class DecodeFileFromSelfTest : public testing::Test {
         host::SetWindowsDirectory((dir_ / "win").string());
     }
     void TearDown() override {
-        host::Reset();
+        fake::Reset();
         std::filesystem::remove_all(dir_);
     }
     void WriteSelf(const Bytes& bytes) {
@@ -700,10 +702,10 @@ TEST_F(DecodeFileFromSelfTest, UnpackedSizeZeroLeavesAnEmptyFile) {
 
 TEST_F(DecodeFileFromSelfTest, GivesUpWithoutOutputWhenFilesCannotBeOpened) {
     WriteSelf(FiveSpacesStream());
-    host::FailGetModuleFileName(true);
+    fake::FailGetModuleFileName(true);
     EXPECT_EQ(DecodeFileFromSelf(nullptr, 0, 5, 2, "C:\\WINDOWS\\A.SCR"), 0);
     EXPECT_FALSE(OutputExists("A.SCR"));
-    host::FailGetModuleFileName(false);
+    fake::FailGetModuleFileName(false);
 
     // Own file gone.
     std::filesystem::remove(self_);

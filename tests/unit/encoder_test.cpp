@@ -17,8 +17,9 @@
 #include "encoder/encoder.h"
 #include "encoder/match_finder.h"
 #include "tests/support/oracle_decoder.h"
+#include "tools/glimpack/cli.h"
 #include "tools/glimpack/commands.h"
-#include "tools/glimpack/common.h"
+#include "tools/glimpack/files.h"
 
 namespace fs = std::filesystem;
 using encoder::Compress;

@@ -5,9 +5,10 @@
 #include <cstring>
 #include <string>
 
-#include "platform/host/host_control.h"
-#include "platform/host/host_window_control.h"
+#include "payload/extract.h"
+#include "platform/host/host_world.h"
 #include "shell/shell.h"
+#include "tests/fakes/fake_control.h"
 #include "tests/unit/installer_world.h"
 
 namespace {
@@ -139,7 +140,7 @@ TEST_F(ExtractTest, NoWindowsDirectoryWritesNothing) {
     Install("NOWIN.EXE", p);
     host::Mount("C:\\", (root_ / "drive").string());
     fs::create_directories(root_ / "drive");
-    host::FailGetWindowsDirectory(true);
+    fake::FailGetWindowsDirectory(true);
     ExtractPayload(FakeDialog());
     EXPECT_EQ(AllFiles(), std::set<std::string>{"downloads/NOWIN.EXE"});
 }
@@ -148,7 +149,7 @@ TEST_F(ExtractTest, FailedCopyBufferEndsWithoutReading) {
     Package p;
     p.bodies = {{Pattern(10, 1), false, ""}, {Text(3000), true, ""}};
     Install("NOMEM.EXE", p);
-    host::FailLocalAlloc(true);
+    fake::FailLocalAlloc(true);
     ExtractPayload(FakeDialog());
     EXPECT_EQ(AllFiles(), std::set<std::string>{"downloads/NOMEM.EXE"});
 }
@@ -161,7 +162,7 @@ TEST_F(ExtractTest, PayloadThatCannotBeReopenedEndsTheExtraction) {
     p.first_file_number = 32;
     p.bodies = {{Pattern(10, 1), false, ""}, {dat, true, ""}, {Pattern(10, 3), false, ".TMP"}};
     Install("GONE.EXE", p);
-    host::FailModuleOpensAfter(1);
+    fake::FailModuleOpensAfter(1);
     ExtractPayload(FakeDialog());
     EXPECT_TRUE(fs::exists(windows_ / "GONE.SCR"));
     EXPECT_EQ(ReadFile(DataDir("GONE") / "GONE.DAT"), dat);
@@ -185,19 +186,19 @@ TEST_F(DiskSpaceTest, InstalledTotalCountsUnpackedSizesOfCompressedRecords) {
     p.bodies = {
         {Pattern(1000, 1), false, ""}, {Text(30000), true, ""}, {Pattern(24, 2), false, ""}};
     Install("SUM.EXE", p);
-    host::SetFreeBytes(uint64_t{1} << 30);
+    fake::SetFreeBytes(uint64_t{1} << 30);
     EXPECT_EQ(CheckDiskSpace(g_instance), 1);
     EXPECT_EQ(g_installed_total, 31024u);
-    EXPECT_TRUE(host::MessageBoxCalls().empty());
+    EXPECT_TRUE(fake::MessageBoxCalls().empty());
 }
 
 TEST_F(DiskSpaceTest, FreeEqualToTheNeedPrompts) {
     PackageOf(10 * 1024 + 1023);
-    host::SetFreeBytes(10 * 1024 + 1023);
+    fake::SetFreeBytes(10 * 1024 + 1023);
     Answer({IDOK});
     EXPECT_EQ(CheckDiskSpace(g_instance), 1);
-    ASSERT_EQ(host::MessageBoxCalls().size(), 1u);
-    const auto& m = host::MessageBoxCalls()[0];
+    ASSERT_EQ(fake::MessageBoxCalls().size(), 1u);
+    const auto& m = fake::MessageBoxCalls()[0];
     EXPECT_EQ(m.text, "You will need 10 kilobytes free in your Windows directory to install this "
                       "screen saver.  It appears that you only have 10 kilobytes free on this "
                       "drive.  Would you like to continue the installation?");
@@ -210,42 +211,42 @@ TEST_F(DiskSpaceTest, FreeEqualToTheNeedPrompts) {
 
 TEST_F(DiskSpaceTest, OneKilobyteMoreDoesNotPrompt) {
     PackageOf(10 * 1024);
-    host::SetFreeBytes(11 * 1024);
+    fake::SetFreeBytes(11 * 1024);
     EXPECT_EQ(CheckDiskSpace(g_instance), 1);
-    EXPECT_TRUE(host::MessageBoxCalls().empty());
+    EXPECT_TRUE(fake::MessageBoxCalls().empty());
 }
 
 TEST_F(DiskSpaceTest, NeedOfZeroPromptsOnlyOnAFullDisk) {
     PackageOf(1023);
-    host::SetFreeBytes(1024);
+    fake::SetFreeBytes(1024);
     EXPECT_EQ(CheckDiskSpace(g_instance), 1);
-    EXPECT_TRUE(host::MessageBoxCalls().empty());
+    EXPECT_TRUE(fake::MessageBoxCalls().empty());
 
     g_installed_total = 0;
-    host::SetFreeBytes(1023);
+    fake::SetFreeBytes(1023);
     EXPECT_EQ(CheckDiskSpace(g_instance), 1);
-    ASSERT_EQ(host::MessageBoxCalls().size(), 1u);
-    EXPECT_NE(host::MessageBoxCalls()[0].text.find("need 0 kilobytes"), std::string::npos);
-    EXPECT_NE(host::MessageBoxCalls()[0].text.find("only have 0 kilobytes"), std::string::npos);
+    ASSERT_EQ(fake::MessageBoxCalls().size(), 1u);
+    EXPECT_NE(fake::MessageBoxCalls()[0].text.find("need 0 kilobytes"), std::string::npos);
+    EXPECT_NE(fake::MessageBoxCalls()[0].text.find("only have 0 kilobytes"), std::string::npos);
 }
 
 TEST_F(DiskSpaceTest, UnknownSpaceOrUnopenablePayloadGoesOnSilently) {
     PackageOf(5000);
-    host::FailDiskFreeSpace(true);
+    fake::FailDiskFreeSpace(true);
     EXPECT_EQ(CheckDiskSpace(g_instance), 1);
     EXPECT_EQ(g_installed_total, 5000u);
 
     g_installed_total = 0;
-    host::FailDiskFreeSpace(false);
-    host::SetFreeBytes(0);
+    fake::FailDiskFreeSpace(false);
+    fake::SetFreeBytes(0);
     UseModule("NOTHERE.EXE");
     EXPECT_EQ(CheckDiskSpace(g_instance), 1);
     EXPECT_EQ(g_installed_total, 0u);
 
     PackageOf(5000);
-    host::FailGetWindowsDirectory(true);
+    fake::FailGetWindowsDirectory(true);
     EXPECT_EQ(CheckDiskSpace(g_instance), 1);
-    EXPECT_TRUE(host::MessageBoxCalls().empty());
+    EXPECT_TRUE(fake::MessageBoxCalls().empty());
 }
 
 // --- The progress box and the activation -------------------------------------
@@ -268,11 +269,11 @@ TEST_F(ProgressTest, StartsItselfExtractsActivatesAndCloses) {
     Install("AuroraBorealis.exe", p);
     std::strcpy(g_saver_title, "Aurora Borealis");
     std::strcpy(g_scr_file_name, "AURORABOREALIS.SCR");
-    host::SetScreenSize(800, 600);
-    host::SetDialogSize(103, 281, 122);
+    fake::SetScreenSize(800, 600);
+    fake::SetDialogSize(103, 281, 122);
 
     EXPECT_EQ(Run(), IDOK);
-    const host::DialogRun& run = host::DialogRuns().back();
+    const fake::DialogRun& run = fake::DialogRuns().back();
     EXPECT_FALSE(run.abandoned);
     EXPECT_EQ(run.window_text, "Aurora Borealis Screen Saver Installation");
     EXPECT_EQ(run.item_texts.at(1001), "Aurora Borealis Screen Saver");
@@ -290,7 +291,7 @@ TEST_F(ProgressTest, StartsItselfExtractsActivatesAndCloses) {
     // The 8.3 form of the installed saver's path.
     EXPECT_NE(SystemIni().find("[boot]"), std::string::npos);
     EXPECT_NE(SystemIni().find("SCRNSAVE.EXE=C:\\WINDOWS\\AURORA~1.SCR"), std::string::npos);
-    EXPECT_TRUE(host::ScreenSaverActive());
+    EXPECT_TRUE(fake::ScreenSaverActive());
 }
 
 TEST_F(ProgressTest, FullLengthTitleFitsTheLabel) {
@@ -301,7 +302,7 @@ TEST_F(ProgressTest, FullLengthTitleFitsTheLabel) {
     std::strcpy(g_saver_title, title.c_str());
     std::strcpy(g_scr_file_name, "T.SCR");
     Run();
-    EXPECT_EQ(host::DialogRuns().back().item_texts.at(1001), title + " Screen Saver");
+    EXPECT_EQ(fake::DialogRuns().back().item_texts.at(1001), title + " Screen Saver");
 }
 
 TEST_F(ProgressTest, EscapeInstallsAsOkDoes) {
@@ -312,7 +313,7 @@ TEST_F(ProgressTest, EscapeInstallsAsOkDoes) {
     std::strcpy(g_scr_file_name, "ESC.SCR");
     EXPECT_EQ(ProgressDlgProc(FakeDialog(), WM_COMMAND, IDCANCEL, 0), TRUE);
     EXPECT_EQ(ReadFile(windows_ / "ESC.SCR"), scr);
-    EXPECT_TRUE(host::ScreenSaverActive());
+    EXPECT_TRUE(fake::ScreenSaverActive());
 }
 
 TEST_F(ProgressTest, MissingSaverLeavesSystemIniUntouched) {
@@ -327,10 +328,10 @@ TEST_F(ProgressTest, MissingSaverLeavesSystemIniUntouched) {
 TEST_F(ProgressTest, NoWindowsDirectorySkipsTheActivation) {
     std::strcpy(g_scr_file_name, "X.SCR");
     installer_world::WriteBytes(windows_ / "X.SCR", {1});
-    host::FailGetWindowsDirectory(true);
+    fake::FailGetWindowsDirectory(true);
     ActivateScreenSaver();
     EXPECT_FALSE(fs::exists(windows_ / "system.ini"));
-    EXPECT_FALSE(host::ScreenSaverActive());
+    EXPECT_FALSE(fake::ScreenSaverActive());
 }
 
 // --- Whole runs ----------------------------------------------------------------
@@ -339,8 +340,8 @@ class SequenceTest : public World {
   protected:
     void SetUp() override {
         World::SetUp();
-        host::SetDialogUser(104, host::PressOk);
-        host::SetFreeBytes(uint64_t{1} << 32);
+        fake::SetDialogUser(104, fake::PressOk);
+        fake::SetFreeBytes(uint64_t{1} << 32);
     }
     Package Stars() {
         Package p;
@@ -357,36 +358,36 @@ TEST_F(SequenceTest, ConfirmedRunInstallsEverythingInOrder) {
     Install("STARS.EXE", package);
     EXPECT_EQ(RunInstallationSequence(nullptr), -1);
 
-    ASSERT_EQ(host::MessageBoxCalls().size(), 2u);
-    const auto& confirm = host::MessageBoxCalls()[0];
+    ASSERT_EQ(fake::MessageBoxCalls().size(), 2u);
+    const auto& confirm = fake::MessageBoxCalls()[0];
     EXPECT_EQ(confirm.caption, "Stars Screen Saver Installation");
     EXPECT_EQ(confirm.text,
               "This program will install STARS.SCR (Stars Screen Saver) to C:\\WINDOWS "
               "and will make it your default Screen Saver.  This installation will "
               "take 11,239 bytes.");
     EXPECT_EQ(confirm.flags, 0x41u);
-    const auto& done = host::MessageBoxCalls()[1];
+    const auto& done = fake::MessageBoxCalls()[1];
     EXPECT_EQ(done.caption, "Stars Screen Saver Installation");
     EXPECT_EQ(done.text, "Installation Complete!\r\n\r\nData files have also been installed in "
                          "your C:\\WINDOWS\\QUILLFEN\\GLIMLOOM\\STARS directory.");
     EXPECT_EQ(done.flags, 0x30u);
 
-    EXPECT_EQ(host::Events(),
+    EXPECT_EQ(fake::Events(),
               (std::vector<std::string>{
                   "message box Stars Screen Saver Installation", "cursor 32514", "dialog 103 begin",
                   "dialog 103 end", "cursor 32512", "message box Stars Screen Saver Installation",
                   "dialog 104 begin", "dialog 104 end"}));
-    ASSERT_EQ(host::DialogRuns().size(), 2u);
-    EXPECT_EQ(host::DialogRuns()[0].instance, g_instance);
-    EXPECT_EQ(host::DialogRuns()[0].owner, nullptr);
-    EXPECT_EQ(host::DialogRuns()[0].window_text, "Stars Screen Saver Installation");
-    EXPECT_FALSE(host::DialogRuns()[1].abandoned);
+    ASSERT_EQ(fake::DialogRuns().size(), 2u);
+    EXPECT_EQ(fake::DialogRuns()[0].instance, g_instance);
+    EXPECT_EQ(fake::DialogRuns()[0].owner, nullptr);
+    EXPECT_EQ(fake::DialogRuns()[0].window_text, "Stars Screen Saver Installation");
+    EXPECT_FALSE(fake::DialogRuns()[1].abandoned);
 
     EXPECT_EQ(ReadFile(windows_ / "STARS.SCR"), package.bodies[0].data);
     EXPECT_EQ(ReadFile(DataDir("STARS") / "STARS.DAT"), package.bodies[1].data);
     EXPECT_EQ(ReadFile(DataDir("STARS") / "FILE0032.TMP"), package.bodies[2].data);
-    EXPECT_TRUE(host::ScreenSaverActive());
-    EXPECT_EQ(host::StartedPrograms(), std::vector<std::string>{"STARS.SCR"});
+    EXPECT_TRUE(fake::ScreenSaverActive());
+    EXPECT_EQ(fake::StartedPrograms(), std::vector<std::string>{"STARS.SCR"});
     EXPECT_STREQ(g_scr_file_name, "STARS.SCR");
 }
 
@@ -394,10 +395,10 @@ TEST_F(SequenceTest, CancelAtConfirmationWritesNothing) {
     Install("STARS.EXE", Stars());
     Answer({IDCANCEL});
     EXPECT_EQ(RunInstallationSequence(nullptr), -1);
-    EXPECT_EQ(host::MessageBoxCalls().size(), 1u);
-    EXPECT_TRUE(host::DialogRuns().empty());
+    EXPECT_EQ(fake::MessageBoxCalls().size(), 1u);
+    EXPECT_TRUE(fake::DialogRuns().empty());
     EXPECT_EQ(AllFiles(), std::set<std::string>{"downloads/STARS.EXE"});
-    EXPECT_TRUE(host::StartedPrograms().empty());
+    EXPECT_TRUE(fake::StartedPrograms().empty());
 }
 
 TEST_F(SequenceTest, ExistingSaverKeptOnNo) {
@@ -405,11 +406,11 @@ TEST_F(SequenceTest, ExistingSaverKeptOnNo) {
     installer_world::WriteBytes(windows_ / "STARS.SCR", {9, 9, 9});
     Answer({IDNO});
     EXPECT_EQ(RunInstallationSequence(nullptr), -1);
-    ASSERT_EQ(host::MessageBoxCalls().size(), 2u);
-    EXPECT_EQ(host::MessageBoxCalls()[1].caption, "Rename Installer");
+    ASSERT_EQ(fake::MessageBoxCalls().size(), 2u);
+    EXPECT_EQ(fake::MessageBoxCalls()[1].caption, "Rename Installer");
     EXPECT_EQ(ReadFile(windows_ / "STARS.SCR"), (std::vector<uint8_t>{9, 9, 9}));
     EXPECT_FALSE(fs::exists(windows_ / "QUILLFEN"));
-    EXPECT_TRUE(host::StartedPrograms().empty());
+    EXPECT_TRUE(fake::StartedPrograms().empty());
 }
 
 TEST_F(SequenceTest, ExistingSaverReplacedOnYes) {
@@ -418,29 +419,29 @@ TEST_F(SequenceTest, ExistingSaverReplacedOnYes) {
     installer_world::WriteBytes(windows_ / "STARS.SCR", {9, 9, 9});
     Answer({IDYES, IDOK});
     RunInstallationSequence(nullptr);
-    EXPECT_EQ(host::MessageBoxCalls().size(), 3u);
+    EXPECT_EQ(fake::MessageBoxCalls().size(), 3u);
     EXPECT_EQ(ReadFile(windows_ / "STARS.SCR"), package.bodies[0].data);
 }
 
 TEST_F(SequenceTest, DiskFullCancelStops) {
     Install("STARS.EXE", Stars());
-    host::SetFreeBytes(0);
+    fake::SetFreeBytes(0);
     Answer({IDCANCEL});
     EXPECT_EQ(RunInstallationSequence(nullptr), -1);
-    ASSERT_EQ(host::MessageBoxCalls().size(), 1u);
-    EXPECT_EQ(host::MessageBoxCalls()[0].caption, "Disk Full");
-    EXPECT_TRUE(host::DialogRuns().empty());
+    ASSERT_EQ(fake::MessageBoxCalls().size(), 1u);
+    EXPECT_EQ(fake::MessageBoxCalls()[0].caption, "Disk Full");
+    EXPECT_TRUE(fake::DialogRuns().empty());
 }
 
 TEST_F(SequenceTest, TwoDotsInstallUnderTheFirstDotName) {
     Install("A.B.EXE", Stars());
     RunInstallationSequence(nullptr);
-    EXPECT_NE(host::MessageBoxCalls()[0].text.find("install A.SCR (Stars"), std::string::npos);
-    EXPECT_NE(host::MessageBoxCalls()[1].text.find("\\GLIMLOOM\\A.B directory."),
+    EXPECT_NE(fake::MessageBoxCalls()[0].text.find("install A.SCR (Stars"), std::string::npos);
+    EXPECT_NE(fake::MessageBoxCalls()[1].text.find("\\GLIMLOOM\\A.B directory."),
               std::string::npos);
     EXPECT_TRUE(fs::exists(windows_ / "A.SCR"));
     EXPECT_TRUE(fs::exists(DataDir("A.B") / "A.B.DAT"));
-    EXPECT_EQ(host::StartedPrograms(), std::vector<std::string>{"A.SCR"});
+    EXPECT_EQ(fake::StartedPrograms(), std::vector<std::string>{"A.SCR"});
 }
 
 TEST_F(SequenceTest, BlankAndFullLengthTitles) {
@@ -449,14 +450,14 @@ TEST_F(SequenceTest, BlankAndFullLengthTitles) {
     Install("BLANK.EXE", package);
     Answer({IDCANCEL});
     RunInstallationSequence(nullptr);
-    EXPECT_EQ(host::MessageBoxCalls()[0].caption, " Screen Saver Installation");
+    EXPECT_EQ(fake::MessageBoxCalls()[0].caption, " Screen Saver Installation");
 
     package.title = std::string(32, 'Q');
     Install("FULL.EXE", package);
     Answer({IDCANCEL});
     std::memset(g_saver_title, 0, sizeof g_saver_title);
     RunInstallationSequence(nullptr);
-    EXPECT_EQ(host::MessageBoxCalls()[1].caption,
+    EXPECT_EQ(fake::MessageBoxCalls()[1].caption,
               std::string(32, 'Q') + " Screen Saver Installation");
 }
 
@@ -472,18 +473,18 @@ TEST_F(SequenceTest, VeryLongNamesAreCutOrRefused) {
     EXPECT_TRUE(fs::is_directory(DataDir(name)));
     EXPECT_TRUE(fs::exists(DataDir(name) / "FILE0032.TMP"));
     EXPECT_EQ(std::distance(fs::directory_iterator(DataDir(name)), fs::directory_iterator()), 1);
-    ASSERT_EQ(host::MessageBoxCalls().size(), 2u);
-    EXPECT_NE(host::MessageBoxCalls()[1].text.find(std::string(200, 'N') + " directory."),
+    ASSERT_EQ(fake::MessageBoxCalls().size(), 2u);
+    EXPECT_NE(fake::MessageBoxCalls()[1].text.find(std::string(200, 'N') + " directory."),
               std::string::npos);
 
     // A Windows directory so long that nothing fits below it.
     std::string long_windows = "C:\\" + std::string(240, 'W');
     host::SetWindowsDirectory(windows_.string(), long_windows);
     RunInstallationSequence(nullptr);
-    ASSERT_EQ(host::MessageBoxCalls().size(), 4u);
-    EXPECT_EQ(host::MessageBoxCalls()[2].text.size(),
+    ASSERT_EQ(fake::MessageBoxCalls().size(), 4u);
+    EXPECT_EQ(fake::MessageBoxCalls()[2].text.size(),
               static_cast<size_t>(SHELL_MESSAGE_CAPACITY - 1));
-    EXPECT_EQ(host::MessageBoxCalls()[2].text.rfind("This program will install ", 0), 0u);
+    EXPECT_EQ(fake::MessageBoxCalls()[2].text.rfind("This program will install ", 0), 0u);
 }
 
 TEST_F(SequenceTest, WithoutAPayloadTheTitleIsEmptyAndTheTotalZero) {
@@ -491,9 +492,9 @@ TEST_F(SequenceTest, WithoutAPayloadTheTitleIsEmptyAndTheTotalZero) {
     UseModule("JUNK.EXE");
     Answer({IDCANCEL});
     RunInstallationSequence(nullptr);
-    ASSERT_EQ(host::MessageBoxCalls().size(), 1u);
-    EXPECT_EQ(host::MessageBoxCalls()[0].caption, " Screen Saver Installation");
-    EXPECT_NE(host::MessageBoxCalls()[0].text.find("will take 0 bytes."), std::string::npos);
+    ASSERT_EQ(fake::MessageBoxCalls().size(), 1u);
+    EXPECT_EQ(fake::MessageBoxCalls()[0].caption, " Screen Saver Installation");
+    EXPECT_NE(fake::MessageBoxCalls()[0].text.find("will take 0 bytes."), std::string::npos);
 }
 
 } // namespace

@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "package/crc32.h"
+#include "package/read.h"
+#include "package/text.h"
 #include "tests/support/pe_builder.h"
 #include "tests/support/tool_fixture.h"
 #include "tools/glimpack/commands.h"
-#include "tools/glimpack/inspect.h"
 
 namespace {
 

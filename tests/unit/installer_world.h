@@ -20,9 +20,10 @@
 #include <vector>
 
 #include "encoder/encoder.h"
-#include "platform/host/host_control.h"
-#include "platform/host/host_window_control.h"
+#include "payload/extract.h"
+#include "platform/host/host_world.h"
 #include "shell/shell.h"
+#include "tests/fakes/fake_control.h"
 #include "tests/support/pe_builder.h"
 
 namespace installer_world {
@@ -137,8 +138,8 @@ class World : public ::testing::Test {
         downloads_ = root_ / "downloads";
         fs::create_directories(windows_);
         fs::create_directories(downloads_);
-        host::Reset();
-        host::ResetWindows();
+        fake::Reset();
+        fake::ResetWindows();
         host::SetWindowsDirectory(windows_.string(), "C:\\WINDOWS");
         host::Mount("C:\\DOWNLOADS", downloads_.string());
         g_instance = reinterpret_cast<HINSTANCE>(0x400000);
@@ -146,9 +147,9 @@ class World : public ::testing::Test {
         std::memset(g_saver_title, 0, sizeof g_saver_title);
         std::memset(g_scr_file_name, 0, sizeof g_scr_file_name);
         // Every message box leaves a trace in the one ordered log.
-        host::SetMessageBoxHandler(
+        fake::SetMessageBoxHandler(
             [this](const std::string& text, const std::string& caption, unsigned flags) {
-                host::LogEvent("message box " + caption);
+                fake::LogEvent("message box " + caption);
                 (void)text;
                 (void)flags;
                 if (answers_.empty())
@@ -160,8 +161,8 @@ class World : public ::testing::Test {
     }
 
     void TearDown() override {
-        host::Reset();
-        host::ResetWindows();
+        fake::Reset();
+        fake::ResetWindows();
         std::error_code ec;
         fs::remove_all(root_, ec);
     }

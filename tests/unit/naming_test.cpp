@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "payload/naming.h"
+#include "format/naming.h"
 
 namespace {
 

@@ -13,13 +13,18 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/host/host_control.h"
+#include "package/build.h"
+#include "package/crc32.h"
+#include "package/listing.h"
+#include "package/read.h"
+#include "package/stub.h"
+#include "package/text.h"
+#include "platform/host/host_world.h"
 #include "tests/support/pe_builder.h"
 #include "tests/support/tool_fixture.h"
+#include "tools/glimpack/cli.h"
 #include "tools/glimpack/commands.h"
-#include "tools/glimpack/common.h"
-#include "tools/glimpack/inspect.h"
-#include "tools/glimpack/package.h"
+#include "tools/glimpack/files.h"
 
 namespace {
 
@@ -406,9 +411,9 @@ TEST(PackPlan, PackagesReachingTwoGigabytesAreRefused) {
     EXPECT_EQ(plan.payload_end, 0x1000u + 34 + 48 + 30);
     EXPECT_EQ(plan.file_size, 0x1200u); // padded to the raw data's end
 
-    uint64_t fits = glimpack::kMaxPackageSize - (0x1000 + 34 + 32);
+    uint64_t fits = uint64_t(PACKAGE_MAX_SIZE) - (0x1000 + 34 + 32);
     EXPECT_EQ(glimpack::PlanPackage("OUT.EXE", 0x1000, 0, {fits}).file_size,
-              glimpack::kMaxPackageSize);
+              uint64_t(PACKAGE_MAX_SIZE));
     EXPECT_THROW(glimpack::PlanPackage("OUT.EXE", 0x1000, 0, {fits + 1}), glimpack::ToolError);
     EXPECT_THROW(
         glimpack::PlanPackage("OUT.EXE", 0x1000, 0, {0xFFFFFFFFull, 0xFFFFFFFFull, 0xFFFFFFFFull}),
@@ -431,7 +436,11 @@ TEST_F(PackListTest, EncoderStepDecidesBodyAndUnpackedSize) {
         return run ? glimpack::EncodedBody{{in[0]}, static_cast<uint32_t>(in.size())}
                    : glimpack::StoreBody(in);
     };
-    glimpack::BuildPackage(options, encoder);
+    options.stub = glimpack::ReadWholeFile(stub_path_);
+    glimpack::AtomicOutput out(options.output, false);
+    glimpack::BuildPackage(options, encoder,
+                           [&](const uint8_t* data, size_t size) { out.Write(data, size); });
+    out.Commit();
 
     glimpack::InspectedPackage pkg =
         glimpack::InspectPackage(Path("STARS.EXE"), fs::temp_directory_path().string());

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "payload/payload.h"
-#include "platform/host/host_control.h"
+#include "platform/host/host_world.h"
+#include "tests/fakes/fake_control.h"
 #include "tests/support/pe_builder.h"
 
 namespace {
@@ -24,11 +25,11 @@ class PayloadTest : public ::testing::Test {
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_ / "windows");
-        host::Reset();
+        fake::Reset();
         host::SetWindowsDirectory((dir_ / "windows").string());
     }
     void TearDown() override {
-        host::Reset();
+        fake::Reset();
         std::filesystem::remove_all(dir_);
     }
 
@@ -228,7 +229,7 @@ TEST_F(PayloadTest, CutModulePathNeverOpensTheFileItHappensToName) {
 
 TEST_F(PayloadTest, UnavailableModuleNameGivesMinusOne) {
     UseAsModule(pe_builder::BuildStub().bytes);
-    host::FailGetModuleFileName(true);
+    fake::FailGetModuleFileName(true);
     EXPECT_EQ(OpenPayload(), HFILE_ERROR);
     char title[33];
     std::memset(title, 'k', sizeof title);
@@ -349,7 +350,7 @@ TEST_F(PayloadTest, SuspendAndResumeContinueAfterTheCurrentRecord) {
     EXPECT_EQ(r.offset, 22u);
 
     SuspendRecordWalk(&walk);
-    host::FailGetModuleFileName(true);
+    fake::FailGetModuleFileName(true);
     EXPECT_EQ(ResumeRecordWalk(&walk), 0);
     EXPECT_EQ(NextRecord(&walk, &r), 0);
     EndRecordWalk(&walk);

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/pe/pe_image.h"
+#include "pe/pe_image.h"
 
 using glim::pe::FixStubLayout;
 using glim::pe::FixStubReport;

@@ -13,8 +13,9 @@
 #include <sstream>
 #include <string>
 
-#include "platform/host/host_control.h"
+#include "platform/host/host_world.h"
 #include "platform/platform.h"
+#include "tests/fakes/fake_control.h"
 
 namespace fs = std::filesystem;
 
@@ -30,11 +31,11 @@ class PlatformTest : public ::testing::Test {
         fs::create_directories(root_ / "win");
         fs::create_directories(root_ / "outside");
         win_ = (root_ / "win").string();
-        host::Reset();
+        fake::Reset();
         host::SetWindowsDirectory(win_);
     }
     void TearDown() override {
-        host::Reset();
+        fake::Reset();
         std::error_code ec;
         fs::remove_all(root_, ec);
     }
@@ -236,7 +237,7 @@ TEST_F(PlatformTest, ModuleFileNameTruncatesAndFails) {
     // Exactly the length: no room for the terminator, so still truncated.
     EXPECT_EQ(GetModuleFileNameA(nullptr, name, 15), 15u);
     EXPECT_STREQ(name, "C:\\PACKAGES\\ST");
-    host::FailGetModuleFileName(true);
+    fake::FailGetModuleFileName(true);
     EXPECT_EQ(GetModuleFileNameA(nullptr, name, sizeof name), 0u);
 }
 
@@ -247,9 +248,9 @@ TEST_F(PlatformTest, WindowsDirectoryAnswersLikeWindows) {
     std::memset(dir, '#', sizeof dir);
     EXPECT_EQ(GetWindowsDirectoryA(dir, 10), 11u); // size needed, buffer untouched
     EXPECT_EQ(dir[0], '#');
-    host::FailGetWindowsDirectory(true);
+    fake::FailGetWindowsDirectory(true);
     EXPECT_EQ(GetWindowsDirectoryA(dir, MAX_PATH), 0u);
-    host::FailGetWindowsDirectory(false);
+    fake::FailGetWindowsDirectory(false);
     host::SetWindowsDirectory(win_, "D:\\WINNT\\");
     EXPECT_EQ(GetWindowsDirectoryA(dir, MAX_PATH), 9u);
     EXPECT_STREQ(dir, "D:\\WINNT\\");
@@ -328,14 +329,14 @@ TEST_F(PlatformTest, ProfileWriterDeletesAndRefuses) {
     EXPECT_TRUE(WritePrivateProfileStringA("s", "k", "v", "C:\\WINDOWS\\other.ini"));
     EXPECT_EQ(ReadFile(root_ / "win" / "other.ini"), "[s]\r\nk=v\r\n");
     EXPECT_FALSE(WritePrivateProfileStringA("s", "k", "v", "D:\\other.ini"));
-    host::Reset(); // the Windows directory is no longer mounted
+    fake::Reset(); // the Windows directory is no longer mounted
     EXPECT_FALSE(WritePrivateProfileStringA("s", "k", "v", "system.ini"));
 }
 
 // --- free space and the system library --------------------------------------
 
 TEST_F(PlatformTest, FreeSpaceOverrideAndClusterCap) {
-    host::SetFreeBytes(uint64_t(10) << 30);
+    fake::SetFreeBytes(uint64_t(10) << 30);
     ULARGE_INTEGER caller, total, free;
     ASSERT_TRUE(GetDiskFreeSpaceExA("C:\\", &caller, &total, &free));
     EXPECT_EQ(caller.QuadPart, uint64_t(10) << 30);
@@ -345,11 +346,11 @@ TEST_F(PlatformTest, FreeSpaceOverrideAndClusterCap) {
     EXPECT_EQ(bytes, 512u);
     EXPECT_EQ(free_clusters, (uint64_t(10) << 30) / 4096);
 
-    host::SetFreeBytes(uint64_t(1) << 45); // 2^33 clusters
+    fake::SetFreeBytes(uint64_t(1) << 45); // 2^33 clusters
     ASSERT_TRUE(GetDiskFreeSpaceA("C:\\", &sectors, &bytes, &free_clusters, &total_clusters));
     EXPECT_EQ(free_clusters, 0xFFFFFFFFu);
 
-    host::FailDiskFreeSpace(true);
+    fake::FailDiskFreeSpace(true);
     EXPECT_FALSE(GetDiskFreeSpaceExA("C:\\", &caller, &total, &free));
     EXPECT_FALSE(GetDiskFreeSpaceA("C:\\", &sectors, &bytes, &free_clusters, &total_clusters));
 }
@@ -371,11 +372,11 @@ TEST_F(PlatformTest, FreeSpaceFromTheMountedFolder) {
 
 TEST_F(PlatformTest, SystemLibraryLookupAndCounting) {
     using FreeSpaceEx = BOOL (*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-    host::SetFreeBytes(12345);
+    fake::SetFreeBytes(12345);
     HMODULE kernel = LoadLibraryA("KERNEL32.DLL");
     ASSERT_NE(kernel, nullptr);
     EXPECT_EQ(LoadLibraryA("kernel32.dll"), kernel);
-    EXPECT_EQ(host::OpenLibraryCount(), 2);
+    EXPECT_EQ(fake::OpenLibraryCount(), 2);
     FARPROC proc = GetProcAddress(kernel, "GetDiskFreeSpaceExA");
     ASSERT_NE(proc, nullptr);
     ULARGE_INTEGER caller, total, free;
@@ -383,48 +384,48 @@ TEST_F(PlatformTest, SystemLibraryLookupAndCounting) {
     ASSERT_TRUE(fn("C:\\", &caller, &total, &free));
     EXPECT_EQ(caller.QuadPart, 12345u);
     EXPECT_EQ(GetProcAddress(kernel, "NoSuchFunction"), nullptr);
-    host::HideDiskFreeSpaceEx(true);
+    fake::HideDiskFreeSpaceEx(true);
     EXPECT_EQ(GetProcAddress(kernel, "GetDiskFreeSpaceExA"), nullptr);
     EXPECT_TRUE(FreeLibrary(kernel));
     EXPECT_TRUE(FreeLibrary(kernel));
     EXPECT_FALSE(FreeLibrary(kernel)); // freed once too often
-    EXPECT_EQ(host::OpenLibraryCount(), 0);
+    EXPECT_EQ(fake::OpenLibraryCount(), 0);
 
     EXPECT_EQ(LoadLibraryA("USER32.DLL"), nullptr);
-    host::FailLoadLibrary(true);
+    fake::FailLoadLibrary(true);
     EXPECT_EQ(LoadLibraryA("KERNEL32.DLL"), nullptr);
-    EXPECT_EQ(host::OpenLibraryCount(), 0);
+    EXPECT_EQ(fake::OpenLibraryCount(), 0);
 }
 
 // --- message boxes and the rest ---------------------------------------------
 
 TEST_F(PlatformTest, MessageBoxScriptAndRecord) {
-    host::QueueMessageBoxAnswer(IDNO);
+    fake::QueueMessageBoxAnswer(IDNO);
     EXPECT_EQ(MessageBoxA(nullptr, "Replace?", "Replace Screen Saver?", 0x24), IDNO);
     EXPECT_EQ(MessageBoxA(nullptr, "Again?", "Q", MB_YESNO), IDYES); // queue empty: default
     EXPECT_EQ(MessageBoxA(nullptr, "Space", "Disk Full", 0x41), IDOK);
-    ASSERT_EQ(host::MessageBoxCalls().size(), 3u);
-    EXPECT_EQ(host::MessageBoxCalls()[0].text, "Replace?");
-    EXPECT_EQ(host::MessageBoxCalls()[0].caption, "Replace Screen Saver?");
-    EXPECT_EQ(host::MessageBoxCalls()[0].flags, 0x24u);
-    EXPECT_EQ(host::MessageBoxCalls()[0].answer, IDNO);
+    ASSERT_EQ(fake::MessageBoxCalls().size(), 3u);
+    EXPECT_EQ(fake::MessageBoxCalls()[0].text, "Replace?");
+    EXPECT_EQ(fake::MessageBoxCalls()[0].caption, "Replace Screen Saver?");
+    EXPECT_EQ(fake::MessageBoxCalls()[0].flags, 0x24u);
+    EXPECT_EQ(fake::MessageBoxCalls()[0].answer, IDNO);
 
     // A handler takes precedence over queued answers.
-    host::QueueMessageBoxAnswer(IDOK);
-    host::SetMessageBoxHandler([](const std::string& text, const std::string&, unsigned) {
+    fake::QueueMessageBoxAnswer(IDOK);
+    fake::SetMessageBoxHandler([](const std::string& text, const std::string&, unsigned) {
         return text == "Cancel me" ? IDCANCEL : IDOK;
     });
     EXPECT_EQ(MessageBoxA(nullptr, "Cancel me", "Disk Full", 0x41), IDCANCEL);
-    EXPECT_EQ(host::MessageBoxCalls().back().answer, IDCANCEL);
+    EXPECT_EQ(fake::MessageBoxCalls().back().answer, IDCANCEL);
 }
 
 TEST_F(PlatformTest, ActivationProgramStartAndReset) {
-    EXPECT_FALSE(host::ScreenSaverActive());
+    EXPECT_FALSE(fake::ScreenSaverActive());
     EXPECT_TRUE(SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, 1, nullptr, SPIF_UPDATEINIFILE));
-    EXPECT_TRUE(host::ScreenSaverActive());
+    EXPECT_TRUE(fake::ScreenSaverActive());
     EXPECT_EQ(WinExec("STARS.SCR", SW_SHOW), 33u);
-    ASSERT_EQ(host::StartedPrograms().size(), 1u);
-    EXPECT_EQ(host::StartedPrograms()[0], "STARS.SCR");
+    ASSERT_EQ(fake::StartedPrograms().size(), 1u);
+    EXPECT_EQ(fake::StartedPrograms()[0], "STARS.SCR");
     EXPECT_EQ(GetWindowLongA(nullptr, GWL_HINSTANCE), 0x400000);
     void* block = LocalAlloc(LMEM_FIXED, 2048);
     ASSERT_NE(block, nullptr);
@@ -433,10 +434,10 @@ TEST_F(PlatformTest, ActivationProgramStartAndReset) {
 
     host::SetModuleFile("/x/STARS.EXE");
     MessageBoxA(nullptr, "t", "c", MB_OK);
-    host::Reset();
-    EXPECT_FALSE(host::ScreenSaverActive());
-    EXPECT_TRUE(host::StartedPrograms().empty());
-    EXPECT_TRUE(host::MessageBoxCalls().empty());
+    fake::Reset();
+    EXPECT_FALSE(fake::ScreenSaverActive());
+    EXPECT_TRUE(fake::StartedPrograms().empty());
+    EXPECT_TRUE(fake::MessageBoxCalls().empty());
     EXPECT_EQ(host::ToHostPath("C:\\WINDOWS\\x"), "");
     char name[MAX_PATH];
     EXPECT_EQ(GetModuleFileNameA(nullptr, name, MAX_PATH), 0u);

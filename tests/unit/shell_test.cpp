@@ -5,9 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include "platform/host/host_control.h"
-#include "platform/host/host_window_control.h"
+#include "base/text.h"
+#include "payload/self.h"
+#include "platform/host/host_world.h"
 #include "shell/shell.h"
+#include "tests/fakes/fake_control.h"
 #include "tests/unit/installer_world.h"
 
 namespace {
@@ -130,29 +132,29 @@ TEST(SequenceTextTest, CompletionTextNamesTheDataDirectory) {
 class FreeSpaceTest : public World {};
 
 TEST_F(FreeSpaceTest, ExtendedQueryInWholeKilobytes) {
-    host::SetFreeBytes(5u * 1024 * 1024 + 1023);
+    fake::SetFreeBytes(5u * 1024 * 1024 + 1023);
     EXPECT_EQ(GetFreeKilobytes("C:\\WINDOWS"), 5u * 1024);
-    EXPECT_EQ(host::OpenLibraryCount(), 0);
+    EXPECT_EQ(fake::OpenLibraryCount(), 0);
     // Beyond 4 TiB only the low 32 bits of the kilobyte count remain.
-    host::SetFreeBytes((uint64_t{1} << 42) + 3 * 1024);
+    fake::SetFreeBytes((uint64_t{1} << 42) + 3 * 1024);
     EXPECT_EQ(GetFreeKilobytes("C:\\WINDOWS"), 3u);
 }
 
 TEST_F(FreeSpaceTest, FallsBackToTheOldQuery) {
-    host::SetFreeBytes(10u * 1024 * 1024);
-    host::HideDiskFreeSpaceEx(true);
+    fake::SetFreeBytes(10u * 1024 * 1024);
+    fake::HideDiskFreeSpaceEx(true);
     EXPECT_EQ(GetFreeKilobytes("C:\\WINDOWS"), 10u * 1024);
-    EXPECT_EQ(host::OpenLibraryCount(), 0);
-    host::HideDiskFreeSpaceEx(false);
-    host::FailLoadLibrary(true);
+    EXPECT_EQ(fake::OpenLibraryCount(), 0);
+    fake::HideDiskFreeSpaceEx(false);
+    fake::FailLoadLibrary(true);
     EXPECT_EQ(GetFreeKilobytes("C:\\WINDOWS"), 10u * 1024);
-    EXPECT_EQ(host::OpenLibraryCount(), 0);
+    EXPECT_EQ(fake::OpenLibraryCount(), 0);
 }
 
 TEST_F(FreeSpaceTest, UnknownFreeSpace) {
-    host::FailDiskFreeSpace(true);
+    fake::FailDiskFreeSpace(true);
     EXPECT_EQ(GetFreeKilobytes("C:\\WINDOWS"), 0xFFFFFFFFu);
-    EXPECT_EQ(host::OpenLibraryCount(), 0);
+    EXPECT_EQ(fake::OpenLibraryCount(), 0);
     // A long path is taken by its first 32 characters only; no overrun.
     std::string longer = "C:\\" + std::string(300, 'x');
     EXPECT_EQ(GetFreeKilobytes(longer.c_str()), 0xFFFFFFFFu);
@@ -168,7 +170,7 @@ class ExistingSaverTest : public World {
 TEST_F(ExistingSaverTest, NoExistingSaverGoesOnSilently) {
     UseModule("aurora.exe");
     EXPECT_EQ(CheckExistingSaver(g_instance), 1);
-    EXPECT_TRUE(host::MessageBoxCalls().empty());
+    EXPECT_TRUE(fake::MessageBoxCalls().empty());
 }
 
 TEST_F(ExistingSaverTest, YesReplaces) {
@@ -176,8 +178,8 @@ TEST_F(ExistingSaverTest, YesReplaces) {
     Existing("AURORA.SCR");
     Answer({IDYES});
     EXPECT_EQ(CheckExistingSaver(g_instance), 1);
-    ASSERT_EQ(host::MessageBoxCalls().size(), 1u);
-    const auto& q = host::MessageBoxCalls()[0];
+    ASSERT_EQ(fake::MessageBoxCalls().size(), 1u);
+    const auto& q = fake::MessageBoxCalls()[0];
     EXPECT_EQ(q.text, "There is already a screen saver by the same name (aurora.SCR) installed on "
                       "your system.  Would you like to replace it?");
     EXPECT_EQ(q.caption, "Replace Screen Saver?");
@@ -192,8 +194,8 @@ TEST_F(ExistingSaverTest, NoStopsWithRenameAdvice) {
     Existing("AURORA.SCR");
     Answer({IDNO});
     EXPECT_EQ(CheckExistingSaver(g_instance), 0);
-    ASSERT_EQ(host::MessageBoxCalls().size(), 2u);
-    const auto& advice = host::MessageBoxCalls()[1];
+    ASSERT_EQ(fake::MessageBoxCalls().size(), 2u);
+    const auto& advice = fake::MessageBoxCalls()[1];
     EXPECT_EQ(advice.text, "If you would like to change the name of the .SCR file that would be "
                            "installed on your system, simply change the installers file name "
                            "(aurora.EXE) and run it again.");
@@ -205,21 +207,21 @@ TEST_F(ExistingSaverTest, NoStopsWithRenameAdvice) {
     Existing("STARS.SCR");
     Answer({IDNO});
     EXPECT_EQ(CheckExistingSaver(g_instance), 0);
-    EXPECT_NE(host::MessageBoxCalls().back().text.find("(stars.EXE)"), std::string::npos);
+    EXPECT_NE(fake::MessageBoxCalls().back().text.find("(stars.EXE)"), std::string::npos);
 }
 
 TEST_F(ExistingSaverTest, TwoDotsTestTheLastDotName) {
     UseModule("MY.SAVER.EXE");
     Existing("MY.SCR");
     EXPECT_EQ(CheckExistingSaver(g_instance), 1);
-    EXPECT_TRUE(host::MessageBoxCalls().empty());
+    EXPECT_TRUE(fake::MessageBoxCalls().empty());
 
     Existing("MY.SAVER.SCR");
     Answer({IDNO});
     EXPECT_EQ(CheckExistingSaver(g_instance), 0);
-    ASSERT_EQ(host::MessageBoxCalls().size(), 2u);
-    EXPECT_NE(host::MessageBoxCalls()[0].text.find("(MY.SAVER.SCR)"), std::string::npos);
-    EXPECT_NE(host::MessageBoxCalls()[1].text.find("(MY.SAVER.EXE)"), std::string::npos);
+    ASSERT_EQ(fake::MessageBoxCalls().size(), 2u);
+    EXPECT_NE(fake::MessageBoxCalls()[0].text.find("(MY.SAVER.SCR)"), std::string::npos);
+    EXPECT_NE(fake::MessageBoxCalls()[1].text.find("(MY.SAVER.EXE)"), std::string::npos);
 }
 
 TEST_F(ExistingSaverTest, WindowsDirectoryWithTrailingBackslash) {
@@ -228,18 +230,18 @@ TEST_F(ExistingSaverTest, WindowsDirectoryWithTrailingBackslash) {
     Existing("AURORA.SCR");
     Answer({IDYES});
     EXPECT_EQ(CheckExistingSaver(g_instance), 1);
-    EXPECT_EQ(host::MessageBoxCalls().size(), 1u);
+    EXPECT_EQ(fake::MessageBoxCalls().size(), 1u);
 }
 
 TEST_F(ExistingSaverTest, FailingQueriesGoOnSilently) {
     UseModule("aurora.exe");
     Existing("AURORA.SCR");
-    host::FailGetModuleFileName(true);
+    fake::FailGetModuleFileName(true);
     EXPECT_EQ(CheckExistingSaver(g_instance), 1);
-    host::FailGetModuleFileName(false);
-    host::FailGetWindowsDirectory(true);
+    fake::FailGetModuleFileName(false);
+    fake::FailGetWindowsDirectory(true);
     EXPECT_EQ(CheckExistingSaver(g_instance), 1);
-    EXPECT_TRUE(host::MessageBoxCalls().empty());
+    EXPECT_TRUE(fake::MessageBoxCalls().empty());
 }
 
 // --- The dialogs -------------------------------------------------------------
@@ -252,42 +254,42 @@ class VendorDialogTest : public World {
 };
 
 TEST_F(VendorDialogTest, CentredOnTheScreen) {
-    host::SetScreenSize(800, 600);
-    host::SetDialogSize(104, 301, 251);
-    host::SetDialogUser(104, host::PressOk);
+    fake::SetScreenSize(800, 600);
+    fake::SetDialogSize(104, 301, 251);
+    fake::SetDialogUser(104, fake::PressOk);
     EXPECT_EQ(Run(), IDOK);
-    const host::DialogRun& run = host::DialogRuns().back();
+    const fake::DialogRun& run = fake::DialogRuns().back();
     EXPECT_EQ(run.rect.left, 250); // 400 - 150
     EXPECT_EQ(run.rect.top, 175);  // 300 - 125
     EXPECT_EQ(run.rect.right - run.rect.left, 301);
     EXPECT_EQ(run.rect.bottom - run.rect.top, 251);
     EXPECT_EQ(run.messages.front().answer, TRUE);
 
-    host::SetScreenSize(640, 480);
+    fake::SetScreenSize(640, 480);
     Run();
-    EXPECT_EQ(host::DialogRuns().back().rect.left, 170); // 320 - 150
-    EXPECT_EQ(host::DialogRuns().back().rect.top, 115);  // 240 - 125
+    EXPECT_EQ(fake::DialogRuns().back().rect.left, 170); // 320 - 150
+    EXPECT_EQ(fake::DialogRuns().back().rect.top, 115);  // 240 - 125
 }
 
 TEST_F(VendorDialogTest, EscapeAndCloseBoxEndItAsOkDoes) {
-    host::SetDialogUser(104, host::PressEscape);
+    fake::SetDialogUser(104, fake::PressEscape);
     EXPECT_EQ(Run(), IDCANCEL);
-    EXPECT_FALSE(host::DialogRuns().back().abandoned);
-    host::SetDialogUser(104, host::PressCloseBox);
+    EXPECT_FALSE(fake::DialogRuns().back().abandoned);
+    fake::SetDialogUser(104, fake::PressCloseBox);
     EXPECT_EQ(Run(), IDCANCEL);
-    EXPECT_TRUE(host::DialogRuns().back().ended);
+    EXPECT_TRUE(fake::DialogRuns().back().ended);
 }
 
 TEST_F(VendorDialogTest, NotificationCodeInTheHighWordIsIgnored) {
     int presses = 0;
-    host::SetDialogUser(104, [&](HWND dialog) {
+    fake::SetDialogUser(104, [&](HWND dialog) {
         if (presses++ == 0)
             PostMessageA(dialog, WM_COMMAND, (1u << 16) | IDOK, 0);
         else
-            host::PressOk(dialog);
+            fake::PressOk(dialog);
     });
     EXPECT_EQ(Run(), IDOK);
-    const host::DialogRun& run = host::DialogRuns().back();
+    const fake::DialogRun& run = fake::DialogRuns().back();
     ASSERT_EQ(run.messages.size(), 3u);
     EXPECT_EQ(run.messages[1].answer, FALSE);
     EXPECT_EQ(run.messages[2].answer, TRUE);

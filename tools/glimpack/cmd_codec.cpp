@@ -10,8 +10,9 @@
 
 #include "decoder/decoder.h"
 #include "encoder/encoder.h"
+#include "package/decode.h"
 #include "tools/glimpack/commands.h"
-#include "tools/glimpack/common.h"
+#include "tools/glimpack/files.h"
 
 namespace glimpack {
 namespace {
@@ -41,40 +42,13 @@ struct Files {
     std::string out;
 };
 
-void TakeFile(Files* f, const std::string& arg) {
-    if (f->in.empty())
-        f->in = arg;
-    else if (f->out.empty())
-        f->out = arg;
-    else
+Files TakeFiles(const std::vector<std::string>& operands) {
+    if (operands.size() > 2)
         throw UsageError("too many files given");
-}
-
-void CheckFiles(const Files& f) {
-    if (f.out.empty())
-        throw UsageError(f.in.empty() ? "no input and output file given" : "no output file given");
-}
-
-bool IsOption(const std::string& a) {
-    return a.size() > 1 && a[0] == '-';
-}
-
-// The decoder is built without exceptions, so write errors come back through
-// the sink's return value and are raised again once it has returned.
-struct FileSink {
-    AtomicOutput* out;
-    std::string error;
-};
-
-int WriteToOutput(void* context, const uint8_t* data, size_t size) {
-    FileSink* sink = static_cast<FileSink*>(context);
-    try {
-        sink->out->Write(data, size);
-        return 1;
-    } catch (const std::exception& e) {
-        sink->error = e.what();
-        return 0;
-    }
+    if (operands.size() < 2)
+        throw UsageError(operands.empty() ? "no input and output file given"
+                                          : "no output file given");
+    return Files{operands[0], operands[1]};
 }
 
 struct MemorySource {
@@ -94,30 +68,21 @@ size_t ReadFromMemory(void* context, uint8_t* buffer, size_t capacity) {
 } // namespace
 
 int CmdCompress(int argc, char** argv) {
-    Files files;
     encoder::Mode mode = encoder::Mode::Default;
-    bool overwrite = false;
-    bool quiet = false;
-    for (int i = 0; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kCompressHelp, stdout);
-            return kExitOk;
-        } else if (a == "--best") {
-            mode = encoder::Mode::Best;
-        } else if (a == "--greedy") {
-            mode = encoder::Mode::Greedy;
-        } else if (a == "--overwrite") {
-            overwrite = true;
-        } else if (a == "-q" || a == "--quiet") {
-            quiet = true;
-        } else if (IsOption(a)) {
-            throw UsageError("unknown option '" + a + "'");
-        } else {
-            TakeFile(&files, a);
-        }
+    bool overwrite = false, quiet = false, help = false;
+    std::vector<std::string> operands;
+    ParseOptions(argc, argv,
+                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
+                  {{"--best"}, false, [&](const std::string&) { mode = encoder::Mode::Best; }},
+                  {{"--greedy"}, false, [&](const std::string&) { mode = encoder::Mode::Greedy; }},
+                  {{"--overwrite"}, false, [&](const std::string&) { overwrite = true; }},
+                  {{"-q", "--quiet"}, false, [&](const std::string&) { quiet = true; }}},
+                 &operands);
+    if (help) {
+        std::fputs(kCompressHelp, stdout);
+        return kExitOk;
     }
-    CheckFiles(files);
+    Files files = TakeFiles(operands);
 
     std::vector<uint8_t> data = ReadWholeFile(files.in);
     if (data.size() > encoder::kMaxInputSize)
@@ -137,44 +102,39 @@ int CmdCompress(int argc, char** argv) {
 }
 
 int CmdDecompress(int argc, char** argv) {
-    Files files;
-    bool overwrite = false;
-    bool have_size = false;
+    bool overwrite = false, have_size = false, help = false;
     uint64_t size = 0;
-    for (int i = 0; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kDecompressHelp, stdout);
-            return kExitOk;
-        } else if (a == "--size") {
-            size = ParseSize(a, i + 1 < argc ? argv[++i] : nullptr);
-            if (size > UINT32_MAX)
-                throw UsageError("--size: " + std::to_string(size) + " is over the limit of " +
-                                 std::to_string(UINT32_MAX));
-            have_size = true;
-        } else if (a == "--overwrite") {
-            overwrite = true;
-        } else if (IsOption(a)) {
-            throw UsageError("unknown option '" + a + "'");
-        } else {
-            TakeFile(&files, a);
-        }
+    std::vector<std::string> operands;
+    ParseOptions(argc, argv,
+                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
+                  {{"--size"},
+                   true,
+                   [&](const std::string& v) {
+                       size = ParseSize("--size", v);
+                       if (size > UINT32_MAX)
+                           throw UsageError("option '--size': " + std::to_string(size) +
+                                            " is over the limit of " + std::to_string(UINT32_MAX));
+                       have_size = true;
+                   }},
+                  {{"--overwrite"}, false, [&](const std::string&) { overwrite = true; }}},
+                 &operands);
+    if (help) {
+        std::fputs(kDecompressHelp, stdout);
+        return kExitOk;
     }
     if (!have_size)
         throw UsageError("--size N is required: a raw stream does not record its size");
-    CheckFiles(files);
+    Files files = TakeFiles(operands);
 
     std::vector<uint8_t> packed = ReadWholeFile(files.in);
     if (packed.size() > UINT32_MAX)
         Fail(files.in, "too large for a compressed stream");
 
     AtomicOutput out(files.out, overwrite);
-    FileSink sink{&out, {}};
     MemorySource source{&packed};
-    DecodeReport report;
-    if (!DecodeWithCallbacks(ReadFromMemory, &source, static_cast<uint32_t>(packed.size()),
-                             WriteToOutput, &sink, static_cast<uint32_t>(size), &report))
-        throw ToolError(sink.error.empty() ? files.out + ": write error" : sink.error);
+    DecodeReport report = DecodeToSink(
+        ReadFromMemory, &source, static_cast<uint32_t>(packed.size()), static_cast<uint32_t>(size),
+        [&](const uint8_t* data, size_t n) { out.Write(data, n); });
     out.Commit();
     // The format cannot tell a short stream from a long one, but needing bits
     // beyond its end means the stream or the size is wrong.

@@ -1,23 +1,19 @@
 // glimpack extract: writes every record where the installer would put it,
 // with a directory of the user's choice standing for the Windows directory.
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "platform/host/host_control.h"
+#include "format/naming.h"
+#include "hostos/os.h"
+#include "package/read.h"
+#include "package/text.h"
+#include "platform/host/host_world.h"
 #include "tools/glimpack/commands.h"
-#include "tools/glimpack/common.h"
-#include "tools/glimpack/inspect.h"
-
-namespace fs = std::filesystem;
+#include "tools/glimpack/files.h"
 
 namespace glimpack {
 namespace {
@@ -46,33 +42,31 @@ struct Options {
     uint64_t max_size = kDefaultMaxSize;
 };
 
-Options ParseOptions(int argc, char** argv, bool* help) {
+Options ParseCommandLine(int argc, char** argv, bool* help) {
     Options o;
-    for (int i = 0; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            *help = true;
-            return o;
-        } else if (a == "-d" || a == "--directory") {
-            if (i + 1 >= argc || !*argv[i + 1])
-                throw UsageError(a + " needs a directory");
-            o.dir = argv[++i];
-        } else if (a == "--overwrite") {
-            o.overwrite = true;
-        } else if (a == "-q" || a == "--quiet") {
-            o.quiet = true;
-        } else if (a == "--max-size") {
-            o.max_size = ParseSize(a, i + 1 < argc ? argv[++i] : nullptr);
-        } else if (!a.empty() && a[0] == '-') {
-            throw UsageError("unknown option '" + a + "'");
-        } else if (o.package.empty()) {
-            o.package = a;
-        } else {
-            throw UsageError("more than one package given");
-        }
-    }
-    if (o.package.empty())
+    std::vector<std::string> packages;
+    ParseOptions(argc, argv,
+                 {{{"-h", "--help"}, false, [&](const std::string&) { *help = true; }},
+                  {{"-d", "--directory"},
+                   true,
+                   [&](const std::string& v) {
+                       if (v.empty())
+                           throw UsageError("option '-d' needs a directory");
+                       o.dir = v;
+                   }},
+                  {{"--overwrite"}, false, [&](const std::string&) { o.overwrite = true; }},
+                  {{"-q", "--quiet"}, false, [&](const std::string&) { o.quiet = true; }},
+                  {{"--max-size"},
+                   true,
+                   [&](const std::string& v) { o.max_size = ParseSize("--max-size", v); }}},
+                 &packages);
+    if (*help)
+        return o;
+    if (packages.empty())
         throw UsageError("no package given");
+    if (packages.size() > 1)
+        throw UsageError("more than one package given");
+    o.package = packages[0];
     return o;
 }
 
@@ -80,7 +74,6 @@ Options ParseOptions(int argc, char** argv, bool* help) {
 // first, so that a bad package leaves nothing behind.
 void CheckBeforeWriting(const InspectedPackage& pkg, const Options& o, const std::string& target) {
     std::map<std::string, uint32_t> seen;
-    uint64_t total = 0;
     for (const InspectedRecord& r : pkg.records) {
         std::string what = "record " + std::to_string(r.index);
         if (!r.destination_problem.empty())
@@ -101,18 +94,16 @@ void CheckBeforeWriting(const InspectedPackage& pkg, const Options& o, const std
         if (!o.overwrite) {
             std::string host_path =
                 host::ToHostPath(std::string(kWindowsDirectory) + "\\" + r.destination);
-            if (!host_path.empty() && fs::exists(fs::symlink_status(host_path)))
+            if (!host_path.empty() &&
+                hostos::GetStatus(host_path, false).kind != hostos::Kind::Missing)
                 Fail(host_path, "already exists (use --overwrite to replace it)");
         }
-        total += InstalledSize(&r.record);
     }
-    struct statvfs vfs {};
-    if (statvfs(target.c_str(), &vfs) == 0) {
-        uint64_t free_bytes = uint64_t(vfs.f_bavail) * vfs.f_frsize;
-        if (free_bytes < total)
-            Fail(target, "not enough free space: the package needs " + WithThousands(total) +
-                             " bytes, " + WithThousands(free_bytes) + " are free");
-    }
+    uint64_t total = InstalledBytes(pkg);
+    uint64_t free_bytes = 0;
+    if (hostos::FreeSpace(target, &free_bytes) && free_bytes < total)
+        Fail(target, "not enough free space: the package needs " + WithThousands(total) +
+                         " bytes, " + WithThousands(free_bytes) + " are free");
 }
 
 class Progress {
@@ -150,11 +141,7 @@ void ExtractRecord(const InspectedPackage& pkg, const InspectedRecord& r, const 
     if (host_path.empty())
         Fail(pkg.path, "record " + std::to_string(r.index) + ": destination " + r.destination +
                            " would lie outside the target directory");
-    std::error_code ec;
-    fs::create_directories(fs::path(host_path).parent_path(), ec);
-    if (ec)
-        Fail(fs::path(host_path).parent_path().string(),
-             "cannot create directory: " + ec.message());
+    MakeParentDirectories(host_path);
 
     AtomicOutput out(host_path, o.overwrite);
     StreamResult s = StreamRecord(pkg, r, [&](const uint8_t* d, size_t n) {
@@ -169,22 +156,21 @@ void ExtractRecord(const InspectedPackage& pkg, const InspectedRecord& r, const 
                      DescribeDecodeProblem(false, s.stored_bytes_unused).c_str());
 }
 
-// A default target directory named after the package: STARS.EXE -> STARS.
+// A default target directory named after the package: STARS.EXE -> STARS,
+// by the rule that names the installer's data directory.
 std::string DefaultTarget(const std::string& package) {
-    std::string stem = fs::path(package).filename().string();
-    size_t dot = stem.rfind('.');
-    if (dot != std::string::npos && dot > 0)
-        stem.erase(dot);
-    if (stem.empty() || stem == "." || stem == "..")
+    char base[GLIM_PATH_CAPACITY];
+    std::string name = hostos::FileNamePart(package);
+    if (!GetInstallerBaseName(name.c_str(), base, sizeof base))
         throw UsageError("cannot name a directory after '" + package + "'; give one with -d");
-    return stem;
+    return base;
 }
 
 } // namespace
 
 int CmdExtract(int argc, char** argv) {
     bool help = false;
-    Options o = ParseOptions(argc, argv, &help);
+    Options o = ParseCommandLine(argc, argv, &help);
     if (help) {
         std::fputs(kHelp, stdout);
         return kExitOk;
@@ -195,43 +181,37 @@ int CmdExtract(int argc, char** argv) {
     std::string final_dir = o.dir.empty() ? DefaultTarget(o.package) : o.dir;
     std::unique_ptr<ScratchDirectory> scratch;
     std::string target;
-    std::error_code ec;
     if (o.dir.empty()) {
-        if (fs::exists(fs::symlink_status(final_dir)))
+        if (hostos::GetStatus(final_dir, false).kind != hostos::Kind::Missing)
             Fail(final_dir, "already exists; choose a directory with -d");
-        std::string parent = fs::absolute(final_dir).parent_path().string();
-        scratch = std::make_unique<ScratchDirectory>("." + fs::path(final_dir).filename().string(),
-                                                     parent);
+        std::string parent =
+            final_dir.substr(0, final_dir.size() - hostos::FileNamePart(final_dir).size());
+        scratch = std::make_unique<ScratchDirectory>("." + hostos::FileNamePart(final_dir),
+                                                     parent.empty() ? "." : parent);
         target = scratch->path();
     } else {
-        fs::create_directories(o.dir, ec);
-        if (ec || !fs::is_directory(o.dir))
-            Fail(o.dir, "cannot use as target directory: " +
-                            (ec ? ec.message() : std::string("not a directory")));
+        MakeDirectories(o.dir);
         target = o.dir;
     }
-    target = fs::canonical(target).string();
+    if (!hostos::RealPath(target, &target))
+        Fail(target, "cannot use as target directory: " + hostos::ErrorText(hostos::LastError()));
 
     InspectedPackage pkg = InspectPackage(o.package, target);
     CheckBeforeWriting(pkg, o, target);
 
-    uint64_t total = 0;
-    for (const InspectedRecord& r : pkg.records)
-        total += InstalledSize(&r.record);
+    uint64_t total = InstalledBytes(pkg);
     {
-        Progress progress(!o.quiet && isatty(2) && total > kProgressThreshold, total);
+        Progress progress(!o.quiet && hostos::IsTerminal(2) && total > kProgressThreshold, total);
         for (const InspectedRecord& r : pkg.records)
             ExtractRecord(pkg, r, o, progress);
     }
 
     if (scratch) {
-        // mkdtemp makes the directory private; give it the usual permissions.
-        mode_t mask = umask(0);
-        umask(mask);
-        fs::permissions(target, fs::perms(0777 & ~mask), ec);
-        if (::rename(target.c_str(), final_dir.c_str()) != 0)
-            Fail(final_dir, std::string("cannot rename the extracted directory into place: ") +
-                                std::strerror(errno));
+        // The working directory is private; give it the usual permissions.
+        hostos::SetDefaultPermissions(target, true);
+        if (!hostos::RenameNoReplace(target, final_dir))
+            Fail(final_dir, "cannot rename the extracted directory into place: " +
+                                hostos::ErrorText(hostos::LastError()));
         scratch->Release();
     }
     if (!o.quiet)

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "pe/pe_image.h"
 #include "tools/glimpack/commands.h"
-#include "tools/glimpack/common.h"
-#include "tools/pe/pe_image.h"
+#include "tools/glimpack/files.h"
 
 namespace glimpack {
 namespace {
@@ -26,23 +26,16 @@ const char kHelp[] =
 } // namespace
 
 int CmdFixStub(int argc, char** argv) {
-    bool overwrite = false;
-    bool quiet = false;
+    bool overwrite = false, quiet = false, help = false;
     std::vector<std::string> files;
-    for (int i = 0; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kHelp, stdout);
-            return kExitOk;
-        } else if (a == "--overwrite") {
-            overwrite = true;
-        } else if (a == "-q" || a == "--quiet") {
-            quiet = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            throw UsageError("unknown option " + a);
-        } else {
-            files.push_back(a);
-        }
+    ParseOptions(argc, argv,
+                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
+                  {{"--overwrite"}, false, [&](const std::string&) { overwrite = true; }},
+                  {{"-q", "--quiet"}, false, [&](const std::string&) { quiet = true; }}},
+                 &files);
+    if (help) {
+        std::fputs(kHelp, stdout);
+        return kExitOk;
     }
     if (files.size() != 2)
         throw UsageError("needs LINKED.EXE and OUT.EXE");

@@ -1,11 +1,12 @@
 // glimpack list: a package's title and records, as the installer sees them.
 #include <cstdio>
-#include <filesystem>
 #include <string>
+#include <vector>
 
+#include "hostos/os.h"
+#include "package/listing.h"
+#include "package/read.h"
 #include "tools/glimpack/commands.h"
-#include "tools/glimpack/common.h"
-#include "tools/glimpack/package.h"
 
 namespace glimpack {
 
@@ -25,28 +26,23 @@ const char kListHelp[] =
 
 int CmdList(int argc, char** argv) {
     bool json = false;
-    std::string package;
-    for (int i = 0; i < argc; i++) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kListHelp, stdout);
-            return kExitOk;
-        } else if (arg == "--json") {
-            json = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw UsageError("unknown option '" + arg + "'");
-        } else if (!package.empty()) {
-            throw UsageError("give one package");
-        } else {
-            package = arg;
-        }
+    bool help = false;
+    std::vector<std::string> packages;
+    ParseOptions(argc, argv,
+                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
+                  {{"--json"}, false, [&](const std::string&) { json = true; }}},
+                 &packages);
+    if (help) {
+        std::fputs(kListHelp, stdout);
+        return kExitOk;
     }
-    if (package.empty())
+    if (packages.empty())
         throw UsageError("missing PACKAGE");
+    if (packages.size() > 1)
+        throw UsageError("give one package");
     // Nothing is written; the Windows directory only has to exist for the
     // host back end to mount it.
-    InspectedPackage listing =
-        InspectPackage(package, std::filesystem::temp_directory_path().string());
+    InspectedPackage listing = InspectPackage(packages[0], hostos::TempDirectory());
     std::string text = json ? FormatListingJson(listing) : FormatListingText(listing);
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);

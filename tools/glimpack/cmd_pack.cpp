@@ -1,14 +1,14 @@
 // glimpack pack: stub + title + saver + data file + further data files -> package.
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "encoder/encoder.h"
+#include "hostos/os.h"
+#include "package/build.h"
+#include "package/text.h"
 #include "tools/glimpack/commands.h"
-#include "tools/glimpack/common.h"
-#include "tools/glimpack/inspect.h"
-#include "tools/glimpack/package.h"
+#include "tools/glimpack/files.h"
 
 namespace glimpack {
 
@@ -36,13 +36,6 @@ const char kPackHelp[] =
     "  DATA-FILE            further data files; the extension (at most 3 characters\n"
     "                       after the dot) is kept, upper-cased\n";
 
-// Takes the value of an option that needs one.
-std::string TakeValue(int argc, char** argv, int* i) {
-    if (*i + 1 >= argc)
-        throw UsageError(std::string("option ") + argv[*i] + " needs a value");
-    return argv[++*i];
-}
-
 uint16_t ParseFirstNumber(const std::string& text) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
         throw UsageError("--first-number needs a decimal number, not '" + text + "'");
@@ -63,40 +56,29 @@ PackInput ReadInput(const std::string& path) {
 
 int CmdPack(int argc, char** argv) {
     std::string output, title, scr, dat, stub, first_number;
-    bool have_title = false, store = false, best = false, quiet = false;
+    bool have_title = false, store = false, best = false, quiet = false, help = false;
     std::vector<std::string> data_files;
-    bool options_done = false;
-    for (int i = 0; i < argc; i++) {
-        std::string arg = argv[i];
-        if (!options_done && (arg == "--help" || arg == "-h")) {
-            std::fputs(kPackHelp, stdout);
-            return kExitOk;
-        } else if (!options_done && (arg == "-o" || arg == "--output")) {
-            output = TakeValue(argc, argv, &i);
-        } else if (!options_done && arg == "--title") {
-            title = TakeValue(argc, argv, &i);
-            have_title = true;
-        } else if (!options_done && arg == "--scr") {
-            scr = TakeValue(argc, argv, &i);
-        } else if (!options_done && arg == "--dat") {
-            dat = TakeValue(argc, argv, &i);
-        } else if (!options_done && arg == "--first-number") {
-            first_number = TakeValue(argc, argv, &i);
-        } else if (!options_done && arg == "--stub") {
-            stub = TakeValue(argc, argv, &i);
-        } else if (!options_done && arg == "--store") {
-            store = true;
-        } else if (!options_done && arg == "--best") {
-            best = true;
-        } else if (!options_done && (arg == "-q" || arg == "--quiet")) {
-            quiet = true;
-        } else if (!options_done && arg == "--") {
-            options_done = true;
-        } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
-            throw UsageError("unknown option '" + arg + "'");
-        } else {
-            data_files.push_back(arg);
-        }
+    auto value_of = [](std::string* into) { return [into](const std::string& v) { *into = v; }; };
+    ParseOptions(argc, argv,
+                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
+                  {{"-o", "--output"}, true, value_of(&output)},
+                  {{"--title"},
+                   true,
+                   [&](const std::string& v) {
+                       title = v;
+                       have_title = true;
+                   }},
+                  {{"--scr"}, true, value_of(&scr)},
+                  {{"--dat"}, true, value_of(&dat)},
+                  {{"--first-number"}, true, value_of(&first_number)},
+                  {{"--stub"}, true, value_of(&stub)},
+                  {{"--store"}, false, [&](const std::string&) { store = true; }},
+                  {{"--best"}, false, [&](const std::string&) { best = true; }},
+                  {{"-q", "--quiet"}, false, [&](const std::string&) { quiet = true; }}},
+                 &data_files);
+    if (help) {
+        std::fputs(kPackHelp, stdout);
+        return kExitOk;
     }
     if (output.empty())
         throw UsageError("missing -o NAME.EXE");
@@ -141,9 +123,12 @@ int CmdPack(int argc, char** argv) {
     BodyEncoder encode = store ? BodyEncoder(StoreBody) : [mode](const std::vector<uint8_t>& in) {
         return CompressOrStoreBody(in, mode);
     };
-    BuildPackage(options, encode);
+    options.stub = ReadWholeFile(options.stub_path);
+    AtomicOutput out(options.output, true);
+    BuildPackage(options, encode, [&](const uint8_t* data, size_t size) { out.Write(data, size); });
+    out.Commit();
     if (!quiet) {
-        uint64_t size = std::filesystem::file_size(options.output);
+        uint64_t size = hostos::GetStatus(options.output, true).size;
         std::printf("Packed %zu files into %s (%s bytes)\n", options.inputs.size(),
                     options.output.c_str(), WithThousands(size).c_str());
     }

@@ -2,12 +2,14 @@
 // memory, as an archiver's test command does, without writing anything.
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
+#include <vector>
 
+#include "package/crc32.h"
+#include "package/read.h"
+#include "package/text.h"
 #include "tools/glimpack/commands.h"
-#include "tools/glimpack/common.h"
-#include "tools/glimpack/inspect.h"
+#include "tools/glimpack/files.h"
 
 namespace glimpack {
 namespace {
@@ -26,27 +28,25 @@ const char kHelp[] = "Usage: glimpack test [-q] [--max-size BYTES] PACKAGE\n"
 
 int CmdTest(int argc, char** argv) {
     bool quiet = false;
+    bool help = false;
     uint64_t max_size = kDefaultMaxSize;
-    std::string package;
-    for (int i = 0; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(kHelp, stdout);
-            return kExitOk;
-        } else if (a == "-q" || a == "--quiet") {
-            quiet = true;
-        } else if (a == "--max-size") {
-            max_size = ParseSize(a, i + 1 < argc ? argv[++i] : nullptr);
-        } else if (!a.empty() && a[0] == '-') {
-            throw UsageError("unknown option '" + a + "'");
-        } else if (package.empty()) {
-            package = a;
-        } else {
-            throw UsageError("more than one package given");
-        }
+    std::vector<std::string> packages;
+    ParseOptions(argc, argv,
+                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
+                  {{"-q", "--quiet"}, false, [&](const std::string&) { quiet = true; }},
+                  {{"--max-size"},
+                   true,
+                   [&](const std::string& v) { max_size = ParseSize("--max-size", v); }}},
+                 &packages);
+    if (help) {
+        std::fputs(kHelp, stdout);
+        return kExitOk;
     }
-    if (package.empty())
+    if (packages.empty())
         throw UsageError("no package given");
+    if (packages.size() > 1)
+        throw UsageError("more than one package given");
+    const std::string& package = packages[0];
 
     ScratchDirectory windows("glimpack-test");
     InspectedPackage pkg = InspectPackage(package, windows.path());

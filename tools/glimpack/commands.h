@@ -1,13 +1,12 @@
 // The glimpack commands. Each takes the arguments after its own name and
-// returns the process exit code: 0 success, 1 usage error, 2 bad input or I/O.
+// returns the process exit code (tools/glimpack/cli.h): 0 success, 1 usage
+// error, 2 bad input or I/O.
 #ifndef GLIM_TOOLS_GLIMPACK_COMMANDS_H
 #define GLIM_TOOLS_GLIMPACK_COMMANDS_H
 
-namespace glimpack {
+#include "tools/glimpack/cli.h"
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 1;
-constexpr int kExitBadInput = 2;
+namespace glimpack {
 
 int CmdPack(int argc, char** argv);
 int CmdList(int argc, char** argv);

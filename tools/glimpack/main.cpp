@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "tools/glimpack/commands.h"
-#include "tools/glimpack/common.h"
 
 namespace {
 

@@ -1,0 +1,80 @@
+#include "hostos/atomic_file.h"
+
+#include "hostos/os.h"
+
+namespace hostos {
+
+AtomicFile::~AtomicFile() {
+    Abandon();
+}
+
+bool AtomicFile::Fail() {
+    error_ = LastError();
+    Abandon();
+    return false;
+}
+
+bool AtomicFile::Begin(const std::string& path, bool replace) {
+    Abandon();
+    path_ = path;
+    replace_ = replace;
+    committed_ = false;
+    error_ = 0;
+    fd_ = MakeTempFile(path + ".part", &scratch_);
+    if (fd_ < 0) {
+        error_ = LastError();
+        scratch_.clear();
+        return false;
+    }
+    return true;
+}
+
+bool AtomicFile::Write(const void* data, size_t size) {
+    if (fd_ < 0)
+        return false;
+    if (size != 0 && !hostos::Write(fd_, data, size))
+        return Fail();
+    return true;
+}
+
+bool AtomicFile::Commit() {
+    if (fd_ < 0)
+        return false;
+    if (!Sync(fd_))
+        return Fail();
+    // The scratch file is private to its owner; give it the permissions of
+    // the file it stands for.
+    bool permissions_set = false;
+    if (!permissions_from_.empty()) {
+        Status original = GetStatus(permissions_from_, true);
+        permissions_set = original.kind == Kind::Regular && CopyPermissions(permissions_from_, fd_);
+    }
+    if (!permissions_set)
+        SetDefaultPermissions(fd_);
+    int fd = fd_;
+    fd_ = -1;
+    if (!Close(fd)) {
+        error_ = LastError();
+        Abandon();
+        return false;
+    }
+    bool placed = replace_ ? RenameReplacing(scratch_, path_) : RenameNoReplace(scratch_, path_);
+    if (!placed)
+        return Fail();
+    scratch_.clear();
+    committed_ = true;
+    return true;
+}
+
+void AtomicFile::Abandon() {
+    if (fd_ >= 0) {
+        Close(fd_);
+        fd_ = -1;
+    }
+    if (!scratch_.empty()) {
+        RemoveFile(scratch_);
+        scratch_.clear();
+    }
+}
+
+} // namespace hostos

@@ -1,0 +1,55 @@
+// A file that appears under its name whole or not at all. It is written to a
+// scratch file beside its final name (so that the last step is a rename on
+// the same file system) and put in place by Commit; a writer that fails or is
+// destroyed before Commit leaves nothing behind. The one way the host side
+// writes a file that someone may read.
+#ifndef GLIM_HOSTOS_ATOMIC_FILE_H
+#define GLIM_HOSTOS_ATOMIC_FILE_H
+
+#include <cstddef>
+#include <string>
+
+namespace hostos {
+
+class AtomicFile {
+  public:
+    AtomicFile() = default;
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Creates the scratch file beside `path`. With replace false, Commit
+    // refuses to put the file in place of anything that has the name by then.
+    bool Begin(const std::string& path, bool replace);
+    bool Write(const void* data, size_t size);
+    // The permissions the file gets: those a new file gets by default, or,
+    // after this call, those of the file at `path` (for a file rewritten in
+    // place, or a copy that must stay as runnable as its original).
+    void KeepPermissionsOf(const std::string& path) { permissions_from_ = path; }
+    // Flushes the data to the disk and gives the file its name. On failure
+    // the scratch file is removed and error() says why; with replace false,
+    // an existing name fails with error() == the system's "exists" code.
+    bool Commit();
+    // Removes the scratch file (also done by the destructor before Commit).
+    void Abandon();
+
+    int error() const { return error_; }
+    const std::string& path() const { return path_; }
+    const std::string& scratch_path() const { return scratch_; }
+    bool committed() const { return committed_; }
+
+  private:
+    bool Fail();
+
+    std::string path_;
+    std::string scratch_;
+    std::string permissions_from_;
+    int fd_ = -1;
+    int error_ = 0;
+    bool replace_ = false;
+    bool committed_ = false;
+};
+
+} // namespace hostos
+
+#endif

@@ -1,0 +1,106 @@
+// The operating-system calls of the host side (the package tool, the host
+// back end that runs the installer's code over a real folder, the build's
+// stub layout step), behind one small interface with one implementation per
+// system: posix.cpp, windows.cpp. Nothing above this folder calls the system
+// directly, so a port to another system is one more file here.
+//
+// Paths are UTF-8. Descriptors are the C runtime's (int); every file is
+// opened in binary mode and not inherited by child processes. No function
+// throws: failures return false or -1, and LastError()/ErrorText() say why.
+#ifndef GLIM_HOSTOS_OS_H
+#define GLIM_HOSTOS_OS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace hostos {
+
+enum class Kind {
+    Missing,   // nothing of that name
+    Regular,   // a regular file
+    Directory, // a directory
+    Link,      // a symbolic link, junction or other reparse point (not followed)
+    Other,     // a device, FIFO, socket ...
+    Error,     // the name could not be looked at (see LastError)
+};
+
+struct Status {
+    Kind kind = Kind::Missing;
+    uint64_t size = 0;
+    // Together they name the file itself, whatever path led to it.
+    uint64_t device = 0;
+    uint64_t inode = 0;
+};
+
+// Looks at `path`; with follow_links false a link is reported as Link.
+Status GetStatus(const std::string& path, bool follow_links);
+Status GetStatus(int fd);
+// The same file (device and inode), not merely the same name.
+bool SameFile(const Status& a, const Status& b);
+
+// --- Descriptors ---------------------------------------------------------------
+int OpenRead(const std::string& path);
+// Opens for writing; create: make it when missing; truncate: empty it.
+int OpenWrite(const std::string& path, bool create, bool truncate);
+// Creates a new file that did not exist (never follows or replaces anything).
+int CreateNew(const std::string& path);
+int64_t Seek(int fd, int64_t offset, int whence); // SEEK_SET, SEEK_CUR, SEEK_END
+// Read and Write retry on interruption; Write writes everything or fails.
+long Read(int fd, void* buffer, size_t count);
+bool Write(int fd, const void* data, size_t count);
+bool Sync(int fd);
+bool Close(int fd);
+// A stdio stream on a path, binary (fopen's modes).
+std::FILE* OpenStream(const std::string& path, const char* mode);
+bool IsTerminal(int fd);
+
+// --- Names -----------------------------------------------------------------------
+bool MakeDirectory(const std::string& path); // false when it exists or fails
+// Names in a directory, without "." and "..", in no particular order.
+bool ListDirectory(const std::string& path, std::vector<std::string>* names);
+// The absolute path with every link resolved.
+bool RealPath(const std::string& path, std::string* real);
+// Renames, replacing an existing file at `to`.
+bool RenameReplacing(const std::string& from, const std::string& to);
+// Gives `from` the name `to` only when nothing has that name; `from` is gone
+// afterwards either way when it succeeds.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+bool RemoveFile(const std::string& path);
+bool RemoveDirectory(const std::string& path); // an empty one
+// Removes a directory and everything below it, links not followed.
+bool RemoveTree(const std::string& path);
+
+// The last component of a path, as this system separates components.
+std::string FileNamePart(const std::string& path);
+
+// --- Places ----------------------------------------------------------------------
+std::string TempDirectory();
+std::string CurrentDirectory();
+// The running program's own file, "" when unknown.
+std::string ExecutablePath();
+// Bytes free to this user on the file system holding `path`.
+bool FreeSpace(const std::string& path, uint64_t* bytes);
+// A new file `prefix` + a unique suffix, created exclusively; returns its
+// descriptor and name.
+int MakeTempFile(const std::string& prefix, std::string* path);
+// A new private directory `prefix` + a unique suffix.
+bool MakeTempDirectory(const std::string& prefix, std::string* path);
+// Gives a file or directory the permissions a new one gets by default
+// (0666 or 0777 less the process's mask); nothing where there are none.
+bool SetDefaultPermissions(const std::string& path, bool directory);
+bool SetDefaultPermissions(int fd);
+// Gives the file open at `fd` the permissions of the file at `from`.
+bool CopyPermissions(const std::string& from, int fd);
+
+// --- Errors ------------------------------------------------------------------------
+int LastError();
+std::string ErrorText(int error);
+bool IsNotFound(int error);
+bool IsAlreadyExists(int error);
+
+} // namespace hostos
+
+#endif

@@ -1,0 +1,297 @@
+// The host's system calls on POSIX systems (Linux, and the BSDs and macOS
+// apart from ExecutablePath).
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "hostos/os.h"
+
+namespace hostos {
+namespace {
+
+Status FromStat(const struct stat& st) {
+    Status s;
+    if (S_ISREG(st.st_mode))
+        s.kind = Kind::Regular;
+    else if (S_ISDIR(st.st_mode))
+        s.kind = Kind::Directory;
+    else if (S_ISLNK(st.st_mode))
+        s.kind = Kind::Link;
+    else
+        s.kind = Kind::Other;
+    s.size = uint64_t(st.st_size);
+    s.device = uint64_t(st.st_dev);
+    s.inode = uint64_t(st.st_ino);
+    return s;
+}
+
+mode_t CurrentMask() {
+    // umask can only be read by setting it; nothing else runs meanwhile.
+    mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+} // namespace
+
+Status GetStatus(const std::string& path, bool follow_links) {
+    struct stat st;
+    int rc = follow_links ? stat(path.c_str(), &st) : lstat(path.c_str(), &st);
+    if (rc != 0) {
+        Status s;
+        s.kind = (errno == ENOENT || errno == ENOTDIR) ? Kind::Missing : Kind::Error;
+        return s;
+    }
+    return FromStat(st);
+}
+
+Status GetStatus(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        Status s;
+        s.kind = Kind::Error;
+        return s;
+    }
+    return FromStat(st);
+}
+
+bool SameFile(const Status& a, const Status& b) {
+    return a.kind != Kind::Missing && a.kind != Kind::Error && b.kind == a.kind &&
+           a.device == b.device && a.inode == b.inode;
+}
+
+int OpenRead(const std::string& path) {
+    int fd;
+    do {
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int OpenWrite(const std::string& path, bool create, bool truncate) {
+    int flags = O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0) | (truncate ? O_TRUNC : 0);
+    int fd;
+    do {
+        fd = open(path.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int CreateNew(const std::string& path) {
+    int fd;
+    do {
+        fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int64_t Seek(int fd, int64_t offset, int whence) {
+    return int64_t(lseek(fd, off_t(offset), whence));
+}
+
+long Read(int fd, void* buffer, size_t count) {
+    for (;;) {
+        ssize_t n = read(fd, buffer, count);
+        if (n >= 0 || errno != EINTR)
+            return long(n);
+    }
+}
+
+bool Write(int fd, const void* data, size_t count) {
+    const char* p = static_cast<const char*>(data);
+    while (count > 0) {
+        ssize_t n = write(fd, p, count);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        count -= size_t(n);
+    }
+    return true;
+}
+
+bool Sync(int fd) {
+    return fsync(fd) == 0;
+}
+
+bool Close(int fd) {
+    return close(fd) == 0;
+}
+
+std::FILE* OpenStream(const std::string& path, const char* mode) {
+    std::string m = std::string(mode) + "e"; // close on exec
+    return std::fopen(path.c_str(), m.c_str());
+}
+
+bool IsTerminal(int fd) {
+    return isatty(fd) == 1;
+}
+
+bool MakeDirectory(const std::string& path) {
+    return mkdir(path.c_str(), 0777) == 0;
+}
+
+bool ListDirectory(const std::string& path, std::vector<std::string>* names) {
+    DIR* d = opendir(path.c_str());
+    if (!d)
+        return false;
+    names->clear();
+    while (struct dirent* entry = readdir(d)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names->push_back(entry->d_name);
+    }
+    closedir(d);
+    return true;
+}
+
+bool RealPath(const std::string& path, std::string* real) {
+    char buffer[PATH_MAX];
+    if (!realpath(path.c_str(), buffer))
+        return false;
+    *real = buffer;
+    return true;
+}
+
+bool RenameReplacing(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    // A file system without the atomic call: link() fails when the name
+    // exists, so nothing that appeared meanwhile is ever replaced; then the
+    // old name goes. A directory cannot be linked; it is renamed after a
+    // last look.
+    struct stat st;
+    if (lstat(from.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (lstat(to.c_str(), &st) == 0) {
+            errno = EEXIST;
+            return false;
+        }
+        return rename(from.c_str(), to.c_str()) == 0;
+    }
+    if (link(from.c_str(), to.c_str()) != 0)
+        return false;
+    unlink(from.c_str());
+    return true;
+}
+
+bool RemoveFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
+
+bool RemoveDirectory(const std::string& path) {
+    return rmdir(path.c_str()) == 0;
+}
+
+bool RemoveTree(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode))
+        return unlink(path.c_str()) == 0;
+    std::vector<std::string> names;
+    bool ok = ListDirectory(path, &names);
+    for (const std::string& name : names)
+        ok = RemoveTree(path + "/" + name) && ok;
+    return rmdir(path.c_str()) == 0 && ok;
+}
+
+std::string FileNamePart(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string TempDirectory() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp && *tmp ? tmp : "/tmp";
+}
+
+std::string CurrentDirectory() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) ? buffer : ".";
+}
+
+std::string ExecutablePath() {
+    char buffer[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0)
+        return "";
+    buffer[n] = '\0';
+    return buffer;
+}
+
+bool FreeSpace(const std::string& path, uint64_t* bytes) {
+    struct statvfs vfs;
+    if (statvfs(path.c_str(), &vfs) != 0)
+        return false;
+    uint64_t unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
+    *bytes = uint64_t(vfs.f_bavail) * unit;
+    return true;
+}
+
+int MakeTempFile(const std::string& prefix, std::string* path) {
+    std::string pattern = prefix + "XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0)
+        *path = name.data();
+    return fd;
+}
+
+bool MakeTempDirectory(const std::string& prefix, std::string* path) {
+    std::string pattern = prefix + "XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (!mkdtemp(name.data()))
+        return false;
+    *path = name.data();
+    return true;
+}
+
+bool SetDefaultPermissions(const std::string& path, bool directory) {
+    return chmod(path.c_str(), (directory ? 0777 : 0666) & ~CurrentMask()) == 0;
+}
+
+bool SetDefaultPermissions(int fd) {
+    return fchmod(fd, 0666 & ~CurrentMask()) == 0;
+}
+
+bool CopyPermissions(const std::string& from, int fd) {
+    struct stat st;
+    return stat(from.c_str(), &st) == 0 && fchmod(fd, st.st_mode & 07777) == 0;
+}
+
+int LastError() {
+    return errno;
+}
+
+std::string ErrorText(int error) {
+    return std::strerror(error);
+}
+
+bool IsNotFound(int error) {
+    return error == ENOENT || error == ENOTDIR;
+}
+
+bool IsAlreadyExists(int error) {
+    return error == EEXIST;
+}
+
+} // namespace hostos

@@ -1,0 +1,37 @@
+#include "package/decode.h"
+
+#include <exception>
+
+namespace glimpack {
+namespace {
+
+struct SinkContext {
+    const ByteSink* sink;
+    std::exception_ptr error;
+};
+
+int WriteDecoded(void* context, const uint8_t* data, size_t size) {
+    auto* ctx = static_cast<SinkContext*>(context);
+    try {
+        (*ctx->sink)(data, size);
+        return 1;
+    } catch (...) {
+        ctx->error = std::current_exception();
+        return 0;
+    }
+}
+
+} // namespace
+
+DecodeReport DecodeToSink(DecodeSourceFn source, void* source_context, uint32_t stored_size,
+                          uint32_t unpacked_size, const ByteSink& sink) {
+    SinkContext ctx{&sink, nullptr};
+    DecodeReport report{};
+    DecodeWithCallbacks(source, source_context, stored_size, WriteDecoded, &ctx, unpacked_size,
+                        &report);
+    if (ctx.error)
+        std::rethrow_exception(ctx.error);
+    return report;
+}
+
+} // namespace glimpack

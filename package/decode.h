@@ -1,0 +1,24 @@
+// The decoder for C++ callers: the codec is built without exceptions, so a
+// sink that throws (a write error, a limit reached) must not unwind through
+// it. This is the one bridge: the exception is caught at the codec's
+// boundary, decoding stops, and it is thrown again once the codec returned.
+#ifndef GLIM_PACKAGE_DECODE_H
+#define GLIM_PACKAGE_DECODE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "decoder/decoder.h"
+
+namespace glimpack {
+
+using ByteSink = std::function<void(const uint8_t* data, size_t size)>;
+
+// DecodeWithCallbacks with a sink that may throw; returns the codec's report.
+DecodeReport DecodeToSink(DecodeSourceFn source, void* source_context, uint32_t stored_size,
+                          uint32_t unpacked_size, const ByteSink& sink);
+
+} // namespace glimpack
+
+#endif

@@ -1,0 +1,190 @@
+#include "package/text.h"
+
+#include <cstdio>
+
+namespace glimpack {
+namespace {
+
+// Code points of Windows-1252 bytes 0x80..0x9F; 0 where the code page has none.
+const uint16_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                  0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Decodes one UTF-8 sequence at `pos`; returns its length, 0 when invalid
+// (overlong forms, surrogates and values past U+10FFFF included).
+size_t DecodeUtf8(const std::string& s, size_t pos, uint32_t* cp) {
+    const auto byte = [&](size_t i) { return static_cast<uint8_t>(s[i]); };
+    uint8_t b0 = byte(pos);
+    size_t length;
+    uint32_t value, min;
+    if (b0 < 0x80) {
+        *cp = b0;
+        return 1;
+    } else if ((b0 & 0xE0) == 0xC0) {
+        length = 2, value = b0 & 0x1F, min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        length = 3, value = b0 & 0x0F, min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        length = 4, value = b0 & 0x07, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (pos + length > s.size())
+        return 0;
+    for (size_t i = 1; i < length; i++) {
+        if ((byte(pos + i) & 0xC0) != 0x80)
+            return 0;
+        value = (value << 6) | (byte(pos + i) & 0x3F);
+    }
+    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    *cp = value;
+    return length;
+}
+
+std::string Hex2(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X", value & 0xFF);
+    return text;
+}
+
+} // namespace
+
+std::optional<std::string> Utf8ToWindows1252(const std::string& utf8, std::string* problem) {
+    std::string out;
+    for (size_t pos = 0; pos < utf8.size();) {
+        uint32_t cp = 0;
+        size_t length = DecodeUtf8(utf8, pos, &cp);
+        if (length == 0) {
+            *problem = "is not valid UTF-8 (byte " + std::to_string(pos + 1) + ")";
+            return std::nullopt;
+        }
+        pos += length;
+        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+            out += static_cast<char>(cp);
+            continue;
+        }
+        int found = -1;
+        for (int i = 0; i < 32 && cp >= 0x100; i++) {
+            if (kCp1252High[i] == cp)
+                found = i;
+        }
+        if (found < 0) {
+            char text[16];
+            std::snprintf(text, sizeof text, "U+%04X", cp);
+            *problem = std::string("holds ") + text + ", which Windows-1252 cannot represent";
+            return std::nullopt;
+        }
+        out += static_cast<char>(0x80 + found);
+    }
+    return out;
+}
+
+std::string Windows1252ToUtf8(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x80 && c < 0xA0 && kCp1252High[c - 0x80])
+            AppendUtf8(out, kCp1252High[c - 0x80]);
+        else
+            AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::string EscapeForDisplay(const std::string& utf8, bool quoted) {
+    std::string out;
+    for (size_t pos = 0; pos < utf8.size();) {
+        uint32_t cp = 0;
+        size_t length = DecodeUtf8(utf8, pos, &cp);
+        if (length == 0) {
+            out += "\\x" + Hex2(static_cast<uint8_t>(utf8[pos]));
+            pos++;
+            continue;
+        }
+        if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0))
+            out += "\\x" + Hex2(cp);
+        else if (quoted && (cp == '"' || cp == '\\'))
+            out += std::string("\\") + static_cast<char>(cp);
+        else
+            out.append(utf8, pos, length);
+        pos += length;
+    }
+    return out;
+}
+
+std::string JsonString(const std::string& utf8) {
+    std::string out = "\"";
+    for (size_t pos = 0; pos < utf8.size();) {
+        uint32_t cp = 0;
+        size_t length = DecodeUtf8(utf8, pos, &cp);
+        if (length == 0) {
+            out += "\\ufffd";
+            pos++;
+            continue;
+        }
+        switch (cp) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0)) {
+                char text[8];
+                std::snprintf(text, sizeof text, "\\u%04x", cp);
+                out += text;
+            } else {
+                out.append(utf8, pos, length);
+            }
+        }
+        pos += length;
+    }
+    return out + "\"";
+}
+
+std::string WithThousands(uint64_t value) {
+    std::string digits = std::to_string(value), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+} // namespace glimpack

@@ -1,0 +1,28 @@
+// Text in and out of packages: titles are Windows-1252, the tool speaks
+// UTF-8, and whatever a package holds is shown on one line without control
+// characters.
+#ifndef GLIM_PACKAGE_TEXT_H
+#define GLIM_PACKAGE_TEXT_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace glimpack {
+
+// UTF-8 to Windows-1252. Returns nullopt, with the reason in `problem`, for
+// invalid UTF-8 or a character the code page does not have.
+std::optional<std::string> Utf8ToWindows1252(const std::string& utf8, std::string* problem);
+// Windows-1252 to UTF-8; the five unassigned bytes become U+0081 etc.
+std::string Windows1252ToUtf8(const std::string& text);
+// A UTF-8 text for a one-line display: control characters (C0, DEL, C1) as
+// \xNN, bytes that are not UTF-8 as \xNN; with `quoted`, also \" and \\.
+std::string EscapeForDisplay(const std::string& utf8, bool quoted);
+// A JSON string literal (quotes included); bytes that are not UTF-8 become U+FFFD.
+std::string JsonString(const std::string& utf8);
+// "1,234,567"
+std::string WithThousands(uint64_t value);
+
+} // namespace glimpack
+
+#endif

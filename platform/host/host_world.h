@@ -1,0 +1,47 @@
+// Host back end: the Windows-side world the installer's code sees when it runs
+// on a host system, set up by the program that runs it (the package tool, a
+// test). All state is process-wide, like the installer's own; Reset() returns
+// to a clean world (no mounts, no module file).
+#ifndef GLIM_PLATFORM_HOST_HOST_WORLD_H
+#define GLIM_PLATFORM_HOST_HOST_WORLD_H
+
+#include <string>
+
+namespace host {
+
+void Reset();
+
+// Maps the Windows path prefix `windows_prefix` (for example "C:\WINDOWS" or
+// "C:\") onto the host folder `host_dir`. The longest matching prefix wins;
+// prefixes compare without regard to letter case.
+void Mount(const std::string& windows_prefix, const std::string& host_dir);
+
+// What GetWindowsDirectoryA answers (default "C:\WINDOWS"), mounted on
+// `host_dir`. An empty `windows_path` makes the query fail.
+void SetWindowsDirectory(const std::string& host_dir,
+                         const std::string& windows_path = "C:\\WINDOWS");
+
+// What GetModuleFileNameA answers: the installer's own file, seen by the
+// installer code as `windows_path` and read from `host_file`.
+// The default Windows path is "C:\PACKAGES\" + the host file's name.
+void SetModuleFile(const std::string& host_file, const std::string& windows_path = "");
+
+// Host path that a Windows path resolves to, or "" when it lies under no mount
+// or would leave its mount.
+std::string ToHostPath(const std::string& windows_path);
+
+// What a test may make go wrong with the calls the installer tolerates
+// failing. The test fakes implement it; without one nothing fails.
+class Faults {
+  public:
+    virtual ~Faults() = default;
+    virtual bool FailModuleFileName() = 0;
+    virtual bool FailWindowsDirectory() = 0;
+    // Asked before each opening of the installer's own file.
+    virtual bool RefuseOwnFileOpen() = 0;
+};
+void SetFaults(Faults* faults);
+
+} // namespace host
+
+#endif

@@ -1,0 +1,137 @@
+#include "tools/glimpack/cli.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <new>
+
+namespace glimpack {
+namespace {
+
+const Option* FindOption(const std::vector<Option>& options, const std::string& name) {
+    for (const Option& o : options) {
+        for (const std::string& n : o.names) {
+            if (n == name)
+                return &o;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void ParseOptions(int argc, char** argv, const std::vector<Option>& options,
+                  std::vector<std::string>* operands) {
+    bool options_done = false;
+    for (int i = 0; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (options_done || arg.size() < 2 || arg[0] != '-') {
+            operands->push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options_done = true;
+            continue;
+        }
+        std::string name = arg;
+        std::string value;
+        bool has_value = false;
+        if (arg.compare(0, 2, "--") == 0) {
+            size_t eq = arg.find('=');
+            if (eq != std::string::npos) {
+                name = arg.substr(0, eq);
+                value = arg.substr(eq + 1);
+                has_value = true;
+            }
+        } else if (arg.size() > 2) {
+            // "-dOUT": a one-letter option with its value attached.
+            name = arg.substr(0, 2);
+            value = arg.substr(2);
+            has_value = true;
+        }
+        const Option* option = FindOption(options, name);
+        if (!option)
+            throw UsageError("unknown option '" + (has_value && name.size() == 2 ? arg : name) +
+                             "'");
+        if (!option->takes_value && has_value)
+            throw UsageError("option '" + name + "' takes no value");
+        if (option->takes_value && !has_value) {
+            if (i + 1 >= argc)
+                throw UsageError("option '" + name + "' needs a value");
+            value = argv[++i];
+        }
+        option->apply(value);
+    }
+}
+
+uint64_t ParseNumber(const std::string& option, const std::string& value, uint64_t max) {
+    if (value.empty())
+        throw UsageError("option '" + option + "' needs a value");
+    uint64_t n = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9')
+            throw UsageError("option '" + option + "': '" + value + "' is not a whole number");
+        if (n > (max - uint64_t(c - '0')) / 10)
+            throw UsageError("option '" + option + "': " + value + " is over the limit of " +
+                             std::to_string(max));
+        n = n * 10 + uint64_t(c - '0');
+    }
+    return n;
+}
+
+uint64_t ParseSize(const std::string& option, const std::string& value) {
+    if (value.empty())
+        throw UsageError("option '" + option + "' needs a value");
+    std::string v = value;
+    uint64_t unit = 1;
+    switch (v.back()) {
+    case 'k':
+    case 'K':
+        unit = uint64_t(1) << 10;
+        break;
+    case 'm':
+    case 'M':
+        unit = uint64_t(1) << 20;
+        break;
+    case 'g':
+    case 'G':
+        unit = uint64_t(1) << 30;
+        break;
+    default:
+        break;
+    }
+    if (unit != 1)
+        v.pop_back();
+    return ParseNumber(option, v, UINT64_MAX / unit) * unit;
+}
+
+int RunCommand(const char* name, int (*body)(int, char**), int argc, char** argv) {
+    try {
+        return body(argc, argv);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "glimpack %s: %s\nTry 'glimpack %s --help'.\n", name, e.what(), name);
+        return kExitUsage;
+    } catch (const ToolError& e) {
+        std::fprintf(stderr, "glimpack: %s\n", e.what());
+        return kExitBadInput;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "glimpack: out of memory\n");
+        return kExitBadInput;
+    } catch (const std::filesystem::filesystem_error& e) {
+        // The library's own text repeats the operation and quotes the paths;
+        // the file and the system's reason are what the user needs.
+        std::string file = e.path1().empty() ? std::string(name) : e.path1().string();
+        std::fprintf(stderr, "glimpack: %s: %s\n", file.c_str(), e.code().message().c_str());
+        return kExitBadInput;
+    } catch (const std::exception& e) {
+        // Whatever else the library throws (a length or range error on a
+        // hostile size, say) is still the input's or the system's fault, not
+        // a reason to abort with a core dump.
+        std::fprintf(stderr, "glimpack %s: %s\n", name, e.what());
+        return kExitBadInput;
+    } catch (...) {
+        std::fprintf(stderr, "glimpack %s: unexpected error\n", name);
+        return kExitBadInput;
+    }
+}
+
+} // namespace glimpack
