@@ -326,7 +326,8 @@ EMSCRIPTEN_KEEPALIVE const char* glim_read(uint32_t index, double limit, double 
 // Builds a package as `glimpack pack` does: `inputs` holds the paths of the
 // saver, the data file and the further data files, one a line, each file's
 // own name being the last component; `mode` is "default", "best" or
-// "store". The package is written to `output_dir`/`output_name`.
+// "store". The package is built as `output_dir`/`output_name` and handed to
+// Module.onChunk.
 EMSCRIPTEN_KEEPALIVE const char* glim_build(const char* output_dir, const char* output_name,
                                            const char* title, const char* first_number,
                                            const char* mode, const char* stub_path,
@@ -344,6 +345,9 @@ EMSCRIPTEN_KEEPALIVE const char* glim_build(const char* output_dir, const char* 
         if (how != "default" && how != "best" && how != "store")
             Fail("Compression", "unknown mode \"" + how + "\"");
 
+        // Emscripten starts with a umask of 0777, which would leave the built
+        // file unreadable once it is renamed into place.
+        umask(022);
         glimpack::PackOptions options;
         options.output = std::string(output_dir) + "/" + output_name;
         options.title_1252 = *title_1252;
@@ -375,11 +379,24 @@ EMSCRIPTEN_KEEPALIVE const char* glim_build(const char* output_dir, const char* 
             GlimReportProgress(double(done), double(total));
             return body;
         });
-        struct stat st {};
-        if (stat(options.output.c_str(), &st) != 0)
+        // The package leaves in pieces, like a record's contents, and its
+        // file goes: the next build starts from an empty folder again.
+        uint64_t size = 0;
+        std::FILE* f = std::fopen(options.output.c_str(), "rb");
+        if (!f)
             Fail(output_name, "the package was not written");
-        return "{\"ok\": true, \"path\": " + JsonString(options.output) +
-               ", \"size\": " + Num(uint64_t(st.st_size)) + "}";
+        std::vector<uint8_t> piece(uint64_t(1) << 16);
+        size_t n;
+        while ((n = std::fread(piece.data(), 1, piece.size(), f)) > 0) {
+            GlimEmitChunk(piece.data(), n);
+            size += n;
+        }
+        bool bad = std::ferror(f) != 0;
+        std::fclose(f);
+        std::remove(options.output.c_str());
+        if (bad)
+            Fail(output_name, "read error");
+        return "{\"ok\": true, \"size\": " + Num(size) + "}";
     });
 }
 

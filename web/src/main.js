@@ -107,6 +107,12 @@ function setUpTabs() {
 
 let current = null; // { file, name, listing, verdict }
 
+// Where the open view and the build view are, for anyone watching the page
+// (the browser tests wait on these): busy, done or failed.
+function setState(view, state) {
+  document.body.dataset[view] = state;
+}
+
 function say(text) {
   $('open-status').textContent = text;
 }
@@ -134,11 +140,15 @@ async function openPackage(file, name) {
   $('open-progress').hidden = true;
   $('run-as').hidden = false;
   $('run-name').value = name;
+  setState('open', 'busy');
   say(`Reading ${name} …`);
   const opened = await client.request({ op: 'open', file, name });
   if (!opened.ok) {
     say('');
-    if (!opened.cancelled) fail(opened.error);
+    if (!opened.cancelled) {
+      fail(opened.error);
+      setState('open', 'failed');
+    }
     return;
   }
   current = { file, name, listing: opened.listing, verdict: null };
@@ -151,12 +161,16 @@ async function openPackage(file, name) {
   if (current === null || current.listing !== opened.listing) return;
   if (!verdict.ok) {
     say('');
-    if (!verdict.cancelled) fail(verdict.error);
+    if (!verdict.cancelled) {
+      fail(verdict.error);
+      setState('open', 'failed');
+    }
     return;
   }
   current.verdict = verdict;
   renderVerdict(verdict);
   say(`${name}: checked.`);
+  setState('open', 'done');
 }
 
 function renderListing(listing) {
@@ -333,8 +347,12 @@ function setUpOpening() {
     event.preventDefault();
     if (!current) return;
     const name = $('run-name').value;
-    if (name !== current.name) openPackage(current.file, name);
-    else renderTexts();
+    if (name !== current.name) {
+      openPackage(current.file, name);
+      return;
+    }
+    setState('open', 'busy');
+    renderTexts().then(() => setState('open', 'done'));
   });
   $('download-zip').addEventListener('click', downloadZip);
 }
@@ -362,6 +380,7 @@ function setUpBuilding() {
       mode: $('build-mode').value,
     };
     $('build-button').disabled = true;
+    setState('build', 'busy');
     $('build-status').textContent = `Building ${request.name} …`;
     const progress = showProgress($('build-progress'));
     const answer = await client.request({ op: 'build', request }, progress);
@@ -370,6 +389,7 @@ function setUpBuilding() {
     if (!answer.ok) {
       $('build-status').textContent = '';
       $('build-error').textContent = answer.error;
+      setState('build', 'failed');
       return;
     }
     if (lastUrl) URL.revokeObjectURL(lastUrl);
@@ -380,6 +400,7 @@ function setUpBuilding() {
     link.textContent = `Download ${request.name} (${grouped(answer.size)} bytes)`;
     $('build-result').hidden = false;
     $('build-status').textContent = `${request.name} is ready.`;
+    setState('build', 'done');
     link.focus();
   });
 }

@@ -140,7 +140,7 @@ function mountInputs(module, inputs) {
   const { FS } = module;
   return inputs.map((file, i) => {
     const dir = `${BUILD_DIR}/in/${i}`;
-    FS.mkdir(dir);
+    if (!FS.analyzePath(dir).exists) FS.mkdir(dir);
     FS.mount(FS.filesystems.WORKERFS, { blobs: [{ name: file.name, data: file }] }, dir);
     return `${dir}/${file.name}`;
   });
@@ -148,11 +148,7 @@ function mountInputs(module, inputs) {
 
 function unmountInputs(module, count) {
   const { FS } = module;
-  for (let i = 0; i < count; i++) {
-    const dir = `${BUILD_DIR}/in/${i}`;
-    FS.unmount(dir);
-    FS.rmdir(dir);
-  }
+  for (let i = 0; i < count; i++) FS.unmount(`${BUILD_DIR}/in/${i}`);
 }
 
 async function ensureStub(module) {
@@ -167,6 +163,8 @@ async function build(module, request, progress) {
   await ensureStub(module);
   const inputs = [request.saver, request.data, ...request.files];
   const paths = mountInputs(module, inputs);
+  const gather = new BlobGatherer('application/vnd.microsoft.portable-executable');
+  onChunk = (bytes) => gather.push(bytes);
   onProgress = progress;
   try {
     const answer = call(
@@ -175,11 +173,9 @@ async function build(module, request, progress) {
       ['string', 'string', 'string', 'string', 'string', 'string', 'string'],
       [`${BUILD_DIR}/out`, request.name, request.title, request.firstNumber, request.mode, STUB_PATH, paths.join('\n')],
     );
-    if (!answer.ok) return answer;
-    const bytes = module.FS.readFile(answer.path);
-    module.FS.unlink(answer.path);
-    return { ok: true, size: answer.size, blob: new Blob([bytes], { type: 'application/vnd.microsoft.portable-executable' }) };
+    return answer.ok ? { ...answer, blob: gather.finish() } : answer;
   } finally {
+    onChunk = null;
     onProgress = null;
     unmountInputs(module, inputs.length);
   }
@@ -226,7 +222,7 @@ self.onmessage = (event) => {
     } catch (error) {
       // Only a fault of the module itself gets here (the C++ answers every
       // problem of a package); the page replaces this worker with a fresh one.
-      const subject = message.name || packageName || 'glimpack';
+      const subject = (message.request && message.request.name) || message.name || packageName || 'glimpack';
       answer = { ok: false, fatal: true, error: `${subject}: the page's reader stopped (${error && error.message ? error.message : error})` };
     }
     postMessage({ id: message.id, answer });
