@@ -106,6 +106,7 @@ function setUpTabs() {
 // --- Opening a package --------------------------------------------------------------
 
 let current = null; // { file, name, listing, verdict }
+let chosen = null; // the file last chosen, opened or not
 
 // Where the open view and the build view are, for anyone watching the page
 // (the browser tests wait on these): busy, done or failed.
@@ -135,6 +136,7 @@ function fileNameOf(record) {
 async function openPackage(file, name) {
   if (client.busy) client.restart('a newer package was opened');
   current = null;
+  chosen = { file, name };
   fail('');
   $('package').hidden = true;
   $('open-progress').hidden = true;
@@ -345,10 +347,10 @@ function setUpOpening() {
   });
   $('run-as').addEventListener('submit', (event) => {
     event.preventDefault();
-    if (!current) return;
+    if (!chosen) return;
     const name = $('run-name').value;
-    if (name !== current.name) {
-      openPackage(current.file, name);
+    if (!current || name !== current.name) {
+      openPackage(chosen.file, name);
       return;
     }
     setState('open', 'busy');
