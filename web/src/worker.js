@@ -21,6 +21,30 @@ let onChunk = null;
 let onProgress = null;
 let packageName = null;
 
+// WORKERFS asks the browser for every read the C++ makes, and those are of
+// 64 KiB or less; one read of a window this large serves many of them.
+const READ_WINDOW = 4 << 20;
+
+function readThroughWindows(WORKERFS) {
+  const reader = new FileReaderSync();
+  // Every WORKERFS file shares this object, so the files mounted later read
+  // through windows as well; each keeps one window, dropped with the file.
+  WORKERFS.stream_ops.read = (stream, buffer, offset, length, position) => {
+    const { node } = stream;
+    if (position >= node.size) return 0;
+    const end = Math.min(position + length, node.size);
+    let window = node.readWindow;
+    if (!window || position < window.start || end > window.start + window.bytes.length) {
+      const size = Math.max(READ_WINDOW, end - position);
+      window = { start: position, bytes: new Uint8Array(reader.readAsArrayBuffer(node.contents.slice(position, position + size))) };
+      node.readWindow = window;
+    }
+    const from = position - window.start;
+    buffer.set(window.bytes.subarray(from, from + (end - position)), offset);
+    return end - position;
+  };
+}
+
 const ready = GlimpackModule({
   locateFile: (file) => file,
   onChunk: (bytes) => onChunk(bytes),
@@ -28,6 +52,7 @@ const ready = GlimpackModule({
   print: () => {},
   printErr: (line) => console.warn(line),
 }).then((module) => {
+  readThroughWindows(module.FS.filesystems.WORKERFS);
   module.FS.mkdir(PACKAGE_DIR);
   module.FS.mkdir(BUILD_DIR);
   module.FS.mkdir(`${BUILD_DIR}/in`);
