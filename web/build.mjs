@@ -1,10 +1,11 @@
 // Writes the page's static folder: the html and css, the page script and the
 // worker bundled by esbuild (with fflate from node_modules), the C++ module
-// (glimpack.js and glimpack.wasm from the wasm build) and the installer stub.
+// (glimpack.js and glimpack.wasm from the wasm build), the installer stub and
+// a README.txt that says how to serve the folder.
 //
 //   node build.mjs --wasm-dir DIR --stub glimsetup.exe --out build/web
 import { build } from 'esbuild';
-import { copyFileSync, mkdirSync, readdirSync, rmSync } from 'node:fs';
+import { copyFileSync, mkdirSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { parseArgs } from 'node:util';
@@ -38,3 +39,16 @@ await build({
 for (const file of ['index.html', 'style.css']) copyFileSync(join(here, file), join(out, file));
 for (const file of ['glimpack.js', 'glimpack.wasm']) copyFileSync(join(values['wasm-dir'], file), join(out, file));
 copyFileSync(values.stub, join(out, 'glimsetup.exe'));
+writeFileSync(
+  join(out, 'README.txt'),
+  `Glimmerloom packages in the browser: a static folder that any static web
+server can serve; the page asks for nothing beyond the files in it.
+
+Serve it locally, for instance from this folder with
+
+    python3 -m http.server 8000
+
+and open http://127.0.0.1:8000/ in a browser. Opened as a file, the page
+cannot start its worker and says so.
+`,
+);

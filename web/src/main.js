@@ -62,7 +62,11 @@ class WorkerClient {
   }
 }
 
-const client = new WorkerClient();
+// Browsers start no worker for a page opened from a file; say how to serve it.
+const SERVE_HINT =
+  'This page needs to be served over HTTP (browsers run no worker for a page opened as a file): ' +
+  'for instance run "python3 -m http.server -d build/web 8000" and open http://127.0.0.1:8000/.';
+const client = location.protocol === 'file:' ? null : new WorkerClient();
 
 function showProgress(bar) {
   bar.hidden = false;
@@ -408,5 +412,10 @@ function setUpBuilding() {
 }
 
 setUpTabs();
-setUpOpening();
-setUpBuilding();
+if (client) {
+  setUpOpening();
+  setUpBuilding();
+} else {
+  fail(SERVE_HINT);
+  $('build-error').textContent = SERVE_HINT;
+}

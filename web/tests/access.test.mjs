@@ -122,6 +122,20 @@ describe("the page's controls", () => {
   });
 });
 
+describe('the page opened as a file', () => {
+  test('says how to serve it instead of failing silently', async () => {
+    const local = await launch();
+    try {
+      const page = await local.context.newPage();
+      await page.goto(`file://${GLIM_WEB_DIR}/index.html`);
+      assert.match(await page.textContent('#open-error'), /served over HTTP.*python3 -m http\.server/);
+      assert.deepEqual(local.errors, []);
+    } finally {
+      await local.close();
+    }
+  });
+});
+
 describe('the page at 200 % zoom', () => {
   test('needs no sideways scrolling in either view', async () => {
     const page = await openPage(browser.context, server.origin);

@@ -129,6 +129,27 @@ describe('a package opened in the page', () => {
   });
 });
 
+describe('a package dropped onto the page', () => {
+  test('opens as a chosen one does', async () => {
+    const dropped = join(work, 'dropped');
+    mkdirSync(dropped, { recursive: true });
+    copyFileSync(pkg, join(dropped, 'DROPPED.EXE'));
+    const listing = listJson(dropped, 'DROPPED.EXE');
+    const dataTransfer = await page.evaluateHandle((bytes) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([new Uint8Array(bytes)], 'DROPPED.EXE'));
+      return transfer;
+    }, [...readFileSync(pkg)]);
+    await page.dispatchEvent('#drop-zone', 'drop', { dataTransfer });
+    assert.equal(await waitForState(page, 'open'), 'done');
+    const shown = await shownPackage(page);
+    assert.equal(shown.name, 'DROPPED.EXE');
+    assert.deepEqual(shown.rows.map((r) => r.destination), listing.records.map((r) => r.destination));
+    assert.match(shown.summary, /^DROPPED\.EXE: all 5 records OK$/);
+    assert.equal(await openInPage(page, pkg, 'STARS.EXE'), 'done');
+  });
+});
+
 describe("a package's files in the page", () => {
   const view = async (index) => {
     await page.click(`tr[data-index="${index}"] [data-action="view"]`);
