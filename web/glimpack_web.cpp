@@ -135,8 +135,8 @@ void CheckFileName(const std::string& subject, const std::string& name) {
 }
 
 uint16_t ParseFirstNumber(const std::string& text) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoul(text) > 65535)
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos || std::stoul(text) > 65535)
         Fail("First file number", "\"" + glimpack::EscapeForDisplay(text, true) +
                                       "\" is not a whole number from 0 to 65535");
     return static_cast<uint16_t>(std::stoul(text));
@@ -194,9 +194,10 @@ EMSCRIPTEN_KEEPALIVE const char* glim_texts(const char* windows_dir) {
         std::optional<std::string> dir = glimpack::Utf8ToWindows1252(windows_dir, &problem);
         if (!dir)
             Fail("Windows directory", "the directory " + problem);
-        if (dir->empty() || dir->size() >= GLIM_PATH_CAPACITY || dir->find('\0') != std::string::npos)
-            Fail("Windows directory", "give a path of 1 to " + Num(GLIM_PATH_CAPACITY - 1) +
-                                          " characters");
+        if (dir->empty() || dir->size() >= GLIM_PATH_CAPACITY ||
+            dir->find('\0') != std::string::npos)
+            Fail("Windows directory",
+                 "give a path of 1 to " + Num(GLIM_PATH_CAPACITY - 1) + " characters");
 
         char title[PAYLOAD_TITLE_SIZE + 1] = {};
         std::memcpy(title, open.package.header.title, PAYLOAD_TITLE_SIZE);
@@ -214,8 +215,8 @@ EMSCRIPTEN_KEEPALIVE const char* glim_texts(const char* windows_dir) {
         BuildCompletionText(dir->c_str(), open.module_path.c_str(), completion, sizeof completion);
         return "{\"ok\": true, \"module_path\": " + Shown(open.module_path.c_str()) +
                ", \"scr_file_name\": " + Shown(scr) + ", \"caption\": " + Shown(caption) +
-               ", \"confirmation\": " + Shown(confirmation) + ", \"completion\": " +
-               Shown(completion) + "}";
+               ", \"confirmation\": " + Shown(confirmation) +
+               ", \"completion\": " + Shown(completion) + "}";
     });
 }
 
@@ -265,10 +266,9 @@ EMSCRIPTEN_KEEPALIVE const char* glim_check(double max_size) {
                        "\", \"problems\": " + JsonList(problems) + "}";
         }
         GlimReportProgress(double(total), double(total));
-        std::string summary =
-            bad ? pkg.path + ": " + Num(bad) + " of " + Num(pkg.records.size()) +
-                      " records have problems"
-                : pkg.path + ": all " + Num(pkg.records.size()) + " records OK";
+        std::string summary = bad ? pkg.path + ": " + Num(bad) + " of " + Num(pkg.records.size()) +
+                                        " records have problems"
+                                  : pkg.path + ": all " + Num(pkg.records.size()) + " records OK";
         return "{\"ok\": true, \"records\": [" + records + "], \"bad\": " + Num(bad) +
                ", \"summary\": " + JsonString(summary) + "}";
     });
@@ -311,14 +311,14 @@ EMSCRIPTEN_KEEPALIVE const char* glim_read(uint32_t index, double limit, double 
         }
         std::vector<std::string> problems = r.problems;
         if (whole && r.record.unpacked_size) {
-            std::string p = glimpack::DescribeDecodeProblem(s.ran_out_of_input,
-                                                            s.stored_bytes_unused);
+            std::string p =
+                glimpack::DescribeDecodeProblem(s.ran_out_of_input, s.stored_bytes_unused);
             if (!p.empty())
                 problems.push_back(p);
         }
         return "{\"ok\": true, \"bytes\": " + Num(given) + ", \"size\": " + Num(size) +
-               ", \"whole\": " + (whole ? "true" : "false") + ", \"crc32\": " +
-               (whole ? "\"" + Hex8(crc) + "\"" : std::string("null")) +
+               ", \"whole\": " + (whole ? "true" : "false") +
+               ", \"crc32\": " + (whole ? "\"" + Hex8(crc) + "\"" : std::string("null")) +
                ", \"problems\": " + JsonList(problems) + "}";
     });
 }
@@ -329,9 +329,9 @@ EMSCRIPTEN_KEEPALIVE const char* glim_read(uint32_t index, double limit, double 
 // "store". The package is built as `output_dir`/`output_name` and handed to
 // Module.onChunk.
 EMSCRIPTEN_KEEPALIVE const char* glim_build(const char* output_dir, const char* output_name,
-                                           const char* title, const char* first_number,
-                                           const char* mode, const char* stub_path,
-                                           const char* inputs) {
+                                            const char* title, const char* first_number,
+                                            const char* mode, const char* stub_path,
+                                            const char* inputs) {
     return Guarded(output_name, [&] {
         CheckFileName("File name", output_name);
         std::string problem;
