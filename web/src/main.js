@@ -50,6 +50,7 @@ class WorkerClient {
     this.worker.terminate();
     const pending = this.pending;
     this.start();
+    if (this.onRestart) this.onRestart();
     for (const waiting of pending.values()) waiting.resolve({ ok: false, error: reason, cancelled: true });
   }
 
@@ -333,6 +334,16 @@ async function downloadZip() {
 }
 
 function setUpOpening() {
+  // A fresh worker has no package open: what the page shows of the old one
+  // can no longer be viewed or unpacked.
+  client.onRestart = () => {
+    if (!current) return;
+    current = null;
+    $('package').hidden = true;
+    say('');
+    fail('The page restarted its reader; choose the package again.');
+    setState('open', 'failed');
+  };
   const input = $('package-file');
   input.addEventListener('change', () => {
     if (input.files.length) openPackage(input.files[0], input.files[0].name);
