@@ -4,7 +4,7 @@
 # Debian packages (as root) or says how to.
 SHELL := /bin/bash
 
-.PHONY: all deps native native-release win32 test static fuzz-smoke fuzz demo bench bench-wine format clean
+.PHONY: all deps native native-release win32 web web-screenshots test static fuzz-smoke fuzz demo bench bench-wine bench-web format clean
 
 all: native-release win32
 
@@ -23,6 +23,17 @@ win32: deps
 	cmake --preset win32
 	cmake --build --preset win32
 
+# The browser page, a static folder in build/web: the project's libraries
+# compiled by Emscripten (the wasm preset), the page bundled with the npm
+# packages of web/package-lock.json, and the stub from the win32 build.
+web: deps win32
+	cmake --preset wasm
+	cmake --build --preset wasm -j2
+
+# The README's pictures of the page (docs/screenshots/web-*.png).
+web-screenshots: web native-release
+	node web/tests/screenshots.mjs build/web build/native-release/tools/glimpack build/win32 docs/screenshots
+
 # clang-format, clang-tidy, cppcheck and a Valgrind memcheck run of the
 # glimpack tests, on a Debug build without sanitizers (build/native-plain).
 static: deps
@@ -37,7 +48,7 @@ fuzz-smoke: deps
 fuzz: deps
 	fuzz/run.sh $(FUZZ_SECONDS)
 
-test: win32 native static fuzz-smoke
+test: win32 native web static fuzz-smoke
 	ctest --preset native
 
 demo: native-release win32
@@ -50,6 +61,11 @@ bench: native-release
 # does nothing, and the installer's memory for growing packages.
 bench-wine: native-release win32
 	/usr/bin/python3 bench/wine_run.py
+
+# Opening and checking a 20 MB package in headless Chromium against
+# glimpack test on the same file.
+bench-web: web native-release
+	node bench/web_check.mjs
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

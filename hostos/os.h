@@ -56,6 +56,8 @@ bool Close(int fd);
 // A stdio stream on a path, binary (fopen's modes).
 std::FILE* OpenStream(const std::string& path, const char* mode);
 bool IsTerminal(int fd);
+// A whole file into memory; false (see LastError) when it cannot be read.
+bool ReadFile(const std::string& path, std::vector<uint8_t>* data);
 
 // --- Names -----------------------------------------------------------------------
 bool MakeDirectory(const std::string& path); // false when it exists or fails

@@ -87,6 +87,7 @@ InspectedPackage InspectPackage(const std::string& path, const std::string& host
     char module_path[PAYLOAD_MODULE_NAME_CAPACITY];
     if (!FetchModulePath(nullptr, module_path, sizeof module_path))
         Fail(path, "file name too long for the installer's 256-character path buffer");
+    pkg.module_path = module_path;
 
     HFILE f = OpenPayloadWithLocation(&pkg.location);
     if (f == HFILE_ERROR) {

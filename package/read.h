@@ -32,6 +32,7 @@ struct InspectedRecord {
 
 struct InspectedPackage {
     std::string path;
+    std::string module_path; // the installer's own path, as the installer sees it
     uint64_t file_size = 0;
     PayloadLocation location{};
     PayloadHeader header{};

@@ -10,36 +10,17 @@
 #include "hostos/os.h"
 #include "pe/pe_image.h"
 
-namespace {
-
-bool ReadFile(const char* path, std::vector<uint8_t>* data) {
-    std::FILE* f = hostos::OpenStream(path, "rb");
-    if (!f) {
-        std::fprintf(stderr, "glim-fix-stub: %s: %s\n", path,
-                     hostos::ErrorText(hostos::LastError()).c_str());
-        return false;
-    }
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        data->insert(data->end(), buf, buf + n);
-    bool bad = std::ferror(f) != 0;
-    std::fclose(f);
-    if (bad)
-        std::fprintf(stderr, "glim-fix-stub: %s: read error\n", path);
-    return !bad;
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "Usage: glim-fix-stub LINKED.EXE OUT.EXE\n");
         return 1;
     }
     std::vector<uint8_t> input;
-    if (!ReadFile(argv[1], &input))
+    if (!hostos::ReadFile(argv[1], &input)) {
+        std::fprintf(stderr, "glim-fix-stub: %s: %s\n", argv[1],
+                     hostos::ErrorText(hostos::LastError()).c_str());
         return 2;
+    }
     std::vector<uint8_t> output;
     try {
         output = glim::pe::FixStubLayout(input);

@@ -20,18 +20,9 @@ bool Exists(const std::string& path) {
 } // namespace
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    std::FILE* f = hostos::OpenStream(path, "rb");
-    if (!f)
-        Fail(path, SystemReason());
     std::vector<uint8_t> data;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        data.insert(data.end(), buf, buf + n);
-    bool bad = std::ferror(f) != 0;
-    std::fclose(f);
-    if (bad)
-        Fail(path, "read error");
+    if (!hostos::ReadFile(path, &data))
+        Fail(path, SystemReason());
     return data;
 }
 

@@ -1,0 +1,397 @@
+// The browser page's way into the project's code. Compiled with Emscripten
+// and run inside the page's Web Worker, it reads a package with the tool's
+// reader, gives its verdict, streams its files, builds the installer's texts
+// for it and builds packages, so that the page's own script only presents.
+//
+// Every entry point answers one JSON object, {"ok": true, ...} or
+// {"ok": false, "error": "FILE: problem"}, in a buffer that stays valid until
+// the next call. File contents leave through Module.onChunk in pieces, and
+// long work reports through Module.onProgress, so that nothing the size of a
+// package is ever held in the module's memory.
+//
+// All of the page's C++ lives in this one file, which calls as few of the
+// project's functions as it can: the libraries move around, this file adapts.
+#include <emscripten/emscripten.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "encoder/encoder.h"
+#include "format/naming.h"
+#include "hostos/os.h"
+#include "package/build.h"
+#include "package/crc32.h"
+#include "package/errors.h"
+#include "package/listing.h"
+#include "package/read.h"
+#include "package/text.h"
+#include "shell/texts.h"
+
+// clang-format off
+EM_JS(void, GlimReportProgress, (double done, double total), {
+    if (Module.onProgress) Module.onProgress(done, total);
+});
+EM_JS(void, GlimEmitChunk, (const uint8_t* data, size_t size), {
+    Module.onChunk(HEAPU8.slice(data, data + size));
+});
+// clang-format on
+
+namespace {
+
+using glimpack::Fail;
+using glimpack::JsonString;
+
+// Where the installer code sees its Windows directory while a package is
+// read; nothing is written there.
+constexpr const char* kHostWindowsDirectory = "/glim-windows";
+
+// Progress is reported after this many bytes at the least, so that a large
+// record does not flood the page with messages.
+constexpr uint64_t kProgressStep = uint64_t(1) << 20;
+
+struct OpenPackage {
+    glimpack::InspectedPackage package;
+};
+
+std::string g_answer;
+std::optional<OpenPackage> g_open;
+
+const char* Answer(std::string json) {
+    g_answer = std::move(json);
+    return g_answer.c_str();
+}
+
+std::string Num(uint64_t value) {
+    return std::to_string(value);
+}
+
+std::string Hex8(uint32_t value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
+std::string JsonList(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (size_t i = 0; i < items.size(); ++i)
+        out += (i ? ", " : "") + JsonString(items[i]);
+    return out + "]";
+}
+
+// Runs one entry point's work; every failure becomes one line naming the
+// file (or the field) and the problem, and the module stays usable.
+template <class Body> const char* Guarded(const std::string& subject, Body&& body) {
+    std::string error;
+    try {
+        return Answer(body());
+    } catch (const std::bad_alloc&) {
+        error = subject + ": not enough memory in this browser tab";
+    } catch (const glimpack::ToolError& e) {
+        error = e.what();
+    } catch (const std::exception& e) {
+        error = subject + ": " + e.what();
+    }
+    return Answer("{\"ok\": false, \"error\": " + JsonString(error) + "}");
+}
+
+const OpenPackage& Current() {
+    if (!g_open)
+        throw std::runtime_error("no package is open");
+    return *g_open;
+}
+
+const glimpack::InspectedRecord& RecordAt(uint32_t index) {
+    const OpenPackage& open = Current();
+    if (index >= open.package.records.size())
+        Fail(open.package.path, "no record " + Num(index));
+    return open.package.records[index];
+}
+
+std::string OverLimitProblem(const glimpack::InspectedRecord& r, uint64_t max_size) {
+    if (r.record.unpacked_size <= max_size)
+        return "";
+    return "unpacked size " + Num(r.record.unpacked_size) + " is over the limit of " +
+           Num(max_size) + " bytes";
+}
+
+// Installer text from Windows-1252 buffers to the page's UTF-8.
+std::string Shown(const char* text_1252) {
+    return JsonString(glimpack::Windows1252ToUtf8(text_1252));
+}
+
+// A sink that wants no more bytes stops the stream with this.
+struct EnoughRead {};
+
+// What the page knows of a file name it is given: one component.
+void CheckFileName(const std::string& subject, const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.size() > 255)
+        Fail(subject, "\"" + glimpack::EscapeForDisplay(name, true) + "\" is not a file name");
+}
+
+uint16_t ParseFirstNumber(const std::string& text) {
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos || std::stoul(text) > 65535)
+        Fail("First file number", "\"" + glimpack::EscapeForDisplay(text, true) +
+                                      "\" is not a whole number from 0 to 65535");
+    return static_cast<uint16_t>(std::stoul(text));
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > start)
+            lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<uint8_t> ReadInput(const std::string& path) {
+    std::vector<uint8_t> data;
+    if (!hostos::ReadFile(path, &data))
+        Fail(BaseName(path), hostos::ErrorText(hostos::LastError()));
+    return data;
+}
+
+} // namespace
+
+extern "C" {
+
+// Reads the package `name` from the current directory, where the worker has
+// mounted the chosen file under the name the installer would run as. Answers
+// {"listing": the object `glimpack list --json NAME` prints}.
+EMSCRIPTEN_KEEPALIVE const char* glim_open(const char* name) {
+    g_open.reset();
+    return Guarded(name, [&] {
+        CheckFileName(name, name);
+        mkdir(kHostWindowsDirectory, 0700);
+        OpenPackage open;
+        open.package = glimpack::InspectPackage(name, kHostWindowsDirectory);
+        g_open = std::move(open);
+        return "{\"ok\": true, \"listing\": " + glimpack::FormatListingJson(g_open->package) + "}";
+    });
+}
+
+// The installer's texts for the open package when the Windows directory is
+// `windows_dir`: the message boxes' caption, the confirmation before anything
+// is written and the completion message. {"stops": why} instead when the
+// installer would end before showing them.
+EMSCRIPTEN_KEEPALIVE const char* glim_texts(const char* windows_dir) {
+    return Guarded("Windows directory", [&] {
+        const OpenPackage& open = Current();
+        std::string problem;
+        std::optional<std::string> dir = glimpack::Utf8ToWindows1252(windows_dir, &problem);
+        if (!dir)
+            Fail("Windows directory", "the directory " + problem);
+        if (dir->empty() || dir->size() >= GLIM_PATH_CAPACITY ||
+            dir->find('\0') != std::string::npos)
+            Fail("Windows directory",
+                 "give a path of 1 to " + Num(GLIM_PATH_CAPACITY - 1) + " characters");
+
+        char title[PAYLOAD_TITLE_SIZE + 1] = {};
+        std::memcpy(title, open.package.header.title, PAYLOAD_TITLE_SIZE);
+        TrimSaverTitle(title);
+        char scr[GLIM_PATH_CAPACITY];
+        if (!BuildScrFileName(open.package.module_path.c_str(), scr, sizeof scr))
+            return std::string("{\"ok\": true, \"stops\": \"the package's file name gives no "
+                               "screen saver name\"}");
+        char caption[SHELL_CAPTION_CAPACITY];
+        char confirmation[SHELL_MESSAGE_CAPACITY];
+        char completion[SHELL_MESSAGE_CAPACITY];
+        BuildCaption(title, caption, sizeof caption);
+        BuildConfirmationText(scr, title, dir->c_str(), open.package.installed_total, confirmation,
+                              sizeof confirmation);
+        BuildCompletionText(dir->c_str(), open.package.module_path.c_str(), completion, sizeof completion);
+        return "{\"ok\": true, \"module_path\": " + Shown(open.package.module_path.c_str()) +
+               ", \"scr_file_name\": " + Shown(scr) + ", \"caption\": " + Shown(caption) +
+               ", \"confirmation\": " + Shown(confirmation) +
+               ", \"completion\": " + Shown(completion) + "}";
+    });
+}
+
+// The verdict on the open package, as `glimpack test` gives it: every record
+// decoded (records over `max_size` are refused unread), its CRC-32 and its
+// problems, structural ones first.
+EMSCRIPTEN_KEEPALIVE const char* glim_check(double max_size) {
+    const std::string subject = g_open ? g_open->package.path : "package";
+    return Guarded(subject, [&] {
+        const glimpack::InspectedPackage& pkg = Current().package;
+        const auto limit = static_cast<uint64_t>(max_size);
+        uint64_t total = 0, done = 0, reported = 0;
+        for (const glimpack::InspectedRecord& r : pkg.records) {
+            if (OverLimitProblem(r, limit).empty())
+                total += InstalledSize(&r.record);
+        }
+        GlimReportProgress(0, double(total));
+
+        std::string records;
+        size_t bad = 0;
+        for (const glimpack::InspectedRecord& r : pkg.records) {
+            std::vector<std::string> problems = r.problems;
+            if (!r.destination_problem.empty())
+                problems.push_back(r.destination_problem);
+            uint32_t crc = 0;
+            std::string over = OverLimitProblem(r, limit);
+            if (!over.empty()) {
+                problems.push_back(over);
+            } else {
+                glimpack::StreamResult s =
+                    glimpack::StreamRecord(pkg, r, [&](const uint8_t* data, size_t size) {
+                        crc = glimpack::Crc32(crc, data, size);
+                        done += size;
+                        if (done - reported >= kProgressStep) {
+                            reported = done;
+                            GlimReportProgress(double(done), double(total));
+                        }
+                    });
+                std::string p =
+                    glimpack::DescribeDecodeProblem(s.ran_out_of_input, s.stored_bytes_unused);
+                if (r.record.unpacked_size && !p.empty())
+                    problems.push_back(p);
+            }
+            bad += problems.empty() ? 0 : 1;
+            records += records.empty() ? "\n    " : ",\n    ";
+            records += "{\"index\": " + Num(r.index) + ", \"crc32\": \"" + Hex8(crc) +
+                       "\", \"problems\": " + JsonList(problems) + "}";
+        }
+        GlimReportProgress(double(total), double(total));
+        std::string summary = bad ? pkg.path + ": " + Num(bad) + " of " + Num(pkg.records.size()) +
+                                        " records have problems"
+                                  : pkg.path + ": all " + Num(pkg.records.size()) + " records OK";
+        return "{\"ok\": true, \"records\": [" + records + "], \"bad\": " + Num(bad) +
+               ", \"summary\": " + JsonString(summary) + "}";
+    });
+}
+
+// Hands the contents of record `index` to Module.onChunk: all of it, or the
+// first `limit` bytes when `limit` is not 0 (for a preview). Records over
+// `max_size` are refused. Answers how many bytes were given, whether that was
+// all, the CRC-32 of a whole record and what the decoder found wrong.
+EMSCRIPTEN_KEEPALIVE const char* glim_read(uint32_t index, double limit, double max_size) {
+    const std::string subject = g_open ? g_open->package.path : "package";
+    return Guarded(subject, [&] {
+        const glimpack::InspectedPackage& pkg = Current().package;
+        const glimpack::InspectedRecord& r = RecordAt(index);
+        std::string over = OverLimitProblem(r, static_cast<uint64_t>(max_size));
+        if (!over.empty())
+            Fail(pkg.path, "record " + Num(index) + ": " + over);
+        const auto wanted = static_cast<uint64_t>(limit);
+        const uint64_t size = InstalledSize(&r.record);
+        uint64_t given = 0, reported = 0;
+        uint32_t crc = 0;
+        bool whole = true;
+        glimpack::StreamResult s;
+        try {
+            s = glimpack::StreamRecord(pkg, r, [&](const uint8_t* data, size_t n) {
+                if (wanted && given + n > wanted)
+                    n = size_t(wanted - given);
+                GlimEmitChunk(data, n);
+                crc = glimpack::Crc32(crc, data, n);
+                given += n;
+                if (given - reported >= kProgressStep) {
+                    reported = given;
+                    GlimReportProgress(double(given), double(size));
+                }
+                if (wanted && given >= wanted && given < size)
+                    throw EnoughRead{};
+            });
+        } catch (const EnoughRead&) {
+            whole = false;
+        }
+        std::vector<std::string> problems = r.problems;
+        if (whole && r.record.unpacked_size) {
+            std::string p =
+                glimpack::DescribeDecodeProblem(s.ran_out_of_input, s.stored_bytes_unused);
+            if (!p.empty())
+                problems.push_back(p);
+        }
+        return "{\"ok\": true, \"bytes\": " + Num(given) + ", \"size\": " + Num(size) +
+               ", \"whole\": " + (whole ? "true" : "false") +
+               ", \"crc32\": " + (whole ? "\"" + Hex8(crc) + "\"" : std::string("null")) +
+               ", \"problems\": " + JsonList(problems) + "}";
+    });
+}
+
+// Builds a package as `glimpack pack` does: `inputs` holds the paths of the
+// saver, the data file and the further data files, one a line, each file's
+// own name being the last component; `mode` is "default", "best" or
+// "store". The package `output_name` is handed to Module.onChunk as it is made.
+EMSCRIPTEN_KEEPALIVE const char* glim_build(const char* output_name,
+                                            const char* title, const char* first_number,
+                                            const char* mode, const char* stub_path,
+                                            const char* inputs) {
+    return Guarded(output_name, [&] {
+        CheckFileName("File name", output_name);
+        std::string problem;
+        std::optional<std::string> title_1252 = glimpack::Utf8ToWindows1252(title, &problem);
+        if (!title_1252)
+            Fail("Title", "the title " + problem);
+        if (title_1252->size() > PAYLOAD_TITLE_SIZE)
+            Fail("Title", "the title is " + Num(title_1252->size()) +
+                              " bytes in Windows-1252; at most 32 fit");
+        const std::string how = mode;
+        if (how != "default" && how != "best" && how != "store")
+            Fail("Compression", "unknown mode \"" + how + "\"");
+
+        glimpack::PackOptions options;
+        options.output = output_name;
+        options.title_1252 = *title_1252;
+        options.first_number = ParseFirstNumber(first_number);
+        options.stub_path = stub_path;
+        std::vector<std::string> paths = Lines(inputs);
+        if (paths.size() < 2)
+            Fail(output_name, "a package needs a saver and a data file");
+        options.inputs.resize(paths.size());
+        // Names first, so that a bad extension is reported before large files are read.
+        for (size_t i = 2; i < paths.size(); ++i)
+            glimpack::ExtensionFromFileName(BaseName(paths[i]), options.inputs[i].extension);
+        std::memcpy(options.inputs[0].extension, ".SCR", PAYLOAD_EXTENSION_SIZE);
+        std::memcpy(options.inputs[1].extension, ".DAT", PAYLOAD_EXTENSION_SIZE);
+        uint64_t total = 0, done = 0;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            options.inputs[i].path = BaseName(paths[i]);
+            options.inputs[i].data = ReadInput(paths[i]);
+            total += options.inputs[i].data.size();
+        }
+        options.stub = ReadInput(stub_path);
+
+        GlimReportProgress(0, double(total));
+        const encoder::Mode level = how == "best" ? encoder::Mode::Best : encoder::Mode::Default;
+        // The package leaves in pieces as it is made, like a record's contents.
+        uint64_t size = 0;
+        glimpack::BuildPackage(
+            options,
+            [&](const std::vector<uint8_t>& input) {
+                glimpack::EncodedBody body = how == "store"
+                                                 ? glimpack::StoreBody(input)
+                                                 : glimpack::CompressOrStoreBody(input, level);
+                done += input.size();
+                GlimReportProgress(double(done), double(total));
+                return body;
+            },
+            [&](const uint8_t* data, size_t n) {
+                GlimEmitChunk(data, n);
+                size += n;
+            });
+        return "{\"ok\": true, \"size\": " + Num(size) + "}";
+    });
+}
+
+} // extern "C"

@@ -1,0 +1,66 @@
+// Presentation helpers: elements, numbers, and how a file's first bytes are
+// shown (picture, text or hex). Nothing here knows the package format.
+
+export function el(tag, attributes = {}, ...children) {
+  const node = document.createElement(tag);
+  for (const [key, value] of Object.entries(attributes)) {
+    if (value === undefined || value === null || value === false) continue;
+    if (key === 'text') node.textContent = value;
+    else if (key.startsWith('on')) node.addEventListener(key.slice(2), value);
+    else node.setAttribute(key, value === true ? '' : value);
+  }
+  for (const child of children) {
+    if (child !== null && child !== undefined) node.append(child);
+  }
+  return node;
+}
+
+export function grouped(value) {
+  return Number(value).toLocaleString('en-US');
+}
+
+// The picture formats a browser shows by itself, by their first bytes.
+const PICTURES = [
+  { type: 'image/bmp', magic: [0x42, 0x4d] },
+  { type: 'image/png', magic: [0x89, 0x50, 0x4e, 0x47] },
+  { type: 'image/gif', magic: [0x47, 0x49, 0x46, 0x38] },
+  { type: 'image/jpeg', magic: [0xff, 0xd8, 0xff] },
+];
+
+export function pictureType(bytes) {
+  const found = PICTURES.find((p) => p.magic.every((b, i) => bytes[i] === b));
+  return found ? found.type : null;
+}
+
+// Text: no NUL bytes and hardly any other control characters besides line
+// breaks and tabs.
+export function looksLikeText(bytes) {
+  if (bytes.length === 0) return false;
+  let odd = 0;
+  for (const b of bytes) {
+    if (b === 0) return false;
+    if (b < 0x20 && b !== 0x09 && b !== 0x0a && b !== 0x0d && b !== 0x0c && b !== 0x1a) odd++;
+  }
+  return odd * 100 <= bytes.length;
+}
+
+// Lines of 16 bytes: offset, hex pairs, and the printable ASCII characters.
+export function hexDump(bytes) {
+  const lines = [];
+  for (let at = 0; at < bytes.length; at += 16) {
+    const row = bytes.subarray(at, at + 16);
+    const hex = Array.from(row, (b) => b.toString(16).padStart(2, '0')).join(' ');
+    const ascii = Array.from(row, (b) => (b >= 0x20 && b < 0x7f ? String.fromCharCode(b) : '.')).join('');
+    lines.push(`${at.toString(16).padStart(8, '0')}  ${hex.padEnd(47)}  ${ascii}`);
+  }
+  return lines.join('\n');
+}
+
+export function saveBlob(blob, name) {
+  const url = URL.createObjectURL(blob);
+  const link = el('a', { href: url, download: name });
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 60000);
+}
