@@ -50,7 +50,15 @@ struct CallbackSink {
     DecodeSinkFn fn;
     void* context;
     uint32_t unpacked_size;
-    uint32_t delivered; // bytes the callback accepted
+    uint32_t delivered;  // bytes the callback accepted
+    uint64_t feed_limit; // bytes the window may take before the decode gives up; 0: no limit
+    int gave_up;
+
+    int GivesUp(uint64_t bytes_fed) {
+        if (feed_limit != 0 && bytes_fed > feed_limit)
+            gave_up = 1;
+        return gave_up;
+    }
 
     int PutBlock(const uint8_t* data, size_t size) {
         // The surplus of a last match that runs past the end is not output.
@@ -100,9 +108,10 @@ struct CallbackDecode {
 
 } // namespace
 
-int DecodeWithCallbacks(DecodeSourceFn source, void* source_context, uint32_t stored_size,
-                        DecodeSinkFn sink, void* sink_context, uint32_t unpacked_size,
-                        DecodeReport* report) {
+namespace {
+
+int Decode(DecodeSourceFn source, void* source_context, uint32_t stored_size, DecodeSinkFn sink,
+           void* sink_context, uint32_t unpacked_size, int give_up, DecodeReport* report) {
     CallbackDecode decode;
     CallbackDecode* job = &decode;
     // The window needs no clearing: the history comes from the ring.
@@ -114,6 +123,10 @@ int DecodeWithCallbacks(DecodeSourceFn source, void* source_context, uint32_t st
     job->sink.fn = sink;
     job->sink.context = sink_context;
     job->sink.unpacked_size = unpacked_size;
+    // The window reads up to eight bytes ahead of the items; a sound stream's
+    // items end within its stored bytes.
+    if (give_up)
+        job->sink.feed_limit = (uint64_t)stored_size + DECODE_GIVE_UP_SLACK;
 
     ResetBitReader(&job->state, stored_size);
     int stopped = 0;
@@ -121,6 +134,7 @@ int DecodeWithCallbacks(DecodeSourceFn source, void* source_context, uint32_t st
         ResetCodeAndRing(&job->state);
         DecodeItems(&job->state, &job->window, job->source, job->sink, unpacked_size, &stopped);
     }
+    int gave_up = job->sink.gave_up;
 
     if (report != NULL) {
         uint64_t bits = BitsConsumed(&job->state);
@@ -129,13 +143,38 @@ int DecodeWithCallbacks(DecodeSourceFn source, void* source_context, uint32_t st
         uint64_t bytes_reached = (bits + 7) / 8;
         report->produced = job->sink.delivered;
         report->bits_consumed = bits;
-        report->ran_out_of_input = bits > real_bytes * 8 ? 1 : 0;
+        report->ran_out_of_input = bits > real_bytes * 8 || gave_up ? 1 : 0;
         report->stored_bytes_unused =
             bytes_reached < stored_size ? (uint32_t)(stored_size - bytes_reached) : 0;
-        report->sink_stopped = stopped;
+        report->sink_stopped = stopped && !gave_up;
         report->short_input = job->source.exhausted;
+        report->gave_up = gave_up;
     }
-    return stopped ? 0 : 1;
+    return stopped && !gave_up ? 0 : 1;
+}
+
+} // namespace
+
+int DecodeWithCallbacks(DecodeSourceFn source, void* source_context, uint32_t stored_size,
+                        DecodeSinkFn sink, void* sink_context, uint32_t unpacked_size,
+                        DecodeReport* report) {
+    return Decode(source, source_context, stored_size, sink, sink_context, unpacked_size, 0,
+                  report);
+}
+
+int DecodeUntilExhausted(DecodeSourceFn source, void* source_context, uint32_t stored_size,
+                         DecodeSinkFn sink, void* sink_context, uint32_t unpacked_size,
+                         DecodeReport* report) {
+    return Decode(source, source_context, stored_size, sink, sink_context, unpacked_size, 1,
+                  report);
+}
+
+uint64_t MaxUnpackedSize(uint32_t stored_size) {
+    // The cheapest item per byte it produces is a match of 30 bytes whose
+    // length symbol has a 1-bit code: 1 bit, 3 bits of the shortest distance
+    // prefix and 6 plain bits, 3 bytes a bit. A last match may run past the
+    // end, but only to the unpacked size.
+    return (uint64_t)stored_size * 8 * 3;
 }
 
 void DecodeBuffer(const uint8_t* in, uint32_t stored_size, uint8_t* out, uint32_t unpacked_size,

@@ -10,9 +10,11 @@
 // same as n calls of Fetch.
 // Sink: `int PutBlock(const uint8_t* data, size_t size)` takes decoded bytes
 // in order and returns 0 to stop the decode (a write failure the caller wants
-// to report). Blocks are DECODE_BLOCK bytes except the last one; the last one
-// also carries the surplus of a final match that runs past the unpacked size,
-// which the sink is expected to drop.
+// to report); `int GivesUp(uint64_t bytes_fed)`, asked once a block with the
+// count of bytes put into the bit window so far (zero fill included), returns
+// 1 to stop a stream that has run past its stored bytes. Blocks are DECODE_BLOCK bytes except the
+// last one; the last one also carries the surplus of a final match that runs past the unpacked
+// size, which the sink is expected to drop.
 //
 // Where the time goes: one adaptive-code walk and one tree update per item.
 // The walk takes its bits from a 64-bit window filled once per item; its
@@ -400,7 +402,7 @@ uint64_t DecodeItems(DecoderState* st, DecodeWindow* win, Source& source, Sink& 
         }
 
         if (pos >= block_end) {
-            if (!sink.PutBlock(out + DECODE_HISTORY, DECODE_BLOCK)) {
+            if (sink.GivesUp(b.fed) || !sink.PutBlock(out + DECODE_HISTORY, DECODE_BLOCK)) {
                 *stopped = 1;
                 break;
             }

@@ -29,7 +29,13 @@ struct DecodeReport {
     uint32_t stored_bytes_unused; // whole stored bytes no item reached
     int sink_stopped;             // the sink returned 0
     int short_input;              // the source gave fewer than stored_size bytes
+    int gave_up;                  // DecodeUntilExhausted stopped a stream that ran out
 };
+
+// How far past its stored bytes a stream may feed the bit window before
+// DecodeUntilExhausted gives up: the window reads up to eight bytes ahead of
+// the items, and a sound stream's items end within its stored bytes.
+#define DECODE_GIVE_UP_SLACK 16
 
 // Decodes exactly `unpacked_size` bytes (the full unsigned range), handing
 // them to the sink in pieces of up to 16384 bytes; the surplus of a last match
@@ -39,6 +45,19 @@ struct DecodeReport {
 int DecodeWithCallbacks(DecodeSourceFn source, void* source_context, uint32_t stored_size,
                         DecodeSinkFn sink, void* sink_context, uint32_t unpacked_size,
                         DecodeReport* report);
+
+// As DecodeWithCallbacks, but gives up soon after the items have used the
+// stored bytes (within a block of output): such a stream cannot give its
+// unpacked size, and decoding zero bits for the rest would only cost time.
+// Then report->gave_up and ran_out_of_input are set, and fewer than
+// unpacked_size bytes went to the sink. Returns 0 only when the sink stopped.
+int DecodeUntilExhausted(DecodeSourceFn source, void* source_context, uint32_t stored_size,
+                         DecodeSinkFn sink, void* sink_context, uint32_t unpacked_size,
+                         DecodeReport* report);
+
+// The most bytes a sound stream of `stored_size` bytes can decode to; a record
+// that claims more cannot be sound, and no decoding is needed to know it.
+uint64_t MaxUnpackedSize(uint32_t stored_size);
 
 // Memory to memory: `out` must hold `unpacked_size` bytes.
 void DecodeBuffer(const uint8_t* in, uint32_t stored_size, uint8_t* out, uint32_t unpacked_size,

@@ -152,6 +152,46 @@ int BuildDataDirectory(const char* windows_dir, const char* module_path, char* o
     return TextFinishWhole(&b);
 }
 
+static int EqualsAsciiIgnoringCase(const char* a, size_t length, const char* b) {
+    if (strlen(b) != length)
+        return 0;
+    for (size_t i = 0; i < length; i++) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z')
+            x = (char)(x - 'a' + 'A');
+        if (x != y)
+            return 0;
+    }
+    return 1;
+}
+
+int IsWindowsDeviceName(const char* name, size_t length) {
+    size_t base = 0;
+    while (base < length && name[base] != '.')
+        base++;
+    while (base > 0 && name[base - 1] == ' ')
+        base--;
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    for (size_t i = 0; i < sizeof kDevices / sizeof kDevices[0]; i++) {
+        if (EqualsAsciiIgnoringCase(name, base, kDevices[i]))
+            return 1;
+    }
+    if (base == 4 && name[3] >= '1' && name[3] <= '9')
+        return EqualsAsciiIgnoringCase(name, 3, "COM") || EqualsAsciiIgnoringCase(name, 3, "LPT");
+    return 0;
+}
+
+int IsPlainWindowsName(const char* name, size_t length) {
+    if (length == 0)
+        return 0;
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)name[i];
+        if (c < 0x20 || strchr("<>:\"|?*\\/", c) != NULL)
+            return 0;
+    }
+    return !IsWindowsDeviceName(name, length);
+}
+
 int IsSafeExtension(const char extension[PAYLOAD_EXTENSION_SIZE]) {
     size_t length = ExtensionLength(extension);
     if (length == 0)

@@ -49,6 +49,15 @@ int BuildRenameAdviceName(const char* module_path, char* out, size_t capacity);
 int BuildDataDirectory(const char* windows_dir, const char* module_path, char* out,
                        size_t capacity);
 
+// 1 when `name` (one path component, without its trailing dots and blanks,
+// which Windows drops) names one file or folder on Windows: not empty, no
+// character Windows refuses in names (control characters, < > : " | ? * and
+// the separators; ":" would also select an alternate data stream), and not a
+// device (CON, PRN, AUX, NUL, COM1..COM9, LPT1..LPT9, whatever extension
+// follows: "NUL.TXT" is the device too).
+int IsPlainWindowsName(const char* name, size_t length);
+int IsWindowsDeviceName(const char* name, size_t length);
+
 // 1 when a record's extension field can be used in a file name: it stays in
 // its directory (no "\", "/", ":", no "..") and holds no control characters.
 int IsSafeExtension(const char extension[PAYLOAD_EXTENSION_SIZE]);

@@ -1,5 +1,6 @@
 #include "hostos/atomic_file.h"
 
+#include "hostos/cleanup.h"
 #include "hostos/os.h"
 
 namespace hostos {
@@ -26,6 +27,7 @@ bool AtomicFile::Begin(const std::string& path, bool replace) {
         scratch_.clear();
         return false;
     }
+    cleanup_ = RegisterScratch(scratch_, false);
     return true;
 }
 
@@ -38,8 +40,12 @@ bool AtomicFile::Write(const void* data, size_t size) {
 }
 
 bool AtomicFile::Commit() {
+    return Finish() && Publish();
+}
+
+bool AtomicFile::Finish() {
     if (fd_ < 0)
-        return false;
+        return !scratch_.empty();
     if (!Sync(fd_))
         return Fail();
     // The scratch file is private to its owner; give it the permissions of
@@ -53,14 +59,27 @@ bool AtomicFile::Commit() {
         SetDefaultPermissions(fd_);
     int fd = fd_;
     fd_ = -1;
-    if (!Close(fd)) {
-        error_ = LastError();
+    if (!Close(fd))
+        return Fail();
+    return true;
+}
+
+bool AtomicFile::Publish() {
+    if (fd_ >= 0 || scratch_.empty())
+        return false;
+    // Only a regular file is ever replaced: renaming over a device node, a
+    // FIFO or a link would swap it for our file.
+    Status there = GetStatus(path_, false);
+    if (there.kind != Kind::Missing && (!replace_ || there.kind != Kind::Regular)) {
+        error_ = there.kind == Kind::Regular ? AlreadyExistsError() : NotRegularError();
         Abandon();
         return false;
     }
     bool placed = replace_ ? RenameReplacing(scratch_, path_) : RenameNoReplace(scratch_, path_);
     if (!placed)
         return Fail();
+    ForgetScratch(cleanup_);
+    cleanup_ = 0;
     scratch_.clear();
     committed_ = true;
     return true;
@@ -74,6 +93,10 @@ void AtomicFile::Abandon() {
     if (!scratch_.empty()) {
         RemoveFile(scratch_);
         scratch_.clear();
+    }
+    if (cleanup_ != 0) {
+        ForgetScratch(cleanup_);
+        cleanup_ = 0;
     }
 }
 

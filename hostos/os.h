@@ -102,6 +102,9 @@ int LastError();
 std::string ErrorText(int error);
 bool IsNotFound(int error);
 bool IsAlreadyExists(int error);
+// The codes for "a file of that name exists" and "not a regular file".
+int AlreadyExistsError();
+int NotRegularError();
 
 } // namespace hostos
 

@@ -14,6 +14,12 @@
 
 #include "hostos/os.h"
 
+#ifdef EFTYPE
+#define EFTYPE_OR_INVAL EFTYPE
+#else
+#define EFTYPE_OR_INVAL EINVAL
+#endif
+
 namespace hostos {
 namespace {
 
@@ -292,6 +298,16 @@ bool IsNotFound(int error) {
 
 bool IsAlreadyExists(int error) {
     return error == EEXIST;
+}
+
+int AlreadyExistsError() {
+    return EEXIST;
+}
+
+int NotRegularError() {
+    // The closest the system's codes come: "not a regular file" is what is
+    // wrong, and what ErrorText gives for it is corrected by the callers.
+    return EFTYPE_OR_INVAL;
 }
 
 } // namespace hostos

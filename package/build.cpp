@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "format/naming.h"
 #include "hostos/os.h"
@@ -10,6 +11,28 @@
 #include "package/text.h"
 
 namespace glimpack {
+
+std::string PackageTitle(const std::string& utf8, const std::string& subject) {
+    std::string problem;
+    std::optional<std::string> converted = Utf8ToWindows1252(utf8, &problem);
+    if (!converted)
+        Fail(subject, "the title " + problem);
+    if (converted->size() > PAYLOAD_TITLE_SIZE)
+        Fail(subject, "the title is " + std::to_string(converted->size()) +
+                          " bytes in Windows-1252; at most 32 fit");
+    return *converted;
+}
+
+uint16_t ParseFirstFileNumber(const std::string& text, const std::string& subject) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        throw UsageError(subject + " needs a decimal number, not \"" +
+                         EscapeForDisplay(text, true) + "\"");
+    size_t digits = text.find_first_not_of('0');
+    std::string significant = digits == std::string::npos ? "0" : text.substr(digits);
+    if (significant.size() > 5 || std::stoul(significant) > 65535)
+        Fail(subject, text + " is over 65535");
+    return static_cast<uint16_t>(std::stoul(significant));
+}
 
 EncodedBody StoreBody(const std::vector<uint8_t>& input) {
     return EncodedBody{input, 0};

@@ -28,6 +28,14 @@ EncodedBody StoreBody(const std::vector<uint8_t>& input);
 // it smaller.
 EncodedBody CompressOrStoreBody(const std::vector<uint8_t>& input, encoder::Mode mode);
 
+// The title as a package holds it: Windows-1252, at most 32 bytes. Throws
+// ToolError naming `subject` (the option or field it came from).
+std::string PackageTitle(const std::string& utf8, const std::string& subject);
+// A first file number given as text: a whole number from 0 to 65535 (text
+// that is no number is a UsageError, a number over 65535 a ToolError, each
+// naming `subject`).
+uint16_t ParseFirstFileNumber(const std::string& text, const std::string& subject);
+
 struct PackInput {
     std::string path; // for messages
     std::vector<uint8_t> data;

@@ -27,8 +27,8 @@ DecodeReport DecodeToSink(DecodeSourceFn source, void* source_context, uint32_t 
                           uint32_t unpacked_size, const ByteSink& sink) {
     SinkContext ctx{&sink, nullptr};
     DecodeReport report{};
-    DecodeWithCallbacks(source, source_context, stored_size, WriteDecoded, &ctx, unpacked_size,
-                        &report);
+    DecodeUntilExhausted(source, source_context, stored_size, WriteDecoded, &ctx, unpacked_size,
+                         &report);
     if (ctx.error)
         std::rethrow_exception(ctx.error);
     return report;

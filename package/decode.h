@@ -15,7 +15,8 @@ namespace glimpack {
 
 using ByteSink = std::function<void(const uint8_t* data, size_t size)>;
 
-// DecodeWithCallbacks with a sink that may throw; returns the codec's report.
+// Decodes with a sink that may throw, giving up as soon as the stream has used
+// its stored bytes (DecodeUntilExhausted); returns the codec's report.
 DecodeReport DecodeToSink(DecodeSourceFn source, void* source_context, uint32_t stored_size,
                           uint32_t unpacked_size, const ByteSink& sink);
 

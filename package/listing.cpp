@@ -1,5 +1,6 @@
 #include "package/listing.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "package/text.h"
@@ -14,65 +15,105 @@ std::string Padded(const std::string& text, size_t width, bool right) {
     return right ? pad + text : text + pad;
 }
 
+std::string Hex8(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
+std::string Title(const InspectedPackage& pkg) {
+    return Windows1252ToUtf8(
+        std::string(pkg.header.title, strnlen(pkg.header.title, PAYLOAD_TITLE_SIZE)));
+}
+
+// The problems of the whole package, one "record N: ..." line each.
+std::vector<std::string> AllProblems(const InspectedPackage& pkg) {
+    std::vector<std::string> all;
+    for (const InspectedRecord& r : pkg.records) {
+        for (const std::string& p : r.problems)
+            all.push_back("record " + std::to_string(r.index) + ": " + p);
+    }
+    return all;
+}
+
+std::string JsonStrings(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (size_t k = 0; k < items.size(); k++)
+        out += (k ? ", " : "") + JsonString(items[k]);
+    return out + "]";
+}
+
 } // namespace
 
+std::string VerdictLine(const InspectedPackage& pkg) {
+    size_t bad = pkg.RecordsWithProblems(), all = pkg.records.size();
+    if (bad == 0)
+        return "OK (" + std::to_string(all) + (all == 1 ? " record)" : " records)");
+    return std::to_string(bad) + " of " + std::to_string(all) +
+           (all == 1 ? " record" : " records") + (bad == 1 ? " has problems" : " have problems");
+}
+
 std::string FormatListingText(const InspectedPackage& pkg) {
-    std::string title(pkg.header.title, strnlen(pkg.header.title, PAYLOAD_TITLE_SIZE));
     std::string out;
     out += "Package:           " + EscapeForDisplay(pkg.path, false) + "\n";
-    out += "Title:             \"" + EscapeForDisplay(Windows1252ToUtf8(title), true) + "\"\n";
+    out += "Title:             \"" + EscapeForDisplay(Title(pkg), true) + "\"\n";
     out += "First file number: " + std::to_string(pkg.header.first_file_number) + "\n";
     out += "Records:           " + std::to_string(pkg.records.size()) + "\n\n";
-    out += "    #  Role       Method          Stored    Unpacked      Offset  Destination\n";
+    out += "    #  Role       Method         Stored     Unpacked       Offset    CRC-32  "
+           "Destination\n";
     for (const InspectedRecord& r : pkg.records) {
         const PayloadRecord& p = r.record;
-        std::string destination = r.destination.empty()
-                                      ? "(not installed: " + r.destination_problem + ")"
-                                      : EscapeForDisplay(r.destination, false);
+        std::string destination = r.destination.empty() ? std::string("(not installed)")
+                                                        : EscapeForDisplay(r.destination, false);
         out += Padded(std::to_string(r.index), 5, true) + "  " + Padded(r.role, 9, false) + "  " +
                Padded(p.unpacked_size ? "compressed" : "stored", 10, false) + "  " +
-               Padded(std::to_string(p.stored_size), 10, true) + "  " +
-               Padded(p.unpacked_size ? std::to_string(p.unpacked_size) : "-", 10, true) + "  " +
-               Padded(std::to_string(p.offset), 10, true) + "  " + destination + "\n";
+               Padded(WithThousands(p.stored_size), 11, true) + "  " +
+               Padded(p.unpacked_size ? WithThousands(p.unpacked_size) : "-", 11, true) + "  " +
+               Padded(WithThousands(p.offset), 11, true) + "  " +
+               (r.contents_checked ? Hex8(r.crc32) : std::string("--------")) + "  " + destination +
+               "\n";
         for (const std::string& problem : r.problems)
             out += "       problem: " + problem + "\n";
     }
-    out += "\nInstalled total:   " + std::to_string(pkg.installed_total) + " bytes\n";
+    out += "\nInstalled total:   " + WithThousands(pkg.installed_bytes) + " bytes\n";
+    for (const std::string& note : pkg.notes)
+        out += "Note:              " + note + "\n";
+    out += "Verdict:           " + VerdictLine(pkg) + "\n";
     return out;
 }
 
 std::string FormatListingJson(const InspectedPackage& pkg) {
-    std::string title(pkg.header.title, strnlen(pkg.header.title, PAYLOAD_TITLE_SIZE));
     std::string out = "{\n";
     out += "  \"package\": " + JsonString(pkg.path) + ",\n";
-    out += "  \"title\": " + JsonString(Windows1252ToUtf8(title)) + ",\n";
+    out += "  \"ok\": " + std::string(pkg.Sound() ? "true" : "false") + ",\n";
+    out += "  \"problems\": " + JsonStrings(AllProblems(pkg)) + ",\n";
+    out += "  \"title\": " + JsonString(Title(pkg)) + ",\n";
     out += "  \"first_file_number\": " + std::to_string(pkg.header.first_file_number) + ",\n";
     out += "  \"payload_offset\": " + std::to_string(pkg.location.payload_pos) + ",\n";
     out += "  \"records\": [";
     for (size_t i = 0; i < pkg.records.size(); i++) {
         const InspectedRecord& r = pkg.records[i];
         const PayloadRecord& p = r.record;
-        size_t ext_length = strnlen(p.extension, PAYLOAD_EXTENSION_SIZE);
         out += i ? ",\n    {" : "\n    {";
         out += "\"index\": " + std::to_string(r.index);
         out += ", \"role\": " + JsonString(r.role);
         out += ", \"destination\": " +
                (r.destination.empty() ? std::string("null") : JsonString(r.destination));
-        if (r.destination.empty())
-            out += ", \"destination_problem\": " + JsonString(r.destination_problem);
         out += ", \"method\": \"" + std::string(p.unpacked_size ? "compressed" : "stored") + "\"";
         out += ", \"stored_size\": " + std::to_string(p.stored_size);
         out += ", \"unpacked_size\": " + std::to_string(p.unpacked_size);
         out += ", \"offset\": " + std::to_string(p.offset);
-        out += ", \"extension\": " +
-               JsonString(Windows1252ToUtf8(std::string(p.extension, ext_length)));
-        out += ", \"problems\": [";
-        for (size_t k = 0; k < r.problems.size(); k++)
-            out += (k ? ", " : "") + JsonString(r.problems[k]);
-        out += "]}";
+        out +=
+            ", \"extension\": " +
+            JsonString(Windows1252ToUtf8(std::string(p.extension, ExtensionLength(p.extension))));
+        out += ", \"crc32\": " +
+               (r.contents_checked ? "\"" + Hex8(r.crc32) + "\"" : std::string("null"));
+        out += ", \"problems\": " + JsonStrings(r.problems) + "}";
     }
     out += pkg.records.empty() ? "],\n" : "\n  ],\n";
-    out += "  \"installed_total\": " + std::to_string(pkg.installed_total) + "\n}\n";
+    out += "  \"installed_total\": " + std::to_string(pkg.installed_bytes) + ",\n";
+    out += "  \"installer_total\": " + std::to_string(pkg.installed_total) + ",\n";
+    out += "  \"notes\": " + JsonStrings(pkg.notes) + "\n}\n";
     return out;
 }
 

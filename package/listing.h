@@ -10,6 +10,8 @@
 namespace glimpack {
 
 std::string FormatListingText(const InspectedPackage& package);
+// "OK (4 records)" or "1 of 4 records has problems".
+std::string VerdictLine(const InspectedPackage& package);
 std::string FormatListingJson(const InspectedPackage& package);
 
 } // namespace glimpack

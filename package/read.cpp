@@ -9,6 +9,7 @@
 #include "hostos/os.h"
 #include "package/errors.h"
 #include "package/text.h"
+#include "package/verdict.h"
 #include "payload/self.h"
 #include "pe/pe_image.h"
 #include "platform/host/host_world.h"
@@ -46,30 +47,72 @@ const char* RoleOf(uint32_t index) {
     return index == 0 ? "saver" : index == 1 ? "data" : "data file";
 }
 
-// Destination relative to the Windows directory, as the installer builds it.
-void NameRecord(InspectedRecord& r, uint16_t first_file_number, const char* module_path) {
-    char dest[GLIM_PATH_CAPACITY];
-    if (!BuildRecordDestination(r.index, &r.record, first_file_number, kWindowsDirectory,
-                                module_path, dest, sizeof dest)) {
-        char base[GLIM_PATH_CAPACITY];
-        if (r.index >= 2 && !IsSafeExtension(r.record.extension))
-            r.destination_problem = "unsafe file-name extension in the record";
-        else if (r.index >= 1 && !GetInstallerBaseName(module_path, base, sizeof base))
-            // "..EXE" leaves "." as the base name, which would name the
-            // GLIMLOOM directory itself rather than a data directory in it.
-            r.destination_problem = "the package's file name gives no data directory name";
-        else
-            r.destination_problem = "destination path longer than 259 characters";
-        return;
+// The resource section as the installer found it, read with the checked
+// reader: its first type must be the named type "LASTRES", leading to the
+// data entry the installer's walk reached. An ordinary program, whose first
+// type is numbered, is refused here instead of having its resources walked
+// as a record table.
+void CheckPayloadResource(const std::string& path, const InspectedPackage& pkg) {
+    const PayloadLocation& loc = pkg.location;
+    // The directory tables come before every resource's data; the stub's
+    // section is a few kilobytes, so a bound keeps a hostile size from
+    // being read into memory.
+    constexpr uint64_t kMaxSectionRead = uint64_t(16) << 20;
+    uint64_t want = std::min<uint64_t>(pkg.file_size,
+                                       uint64_t(loc.rsrc_file_pos) +
+                                           std::min<uint64_t>(loc.rsrc_raw_size, kMaxSectionRead));
+    std::vector<uint8_t> bytes(static_cast<size_t>(want));
+    std::FILE* f = hostos::OpenStream(path, "rb");
+    if (!f)
+        Fail(path, hostos::ErrorText(hostos::LastError()));
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+    std::fclose(f);
+
+    glim::pe::PeHeaders h;
+    glim::pe::SectionHeader rsrc;
+    rsrc.name = RESOURCE_SECTION_NAME;
+    rsrc.virtual_address = loc.rsrc_rva;
+    rsrc.virtual_size = loc.rsrc_virtual_size;
+    rsrc.raw_pointer = loc.rsrc_file_pos;
+    rsrc.raw_size = loc.rsrc_raw_size;
+    h.sections.push_back(rsrc);
+    h.directories.resize(glim::pe::kDirResource + 1);
+    h.directories[glim::pe::kDirResource] = {loc.rsrc_rva, loc.rsrc_virtual_size};
+    try {
+        glim::pe::ResourceDirectory tree = glim::pe::ParseResourceTree(bytes, h);
+        const glim::pe::ResourceEntry* type = nullptr;
+        const glim::pe::ResourceData& leaf = glim::pe::FirstEntryLeaf(tree, &type);
+        if (!type->named || type->name != u"" LASTRES_TYPE_NAME)
+            Fail(path, "not a package: its first resource type is " +
+                           (type->named ? std::string("a named one") : std::to_string(type->id)) +
+                           ", not \"LASTRES\" (an ordinary program?)");
+        if (leaf.rva != loc.data_rva)
+            Fail(path, "not a package: its resource directory does not lead where the installer "
+                       "reads it");
+    } catch (const glim::pe::PeError& e) {
+        Fail(path, std::string("not a package: ") + e.what());
     }
-    size_t prefix = std::strlen(kWindowsDirectory) + 1;
-    std::string d = dest;
-    r.destination = d.size() > prefix ? d.substr(prefix) : d;
 }
 
 } // namespace
 
-InspectedPackage InspectPackage(const std::string& path, const std::string& host_windows_dir) {
+bool InspectedPackage::Sound() const {
+    return RecordsWithProblems() == 0;
+}
+
+size_t InspectedPackage::RecordsWithProblems() const {
+    size_t bad = 0;
+    for (const InspectedRecord& r : records)
+        bad += r.problems.empty() ? 0 : 1;
+    return bad;
+}
+
+std::string ModulePathFor(const std::string& file_name) {
+    return "C:\\PACKAGES\\" + file_name;
+}
+
+InspectedPackage InspectPackage(const std::string& path, const std::string& host_windows_dir,
+                                const Limits& limits, const std::string& as_name) {
     InspectedPackage pkg;
     pkg.path = path;
     hostos::Status status = hostos::GetStatus(path, true);
@@ -81,7 +124,8 @@ InspectedPackage InspectPackage(const std::string& path, const std::string& host
     CheckPeSignature(path, pkg.file_size);
 
     host::Reset();
-    host::SetModuleFile(path);
+    host::SetModuleFile(path,
+                        ModulePathFor(as_name.empty() ? hostos::FileNamePart(path) : as_name));
     host::SetWindowsDirectory(host_windows_dir, kWindowsDirectory);
 
     char module_path[PAYLOAD_MODULE_NAME_CAPACITY];
@@ -99,9 +143,11 @@ InspectedPackage InspectPackage(const std::string& path, const std::string& host
     const PayloadLocation& loc = pkg.location;
     if (loc.short_read)
         Fail(path, "file ends inside its resource directory");
+    CheckPayloadResource(path, pkg);
     if (uint64_t(loc.payload_pos) + PAYLOAD_HEADER_SIZE > pkg.file_size)
-        Fail(path, "payload position " + std::to_string(loc.payload_pos) +
-                       " lies outside the file (" + std::to_string(pkg.file_size) + " bytes)");
+        Fail(path, "not a package: its payload header at " + WithThousands(loc.payload_pos) +
+                       (loc.payload_pos < pkg.file_size ? " is cut short by" : " lies past") +
+                       " the end of the file (" + WithThousands(pkg.file_size) + " bytes)");
 
     char title[PAYLOAD_TITLE_SIZE + 1] = {};
     ReadSaverTitle(nullptr, title);
@@ -120,33 +166,21 @@ InspectedPackage InspectPackage(const std::string& path, const std::string& host
         pkg.records.push_back(r);
         if (pkg.records.size() > kMaxRecords) {
             EndRecordWalk(&walk);
-            Fail(path, "record table has more than " + std::to_string(kMaxRecords) +
+            Fail(path, "record table has more than " + WithThousands(kMaxRecords) +
                            " records and no terminator");
         }
     }
-    pkg.terminated = walk.reached_terminator != 0;
+    bool terminated = walk.reached_terminator != 0;
     EndRecordWalk(&walk);
-    if (!pkg.terminated)
+    if (!terminated)
         Fail(path, "record table runs past the end of the file (no terminating record)");
+    if (pkg.records.empty())
+        Fail(path, "not a package: its record table is empty (no saver)");
     // The installer's own sum, as its disk-space check makes it.
     AddInstalledTotal(&pkg.installed_total);
     pkg.table_end = uint64_t(loc.payload_pos) + PAYLOAD_HEADER_SIZE +
                     uint64_t(pkg.records.size() + 1) * PAYLOAD_RECORD_SIZE;
-
-    uint64_t expected = pkg.table_end;
-    for (InspectedRecord& r : pkg.records) {
-        NameRecord(r, pkg.header.first_file_number, module_path);
-        uint64_t begin = r.record.offset, end = begin + r.record.stored_size;
-        if (end > pkg.file_size)
-            r.problems.push_back("body past the end of the file (ends at " + std::to_string(end) +
-                                 ", file has " + std::to_string(pkg.file_size) + " bytes)");
-        if (begin < pkg.table_end)
-            r.problems.push_back("body overlaps the record table");
-        else if (begin < expected)
-            r.problems.push_back("body overlaps the previous body");
-        if (end > expected)
-            expected = end;
-    }
+    JudgeStructure(pkg, limits);
     return pkg;
 }
 
@@ -200,24 +234,9 @@ StreamResult StreamRecord(const InspectedPackage& pkg, const InspectedRecord& re
     return result;
 }
 
-uint64_t InstalledBytes(const InspectedPackage& pkg) {
-    uint64_t total = 0;
-    for (const InspectedRecord& r : pkg.records)
-        total += InstalledSize(&r.record);
-    return total;
-}
-
 std::string TitleForDisplay(const PayloadHeader& header) {
     std::string raw(header.title, strnlen(header.title, PAYLOAD_TITLE_SIZE));
     return EscapeForDisplay(Windows1252ToUtf8(raw), false);
-}
-
-std::string DescribeDecodeProblem(bool ran_out_of_input, uint32_t stored_bytes_unused) {
-    if (ran_out_of_input)
-        return "stream used up its stored bytes before reaching its unpacked size";
-    if (stored_bytes_unused)
-        return std::to_string(stored_bytes_unused) + " stored bytes left unread";
-    return "";
 }
 
 } // namespace glimpack

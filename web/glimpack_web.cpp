@@ -32,6 +32,7 @@
 #include "package/listing.h"
 #include "package/read.h"
 #include "package/text.h"
+#include "package/verdict.h"
 #include "shell/texts.h"
 
 // clang-format off
@@ -58,6 +59,9 @@ constexpr uint64_t kProgressStep = uint64_t(1) << 20;
 
 struct OpenPackage {
     glimpack::InspectedPackage package;
+    std::string name;                              // as mounted in the current directory
+    uint64_t max_size = glimpack::kDefaultMaxSize; // the limits it was judged by
+    bool contents_checked = false;                 // CheckAllContents has run on it
 };
 
 std::string g_answer;
@@ -107,18 +111,26 @@ const OpenPackage& Current() {
     return *g_open;
 }
 
+// The open package, judged by the limit `max_size` (read again when the page
+// asks for another limit than before).
+glimpack::InspectedPackage& Judged(double max_size) {
+    OpenPackage& open = const_cast<OpenPackage&>(Current());
+    const auto limit = static_cast<uint64_t>(max_size);
+    if (limit != open.max_size) {
+        glimpack::Limits limits;
+        limits.max_size = limit;
+        open.package = glimpack::InspectPackage(open.name, kHostWindowsDirectory, limits);
+        open.max_size = limit;
+        open.contents_checked = false;
+    }
+    return open.package;
+}
+
 const glimpack::InspectedRecord& RecordAt(uint32_t index) {
     const OpenPackage& open = Current();
     if (index >= open.package.records.size())
         Fail(open.package.path, "no record " + Num(index));
     return open.package.records[index];
-}
-
-std::string OverLimitProblem(const glimpack::InspectedRecord& r, uint64_t max_size) {
-    if (r.record.unpacked_size <= max_size)
-        return "";
-    return "unpacked size " + Num(r.record.unpacked_size) + " is over the limit of " +
-           Num(max_size) + " bytes";
 }
 
 // Installer text from Windows-1252 buffers to the page's UTF-8.
@@ -134,14 +146,6 @@ void CheckFileName(const std::string& subject, const std::string& name) {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
         name.size() > 255)
         Fail(subject, "\"" + glimpack::EscapeForDisplay(name, true) + "\" is not a file name");
-}
-
-uint16_t ParseFirstNumber(const std::string& text) {
-    if (text.empty() || text.size() > 5 ||
-        text.find_first_not_of("0123456789") != std::string::npos || std::stoul(text) > 65535)
-        Fail("First file number", "\"" + glimpack::EscapeForDisplay(text, true) +
-                                      "\" is not a whole number from 0 to 65535");
-    return static_cast<uint16_t>(std::stoul(text));
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -184,6 +188,9 @@ EMSCRIPTEN_KEEPALIVE const char* glim_open(const char* name) {
         mkdir(kHostWindowsDirectory, 0700);
         OpenPackage open;
         open.package = glimpack::InspectPackage(name, kHostWindowsDirectory);
+        open.name = name;
+        glimpack::CheckAllContents(open.package);
+        open.contents_checked = true;
         g_open = std::move(open);
         return "{\"ok\": true, \"listing\": " + glimpack::FormatListingJson(g_open->package) + "}";
     });
@@ -218,7 +225,8 @@ EMSCRIPTEN_KEEPALIVE const char* glim_texts(const char* windows_dir) {
         BuildCaption(title, caption, sizeof caption);
         BuildConfirmationText(scr, title, dir->c_str(), open.package.installed_total, confirmation,
                               sizeof confirmation);
-        BuildCompletionText(dir->c_str(), open.package.module_path.c_str(), completion, sizeof completion);
+        BuildCompletionText(dir->c_str(), open.package.module_path.c_str(), completion,
+                            sizeof completion);
         return "{\"ok\": true, \"module_path\": " + Shown(open.package.module_path.c_str()) +
                ", \"scr_file_name\": " + Shown(scr) + ", \"caption\": " + Shown(caption) +
                ", \"confirmation\": " + Shown(confirmation) +
@@ -226,106 +234,82 @@ EMSCRIPTEN_KEEPALIVE const char* glim_texts(const char* windows_dir) {
     });
 }
 
-// The verdict on the open package, as `glimpack test` gives it: every record
-// decoded (records over `max_size` are refused unread), its CRC-32 and its
-// problems, structural ones first.
+// The verdict on the open package, as `glimpack test` gives it (the same
+// verdict, package/verdict.h): every record read or decoded, its CRC-32 and
+// its problems; records over `max_size` are refused unread.
 EMSCRIPTEN_KEEPALIVE const char* glim_check(double max_size) {
     const std::string subject = g_open ? g_open->package.path : "package";
     return Guarded(subject, [&] {
-        const glimpack::InspectedPackage& pkg = Current().package;
-        const auto limit = static_cast<uint64_t>(max_size);
+        glimpack::InspectedPackage& pkg = Judged(max_size);
+        OpenPackage& open = *g_open;
         uint64_t total = 0, done = 0, reported = 0;
         for (const glimpack::InspectedRecord& r : pkg.records) {
-            if (OverLimitProblem(r, limit).empty())
+            if (r.problems.empty())
                 total += InstalledSize(&r.record);
         }
         GlimReportProgress(0, double(total));
-
-        std::string records;
-        size_t bad = 0;
-        for (const glimpack::InspectedRecord& r : pkg.records) {
-            std::vector<std::string> problems = r.problems;
-            if (!r.destination_problem.empty())
-                problems.push_back(r.destination_problem);
-            uint32_t crc = 0;
-            std::string over = OverLimitProblem(r, limit);
-            if (!over.empty()) {
-                problems.push_back(over);
-            } else {
-                glimpack::StreamResult s =
-                    glimpack::StreamRecord(pkg, r, [&](const uint8_t* data, size_t size) {
-                        crc = glimpack::Crc32(crc, data, size);
-                        done += size;
-                        if (done - reported >= kProgressStep) {
-                            reported = done;
-                            GlimReportProgress(double(done), double(total));
-                        }
-                    });
-                std::string p =
-                    glimpack::DescribeDecodeProblem(s.ran_out_of_input, s.stored_bytes_unused);
-                if (r.record.unpacked_size && !p.empty())
-                    problems.push_back(p);
-            }
-            bad += problems.empty() ? 0 : 1;
-            records += records.empty() ? "\n    " : ",\n    ";
-            records += "{\"index\": " + Num(r.index) + ", \"crc32\": \"" + Hex8(crc) +
-                       "\", \"problems\": " + JsonList(problems) + "}";
+        if (!open.contents_checked) {
+            glimpack::CheckAllContents(pkg, [&](uint64_t size) {
+                done += size;
+                if (done - reported >= kProgressStep) {
+                    reported = done;
+                    GlimReportProgress(double(done), double(total));
+                }
+            });
+            open.contents_checked = true;
         }
         GlimReportProgress(double(total), double(total));
-        std::string summary = bad ? pkg.path + ": " + Num(bad) + " of " + Num(pkg.records.size()) +
-                                        " records have problems"
-                                  : pkg.path + ": all " + Num(pkg.records.size()) + " records OK";
-        return "{\"ok\": true, \"records\": [" + records + "], \"bad\": " + Num(bad) +
+        std::string records;
+        for (const glimpack::InspectedRecord& r : pkg.records) {
+            records += records.empty() ? "\n    " : ",\n    ";
+            records += "{\"index\": " + Num(r.index) + ", \"crc32\": " +
+                       (r.contents_checked ? "\"" + Hex8(r.crc32) + "\"" : std::string("null")) +
+                       ", \"problems\": " + JsonList(r.problems) + "}";
+        }
+        std::string summary = pkg.path + ": " + glimpack::VerdictLine(pkg);
+        return "{\"ok\": true, \"records\": [" + records +
+               "], \"bad\": " + Num(pkg.RecordsWithProblems()) +
                ", \"summary\": " + JsonString(summary) + "}";
     });
 }
 
 // Hands the contents of record `index` to Module.onChunk: all of it, or the
-// first `limit` bytes when `limit` is not 0 (for a preview). Records over
-// `max_size` are refused. Answers how many bytes were given, whether that was
-// all, the CRC-32 of a whole record and what the decoder found wrong.
+// first `limit` bytes when `limit` is not 0 (for a preview). A record with a
+// problem (over `max_size`, say) is refused. Answers how many bytes were
+// given, whether that was all, the CRC-32 of a whole record and what reading
+// it in full found wrong.
 EMSCRIPTEN_KEEPALIVE const char* glim_read(uint32_t index, double limit, double max_size) {
     const std::string subject = g_open ? g_open->package.path : "package";
     return Guarded(subject, [&] {
-        const glimpack::InspectedPackage& pkg = Current().package;
-        const glimpack::InspectedRecord& r = RecordAt(index);
-        std::string over = OverLimitProblem(r, static_cast<uint64_t>(max_size));
-        if (!over.empty())
-            Fail(pkg.path, "record " + Num(index) + ": " + over);
+        const glimpack::InspectedPackage& pkg = Judged(max_size);
+        glimpack::InspectedRecord r = RecordAt(index);
+        if (!r.problems.empty())
+            Fail(pkg.path, "record " + Num(index) + ": " + r.problems.front());
         const auto wanted = static_cast<uint64_t>(limit);
         const uint64_t size = InstalledSize(&r.record);
         uint64_t given = 0, reported = 0;
-        uint32_t crc = 0;
         bool whole = true;
-        glimpack::StreamResult s;
+        auto emit = [&](const uint8_t* data, size_t n) {
+            if (wanted && given + n > wanted)
+                n = size_t(wanted - given);
+            GlimEmitChunk(data, n);
+            given += n;
+            if (given - reported >= kProgressStep) {
+                reported = given;
+                GlimReportProgress(double(given), double(size));
+            }
+            if (wanted && given >= wanted && given < size)
+                throw EnoughRead{};
+        };
         try {
-            s = glimpack::StreamRecord(pkg, r, [&](const uint8_t* data, size_t n) {
-                if (wanted && given + n > wanted)
-                    n = size_t(wanted - given);
-                GlimEmitChunk(data, n);
-                crc = glimpack::Crc32(crc, data, n);
-                given += n;
-                if (given - reported >= kProgressStep) {
-                    reported = given;
-                    GlimReportProgress(double(given), double(size));
-                }
-                if (wanted && given >= wanted && given < size)
-                    throw EnoughRead{};
-            });
+            glimpack::CheckContents(pkg, r, emit);
         } catch (const EnoughRead&) {
             whole = false;
         }
-        std::vector<std::string> problems = r.problems;
-        if (whole && r.record.unpacked_size) {
-            std::string p =
-                glimpack::DescribeDecodeProblem(s.ran_out_of_input, s.stored_bytes_unused);
-            if (!p.empty())
-                problems.push_back(p);
-        }
         return "{\"ok\": true, \"bytes\": " + Num(given) + ", \"size\": " + Num(size) +
-               ", \"whole\": " + (whole ? "true" : "false") +
-               ", \"crc32\": " + (whole ? "\"" + Hex8(crc) + "\"" : std::string("null")) +
-               ", \"problems\": " + JsonList(problems) + "}";
+               ", \"whole\": " + (whole ? "true" : "false") + ", \"crc32\": " +
+               (whole && r.contents_checked ? "\"" + Hex8(r.crc32) + "\"" : std::string("null")) +
+               ", \"problems\": " + JsonList(whole ? r.problems : std::vector<std::string>{}) + "}";
     });
 }
 
@@ -333,27 +317,19 @@ EMSCRIPTEN_KEEPALIVE const char* glim_read(uint32_t index, double limit, double 
 // saver, the data file and the further data files, one a line, each file's
 // own name being the last component; `mode` is "default", "best" or
 // "store". The package `output_name` is handed to Module.onChunk as it is made.
-EMSCRIPTEN_KEEPALIVE const char* glim_build(const char* output_name,
-                                            const char* title, const char* first_number,
-                                            const char* mode, const char* stub_path,
-                                            const char* inputs) {
+EMSCRIPTEN_KEEPALIVE const char* glim_build(const char* output_name, const char* title,
+                                            const char* first_number, const char* mode,
+                                            const char* stub_path, const char* inputs) {
     return Guarded(output_name, [&] {
         CheckFileName("File name", output_name);
-        std::string problem;
-        std::optional<std::string> title_1252 = glimpack::Utf8ToWindows1252(title, &problem);
-        if (!title_1252)
-            Fail("Title", "the title " + problem);
-        if (title_1252->size() > PAYLOAD_TITLE_SIZE)
-            Fail("Title", "the title is " + Num(title_1252->size()) +
-                              " bytes in Windows-1252; at most 32 fit");
         const std::string how = mode;
         if (how != "default" && how != "best" && how != "store")
             Fail("Compression", "unknown mode \"" + how + "\"");
 
         glimpack::PackOptions options;
         options.output = output_name;
-        options.title_1252 = *title_1252;
-        options.first_number = ParseFirstNumber(first_number);
+        options.title_1252 = glimpack::PackageTitle(title, "Title");
+        options.first_number = glimpack::ParseFirstFileNumber(first_number, "First file number");
         options.stub_path = stub_path;
         std::vector<std::string> paths = Lines(inputs);
         if (paths.size() < 2)

@@ -2,6 +2,7 @@
 // host folders.
 #include <cstring>
 
+#include "format/naming.h"
 #include "hostos/os.h"
 #include "platform/host/host_state.h"
 #include "platform/platform.h"
@@ -48,33 +49,9 @@ static std::string NormalisePrefix(const std::string& prefix) {
     return p;
 }
 
-// Names that Windows takes for devices whatever their extension ("NUL.TXT").
-static bool IsDeviceName(const std::string& name) {
-    std::string base = name.substr(0, name.find('.'));
-    while (!base.empty() && base.back() == ' ')
-        base.pop_back();
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
-    for (const char* device : kDevices)
-        if (EqualsIgnoreCase(base, device))
-            return true;
-    if (base.size() == 4 && base[3] >= '1' && base[3] <= '9') {
-        std::string stem = base.substr(0, 3);
-        if (EqualsIgnoreCase(stem, "COM") || EqualsIgnoreCase(stem, "LPT"))
-            return true;
-    }
-    return false;
-}
-
-// A component that names one file or directory: no characters Windows
-// refuses in names (":" would also select an alternate stream), no device.
+// A component that names one file or directory (the installer's own rule).
 static bool IsPlainName(const std::string& name) {
-    if (name.empty())
-        return false;
-    for (unsigned char c : name) {
-        if (c < 0x20 || std::strchr("<>:\"|?*", c) != nullptr)
-            return false;
-    }
-    return !IsDeviceName(name);
+    return IsPlainWindowsName(name.c_str(), name.size()) != 0;
 }
 
 static const MountPoint* FindMount(const std::string& path) {

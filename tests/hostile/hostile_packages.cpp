@@ -158,7 +158,7 @@ std::vector<Case> AllCases() {
     add("cut-in-resource-directory", Cut(g, good.rsrc_raw + 12), "resource", true);
     add("cut-in-type-directory", Cut(g, good.type_dir + 18), "resource", true);
     add("cut-in-data-entry", Cut(g, good.data_entry + 6), "resource", true);
-    add("cut-in-payload-header", Cut(g, good.payload + 20), "outside the file", true);
+    add("cut-in-payload-header", Cut(g, good.payload + 20), "payload header at", true);
     add("cut-in-record-table", Cut(g, good.table + 16 + 9), "record table runs past the end", true);
 
     // --- Section table -------------------------------------------------------
@@ -197,7 +197,7 @@ std::vector<Case> AllCases() {
         "resource", true);
     add("language-entry-at-directory",
         patched([&](auto& b) { PutU32(b, good.name_dir + 20, good.name_dir - good.rsrc_raw); }),
-        "payload position", true);
+        "not a package", true);
     add("data-entry-outside-file",
         patched([&](auto& b) { PutU32(b, good.name_dir + 20, 0x00FFFFF0u); }), "resource", true);
     add("data-entry-2gib", patched([&](auto& b) { PutU32(b, good.name_dir + 20, 0x80000010u); }),
@@ -206,7 +206,7 @@ std::vector<Case> AllCases() {
         patched([&](auto& b) { PutU32(b, good.data_entry, 0xFFFFFF00u); }), "outside the file",
         true);
     add("data-address-below-section", patched([&](auto& b) { PutU32(b, good.data_entry, 0); }),
-        "payload position", true);
+        "not a package", true);
 
     // --- Record table ------------------------------------------------------------
     add("no-terminator-file-ends", Cut(g, good.terminator), "record table runs past the end", true);
@@ -236,7 +236,8 @@ std::vector<Case> AllCases() {
         spec.bodies[2].bytes.resize(100);
         Assembled bomb = Assemble(spec);
         PutU32(bomb.bytes, bomb.table + 32 + 8, 0xFFFFFFFFu);
-        add("bomb-4gib", bomb.bytes, "record 2: unpacked size 4294967295 is over the limit", false);
+        add("bomb-4gib", bomb.bytes, "record 2: unpacked size 4,294,967,295 is over the limit",
+            false);
     }
 
     // --- Extensions that would leave the data directory or change meaning ----------

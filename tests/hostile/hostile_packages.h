@@ -63,8 +63,8 @@ struct Case {
     Expect expect = Expect::Refused;
     // Text the one error line (extract) and the problem report (test) contain.
     std::string message;
-    // list fails as well (the package cannot be read at all), rather than
-    // showing the records and their problems.
+    // Not a package at all: list fails too, with the same one line, rather
+    // than showing the records and their problems (and exits 2 then).
     bool list_fails = false;
     // Options extract needs besides -d (for instance a larger --max-size).
     std::vector<std::string> extract_options;

@@ -148,12 +148,45 @@ TEST_P(HostilePackage, ListShowsOrRefusesWithOneLine) {
             EXPECT_EQ(o.rc, glimpack::kExitBadInput) << o.out;
             EXPECT_EQ(Lines(o.err), 1) << o.err;
             EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+            EXPECT_TRUE(o.out.empty()) << o.out;
+        } else if (c.expect == Expect::Refused) {
+            // Shown with its problems, and refused like test refuses it.
+            EXPECT_EQ(o.rc, glimpack::kExitBadInput) << o.out << o.err;
+            EXPECT_TRUE(o.err.empty()) << o.err;
+            std::string problem = c.message.substr(c.message.find(": ") + 2);
+            EXPECT_NE(o.out.find(problem), std::string::npos) << o.out;
+            EXPECT_NE(o.out.find(json ? "\"ok\": false" : " problems\n"), std::string::npos)
+                << o.out;
         } else {
             EXPECT_EQ(o.rc, glimpack::kExitOk) << o.err;
         }
         EXPECT_FALSE(HasControlCharacters(o.out + o.err)) << o.out << o.err;
     }
     ExpectOnlyPackageAnd("");
+}
+
+// One verdict: list, test and extract accept or refuse each package alike,
+// and name the same problem.
+TEST_P(HostilePackage, ListTestAndExtractAgree) {
+    const Case& c = GetParam();
+    std::vector<std::string> limits = c.extract_options;
+    auto with = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), limits.begin(), limits.end());
+        args.push_back(package_);
+        return args;
+    };
+    Output list = RunTool("list", glimpack::CmdList, with({}));
+    Output test = RunTool("test", glimpack::CmdTest, with({"-q"}));
+    Output extract =
+        RunTool("extract", glimpack::CmdExtract, with({"-q", "-d", (root_ / "out").string()}));
+    EXPECT_EQ(list.rc, test.rc) << list.out << list.err << test.out << test.err;
+    EXPECT_EQ(test.rc, extract.rc) << test.out << test.err << extract.err;
+    std::string problem =
+        c.message.substr(c.message.find(": ") == std::string::npos ? 0 : c.message.find(": ") + 2);
+    if (c.expect == Expect::Refused) {
+        for (const Output* o : {&list, &test, &extract})
+            EXPECT_NE((o->out + o->err).find(problem), std::string::npos) << o->out << o->err;
+    }
 }
 
 // The whole installation through the host back end, in a child process so

@@ -8,7 +8,7 @@ The folders and what each may use (besides itself):
     decoder           nothing: the codec's decoding half, bytes only
     encoder           decoder: the codec's encoding half, bytes only
     hostos            nothing: the host's system calls, one file per system
-    platform          hostos: the Win32 surface, real or over real folders
+    platform          base format hostos: the Win32 surface, real or over real folders
     payload           base format decoder platform: the installer reading its file
     shell             base format payload platform: the installer's user interface
     resources         format shell: the stub's resource script
@@ -32,7 +32,7 @@ ALLOWED = {
     "decoder": set(),
     "encoder": {"decoder"},
     "hostos": set(),
-    "platform": {"hostos"},
+    "platform": {"base", "format", "hostos"},
     "payload": {"base", "format", "decoder", "platform"},
     "shell": {"base", "format", "payload", "platform"},
     "resources": {"format", "shell"},

@@ -99,7 +99,7 @@ TEST_F(ExtractToolTest, CompressedAndStoredRecordsExtractByteExact) {
 
     // test agrees, with the CRC-32 of every file's contents.
     ASSERT_EQ(Run("test", glimpack::CmdTest, {Path("STARS.EXE")}, &out, &err), 0) << out << err;
-    EXPECT_NE(out.find("all 4 records OK"), std::string::npos) << out;
+    EXPECT_NE(out.find("OK (4 records)"), std::string::npos) << out;
     for (const auto& in : inputs_) {
         char crc[16];
         std::snprintf(crc, sizeof crc, "%08x", glimpack::Crc32(0, in.data(), in.size()));
@@ -183,32 +183,29 @@ TEST_F(ExtractToolTest, TruncatedPackageIsReportedRecordByRecord) {
         Run("extract", glimpack::CmdExtract, {"-d", Path("win"), Path("STARS.EXE")}, nullptr, &err),
         2);
     EXPECT_NE(err.find("record 2: body past the end of the file"), std::string::npos) << err;
-    EXPECT_TRUE(fs::is_empty(Path("win")));
+    EXPECT_FALSE(fs::exists(Path("win"))) << "a target made for a refused extraction goes again";
 }
 
 TEST_F(ExtractToolTest, DamagedStreamsAreNamed) {
-    // Record 0's stream loses half its stored bytes; record 3's gains ten
+    // Record 0's stream loses a few of its stored bytes; record 3's gains ten
     // bytes that nothing reads.
     size_t r0 = RecordPos(0), r3 = RecordPos(3);
-    PutU32(package_, r0 + 4, GetU32(package_, r0 + 4) / 2);
+    PutU32(package_, r0 + 4, GetU32(package_, r0 + 4) - 40);
     PutU32(package_, r3 + 4, GetU32(package_, r3 + 4) + 10);
     package_.resize(pkg_.records[3].record.offset + pkg_.records[3].record.stored_size + 10, 0x55);
     pe_builder::WriteFile(Path("STARS.EXE"), package_);
 
     std::string out, err;
     EXPECT_EQ(Run("test", glimpack::CmdTest, {"-q", Path("STARS.EXE")}, &out, &err), 2);
-    EXPECT_NE(out.find("STARS.SCR  stream used up its stored bytes before reaching its unpacked "
-                       "size"),
-              std::string::npos)
-        << out;
+    EXPECT_NE(out.find("STARS.SCR  its stream runs out after"), std::string::npos) << out;
     EXPECT_NE(out.find("FILE0033.TXT  10 stored bytes left unread"), std::string::npos) << out;
     EXPECT_EQ(out.find("STARS.DAT"), std::string::npos) << "-q hides records that are OK";
 
     EXPECT_EQ(
         Run("extract", glimpack::CmdExtract, {"-d", Path("win"), Path("STARS.EXE")}, nullptr, &err),
         2);
-    EXPECT_NE(err.find("record 0: stream used up its stored bytes"), std::string::npos) << err;
-    EXPECT_TRUE(fs::is_empty(Path("win"))) << "no partial file";
+    EXPECT_NE(err.find("record 0: its stream runs out after"), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(Path("win"))) << "no partial file, no folder made for it";
 }
 
 } // namespace

@@ -176,7 +176,7 @@ TEST_F(PackListTest, PackageHoldsEveryInputWhereTheLocatorFindsIt) {
     EXPECT_NE(out.find(" QUILLFEN\\GLIMLOOM\\STARS\\FILE0032.BMP\n"), std::string::npos) << out;
     EXPECT_NE(out.find(" QUILLFEN\\GLIMLOOM\\STARS\\FILE0033.WAV\n"), std::string::npos) << out;
     EXPECT_NE(out.find(" QUILLFEN\\GLIMLOOM\\STARS\\FILE0034\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("Installed total:   9607 bytes"), std::string::npos) << out;
+    EXPECT_NE(out.find("Installed total:   9,607 bytes"), std::string::npos) << out;
 }
 
 TEST_F(PackListTest, ShortPayloadIsPaddedToTheEndOfTheResourceRawData) {
@@ -244,11 +244,16 @@ TEST_F(PackListTest, ThirtyTwoWindows1252BytesFitEvenWhenLongerInUtf8) {
     EXPECT_EQ(GetU16(f, pos + 32), 0);
 }
 
-TEST_F(PackListTest, ExistingOutputIsReplacedOnlyBySuccess) {
+TEST_F(PackListTest, ExistingOutputIsReplacedOnlyWhenAskedAndOnlyBySuccess) {
     Put("STARS.EXE", {'o', 'l', 'd'});
-    ASSERT_EQ(Pack("STARS.EXE", {"--title", std::string(33, 'x')}), 2);
-    EXPECT_EQ(glimpack::ReadWholeFile(Path("STARS.EXE")), (std::vector<uint8_t>{'o', 'l', 'd'}));
-    ASSERT_EQ(Pack("STARS.EXE", {"--title", "New"}), 0);
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    std::string err;
+    ASSERT_EQ(Pack("STARS.EXE", {"--title", "New"}, &err), 2);
+    EXPECT_NE(err.find("already exists (use --overwrite"), std::string::npos) << err;
+    EXPECT_EQ(glimpack::ReadWholeFile(Path("STARS.EXE")), old);
+    ASSERT_EQ(Pack("STARS.EXE", {"--overwrite", "--title", std::string(33, 'x')}), 2);
+    EXPECT_EQ(glimpack::ReadWholeFile(Path("STARS.EXE")), old);
+    ASSERT_EQ(Pack("STARS.EXE", {"--overwrite", "--title", "New"}), 0);
     EXPECT_GT(fs::file_size(Path("STARS.EXE")), 3u);
 }
 

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <new>
 
+#include "package/text.h"
+
 namespace glimpack {
 namespace {
 
@@ -104,14 +106,24 @@ uint64_t ParseSize(const std::string& option, const std::string& value) {
     return ParseNumber(option, v, UINT64_MAX / unit) * unit;
 }
 
-int RunCommand(const char* name, int (*body)(int, char**), int argc, char** argv) {
+namespace {
+
+// A message about a file may quote the file's name or a package's bytes:
+// shown without raw control characters, so it stays one line and cannot
+// drive the terminal.
+void Report(const std::string& text) {
+    std::fprintf(stderr, "%s\n", EscapeForDisplay(text, false).c_str());
+}
+
+int RunBody(const char* name, int (*body)(int, char**), int argc, char** argv) {
     try {
         return body(argc, argv);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "glimpack %s: %s\nTry 'glimpack %s --help'.\n", name, e.what(), name);
+        Report(std::string("glimpack ") + name + ": " + e.what());
+        std::fprintf(stderr, "Try 'glimpack %s --help'.\n", name);
         return kExitUsage;
     } catch (const ToolError& e) {
-        std::fprintf(stderr, "glimpack: %s\n", e.what());
+        Report(std::string("glimpack: ") + e.what());
         return kExitBadInput;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "glimpack: out of memory\n");
@@ -120,18 +132,36 @@ int RunCommand(const char* name, int (*body)(int, char**), int argc, char** argv
         // The library's own text repeats the operation and quotes the paths;
         // the file and the system's reason are what the user needs.
         std::string file = e.path1().empty() ? std::string(name) : e.path1().string();
-        std::fprintf(stderr, "glimpack: %s: %s\n", file.c_str(), e.code().message().c_str());
+        Report("glimpack: " + file + ": " + e.code().message());
         return kExitBadInput;
     } catch (const std::exception& e) {
         // Whatever else the library throws (a length or range error on a
         // hostile size, say) is still the input's or the system's fault, not
         // a reason to abort with a core dump.
-        std::fprintf(stderr, "glimpack %s: %s\n", name, e.what());
+        Report(std::string("glimpack ") + name + ": " + e.what());
         return kExitBadInput;
     } catch (...) {
         std::fprintf(stderr, "glimpack %s: unexpected error\n", name);
         return kExitBadInput;
     }
+}
+
+} // namespace
+
+int RunCommand(const char* name, int (*body)(int, char**), int argc, char** argv) {
+    int rc = RunBody(name, body, argc, argv);
+    // What a command printed is its result: a write that failed (a full
+    // disk, a closed pipe) makes the run a failure, said in one line.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::clearerr(stdout);
+        std::fprintf(stderr, "glimpack: standard output: write error\n");
+        rc = kExitBadInput;
+    }
+    if (std::fflush(stderr) != 0 || std::ferror(stderr)) {
+        std::clearerr(stderr);
+        rc = kExitBadInput;
+    }
+    return rc;
 }
 
 } // namespace glimpack

@@ -10,7 +10,10 @@
 
 #include "decoder/decoder.h"
 #include "encoder/encoder.h"
+#include "hostos/cleanup.h"
 #include "package/decode.h"
+#include "package/errors.h"
+#include "package/text.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
 
@@ -84,13 +87,15 @@ int CmdCompress(int argc, char** argv) {
     }
     Files files = TakeFiles(operands);
 
+    hostos::InstallInterruptCleanup();
+    CheckOutputPath(files.out, overwrite, {files.in});
     std::vector<uint8_t> data = ReadWholeFile(files.in);
     if (data.size() > encoder::kMaxInputSize)
         Fail(files.in, "too large for a compressed stream (at most " +
                            std::to_string(encoder::kMaxInputSize) + " bytes)");
     std::vector<uint8_t> packed = encoder::Compress(data.data(), data.size(), mode);
 
-    AtomicOutput out(files.out, overwrite);
+    AtomicOutput out(files.out, overwrite, {files.in});
     out.Write(packed.data(), packed.size());
     out.Commit();
     if (!quiet) {
@@ -126,23 +131,29 @@ int CmdDecompress(int argc, char** argv) {
         throw UsageError("--size N is required: a raw stream does not record its size");
     Files files = TakeFiles(operands);
 
+    hostos::InstallInterruptCleanup();
+    CheckOutputPath(files.out, overwrite, {files.in});
     std::vector<uint8_t> packed = ReadWholeFile(files.in);
     if (packed.size() > UINT32_MAX)
         Fail(files.in, "too large for a compressed stream");
 
-    AtomicOutput out(files.out, overwrite);
+    AtomicOutput out(files.out, overwrite, {files.in});
     MemorySource source{&packed};
     DecodeReport report = DecodeToSink(
         ReadFromMemory, &source, static_cast<uint32_t>(packed.size()), static_cast<uint32_t>(size),
         [&](const uint8_t* data, size_t n) { out.Write(data, n); });
-    out.Commit();
-    // The format cannot tell a short stream from a long one, but needing bits
-    // beyond its end means the stream or the size is wrong.
+    // A stream that has used its stored bytes cannot give the rest of --size:
+    // what would follow is decoded zero bits, not data.
     if (report.ran_out_of_input)
+        Fail(files.in, "the stream runs out after " + WithThousands(report.produced) +
+                           " bytes, short of the " + WithThousands(size) +
+                           " asked for (a cut stream, or the wrong --size?)");
+    out.Commit();
+    if (report.stored_bytes_unused)
         std::fprintf(stderr,
-                     "glimpack: warning: %s: the stream ended before %llu bytes were decoded "
-                     "(truncated stream or wrong --size?)\n",
-                     files.in.c_str(), static_cast<unsigned long long>(size));
+                     "glimpack: warning: %s: %s bytes of the stream were left unread (a larger "
+                     "--size?)\n",
+                     files.in.c_str(), WithThousands(report.stored_bytes_unused).c_str());
     return kExitOk;
 }
 

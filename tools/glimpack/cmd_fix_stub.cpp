@@ -40,6 +40,7 @@ int CmdFixStub(int argc, char** argv) {
     if (files.size() != 2)
         throw UsageError("needs LINKED.EXE and OUT.EXE");
 
+    CheckOutputPath(files[1], overwrite, {files[0]});
     std::vector<uint8_t> input = ReadWholeFile(files[0]);
     glim::pe::FixStubReport report;
     std::vector<uint8_t> output;
@@ -48,7 +49,7 @@ int CmdFixStub(int argc, char** argv) {
     } catch (const glim::pe::PeError& e) {
         Fail(files[0], e.what());
     }
-    AtomicOutput out(files[1], overwrite);
+    AtomicOutput out(files[1], overwrite, {files[0]});
     out.Write(output.data(), output.size());
     out.Commit();
     if (!quiet) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "hostos/cleanup.h"
 #include "hostos/os.h"
 #include "package/errors.h"
 
@@ -11,10 +12,6 @@ namespace {
 
 std::string SystemReason() {
     return hostos::ErrorText(hostos::LastError());
-}
-
-bool Exists(const std::string& path) {
-    return hostos::GetStatus(path, false).kind != hostos::Kind::Missing;
 }
 
 } // namespace
@@ -26,9 +23,39 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
     return data;
 }
 
-AtomicOutput::AtomicOutput(const std::string& path, bool overwrite) : overwrite_(overwrite) {
-    if (!overwrite_ && Exists(path))
-        Fail(path, "already exists (use --overwrite to replace it)");
+std::string DescribeNotRegular(hostos::Kind kind) {
+    switch (kind) {
+    case hostos::Kind::Directory:
+        return "is a directory";
+    case hostos::Kind::Link:
+        return "is a symbolic link (glimpack does not write through links)";
+    case hostos::Kind::Other:
+        return "is a device or other special file (glimpack writes only regular files)";
+    default:
+        return "cannot be looked at: " + SystemReason();
+    }
+}
+
+void CheckOutputPath(const std::string& output, bool overwrite,
+                     const std::vector<std::string>& inputs) {
+    hostos::Status there = hostos::GetStatus(output, false);
+    if (there.kind == hostos::Kind::Missing)
+        return;
+    if (there.kind != hostos::Kind::Regular)
+        Fail(output, DescribeNotRegular(there.kind));
+    for (const std::string& input : inputs) {
+        if (hostos::SameFile(there, hostos::GetStatus(input, true)))
+            Fail(output,
+                 "is the same file as the input " + input + "; writing it would destroy the input");
+    }
+    if (!overwrite)
+        Fail(output, "already exists (use --overwrite to replace it)");
+}
+
+AtomicOutput::AtomicOutput(const std::string& path, bool overwrite,
+                           const std::vector<std::string>& inputs)
+    : overwrite_(overwrite) {
+    CheckOutputPath(path, overwrite, inputs);
     if (!file_.Begin(path, overwrite_))
         Fail(path, "cannot create: " + hostos::ErrorText(file_.error()));
 }
@@ -39,10 +66,22 @@ void AtomicOutput::Write(const void* data, size_t size) {
 }
 
 void AtomicOutput::Commit() {
+    Finish();
+    Publish();
+}
+
+void AtomicOutput::Finish() {
+    if (!file_.Finish())
+        Fail(file_.path(), "write error: " + hostos::ErrorText(file_.error()));
+}
+
+void AtomicOutput::Publish() {
     std::string path = file_.path();
-    if (file_.Commit())
+    if (file_.Publish())
         return;
-    if (!overwrite_ && hostos::IsAlreadyExists(file_.error()))
+    if (file_.error() == hostos::NotRegularError())
+        Fail(path, DescribeNotRegular(hostos::GetStatus(path, false).kind));
+    if (hostos::IsAlreadyExists(file_.error()))
         Fail(path, "already exists (use --overwrite to replace it)");
     Fail(path, "write error: " + hostos::ErrorText(file_.error()));
 }
@@ -51,33 +90,43 @@ ScratchDirectory::ScratchDirectory(const std::string& prefix, const std::string&
     std::string base = parent.empty() ? hostos::TempDirectory() : parent;
     if (!hostos::MakeTempDirectory(base + "/" + prefix + ".", &path_))
         Fail(base, "cannot create a working directory: " + SystemReason());
+    cleanup_ = hostos::RegisterScratch(path_, true);
 }
 
 ScratchDirectory::~ScratchDirectory() {
     if (!path_.empty())
         hostos::RemoveTree(path_);
+    hostos::ForgetScratch(cleanup_);
 }
 
-void MakeDirectories(const std::string& path) {
+MadeDirectories::~MadeDirectories() {
+    for (auto it = made_.rbegin(); it != made_.rend(); ++it)
+        hostos::RemoveDirectory(*it);
+}
+
+void MadeDirectories::Make(const std::string& path) {
+    MakeDirectories(path, &made_);
+}
+
+void MakeDirectories(const std::string& path, std::vector<std::string>* made) {
     hostos::Status st = hostos::GetStatus(path, true);
     if (st.kind == hostos::Kind::Directory)
         return;
     if (st.kind != hostos::Kind::Missing)
         Fail(path, st.kind == hostos::Kind::Error ? "cannot use as a directory: " + SystemReason()
                                                   : std::string("not a directory"));
-    MakeParentDirectories(path);
-    if (!hostos::MakeDirectory(path) &&
-        hostos::GetStatus(path, true).kind != hostos::Kind::Directory)
-        Fail(path, "cannot create directory: " + SystemReason());
-}
-
-void MakeParentDirectories(const std::string& path) {
     std::string name = hostos::FileNamePart(path);
     std::string parent = path.substr(0, path.size() - name.size());
     while (parent.size() > 1 && (parent.back() == '/' || parent.back() == '\\'))
         parent.pop_back();
     if (!parent.empty() && parent != path)
-        MakeDirectories(parent);
+        MakeDirectories(parent, made);
+    if (hostos::MakeDirectory(path)) {
+        if (made)
+            made->push_back(path);
+    } else if (hostos::GetStatus(path, true).kind != hostos::Kind::Directory) {
+        Fail(path, "cannot create directory: " + SystemReason());
+    }
 }
 
 std::string DefaultStubPath() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hostos/atomic_file.h"
+#include "hostos/os.h"
 
 namespace glimpack {
 
@@ -19,14 +20,20 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path);
 // the file.
 class AtomicOutput {
   public:
-    // overwrite=false refuses to replace an existing file, at once and again
-    // at Commit() (a file that appeared meanwhile is never replaced).
-    AtomicOutput(const std::string& path, bool overwrite);
+    // Checks the output first (CheckOutputPath): overwrite=false refuses to
+    // replace an existing file, at once and again at Commit() (a file that
+    // appeared meanwhile is never replaced).
+    AtomicOutput(const std::string& path, bool overwrite,
+                 const std::vector<std::string>& inputs = {});
     AtomicOutput(const AtomicOutput&) = delete;
     AtomicOutput& operator=(const AtomicOutput&) = delete;
 
     void Write(const void* data, size_t size);
     void Commit();
+    // Commit in two steps, for a caller that checks the finished file (under
+    // its scratch name) before it is put in place.
+    void Finish();
+    void Publish();
     const std::string& path() const { return file_.path(); }
     const std::string& temp_path() const { return file_.scratch_path(); }
 
@@ -35,7 +42,18 @@ class AtomicOutput {
     bool overwrite_;
 };
 
-// A fresh private directory, removed with everything in it when destroyed.
+// Why glimpack will not write where something of this kind is.
+std::string DescribeNotRegular(hostos::Kind kind);
+
+// Refuses, before anything large is read, an output glimpack must not write:
+// anything but a regular file where it goes (a device, a FIFO, a link, a
+// folder; --overwrite or not), an existing file without `overwrite`, and the
+// very file (not merely the same name) of one of `inputs`.
+void CheckOutputPath(const std::string& output, bool overwrite,
+                     const std::vector<std::string>& inputs);
+
+// A fresh private directory, removed with everything in it when destroyed
+// (or when the process is interrupted).
 class ScratchDirectory {
   public:
     explicit ScratchDirectory(const std::string& prefix, const std::string& parent = "");
@@ -48,13 +66,28 @@ class ScratchDirectory {
 
   private:
     std::string path_;
+    int cleanup_ = 0;
+};
+
+// The folders MakeDirectories made, removed again (when still empty) unless
+// Keep() is called: a command that fails leaves no new empty folders.
+class MadeDirectories {
+  public:
+    MadeDirectories() = default;
+    ~MadeDirectories();
+    MadeDirectories(const MadeDirectories&) = delete;
+    MadeDirectories& operator=(const MadeDirectories&) = delete;
+    void Make(const std::string& path);
+    void Keep() { made_.clear(); }
+
+  private:
+    std::vector<std::string> made_;
 };
 
 // Makes `path` and any missing folders above it; a ToolError names the one
-// that could not be made.
-void MakeDirectories(const std::string& path);
-// The same for the folder that holds `path`.
-void MakeParentDirectories(const std::string& path);
+// that could not be made. `made` (may be null) gets each one made, outermost
+// first.
+void MakeDirectories(const std::string& path, std::vector<std::string>* made = nullptr);
 
 // Where the default stub is looked for: glimsetup.exe beside the running
 // executable, else $GLIMPACK_STUB, else the path this tool was built with.

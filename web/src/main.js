@@ -195,7 +195,7 @@ function renderListing(listing) {
     const name = fileNameOf(record);
     const destination = record.destination
       ? el('td', { 'data-field': 'destination', text: record.destination })
-      : el('td', { 'data-field': 'destination', class: 'problem', text: `not installed: ${record.destination_problem}` });
+      : el('td', { 'data-field': 'destination', class: 'problem', text: `not installed: ${record.problems[0] ?? ''}` });
     return el(
       'tr',
       { 'data-index': record.index },
@@ -223,7 +223,7 @@ function renderVerdict(verdict) {
   const problems = [];
   for (const result of verdict.records) {
     const row = $('records').querySelector(`tr[data-index="${result.index}"]`);
-    row.querySelector('[data-field="crc32"]').textContent = result.crc32;
+    row.querySelector('[data-field="crc32"]').textContent = result.crc32 ?? '--------';
     const status = row.querySelector('[data-field="status"]');
     status.textContent = result.problems.length ? result.problems.join('; ') : 'OK';
     status.className = result.problems.length ? 'problem' : 'ok';

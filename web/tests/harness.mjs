@@ -175,9 +175,9 @@ export function parseTestOutput(stdout, listing) {
   const records = new Map();
   let summary = null;
   for (const line of stdout.split('\n')) {
-    const match = /^ +(\d+) (?:compressed|stored) +([0-9a-f]{8}) {2}(.*)$/.exec(line);
+    const match = /^ +(\d+) (?:compressed|stored) +([0-9a-f]{8}|-{8}) {2}(.*)$/.exec(line);
     if (!match) {
-      if (line.trim()) summary = line;
+      if (line.trim() && !/: note: /.test(line)) summary = line;
       continue;
     }
     const index = Number(match[1]);

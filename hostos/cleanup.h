@@ -1,0 +1,35 @@
+// What an interrupted run must not leave behind. Scratch files and folders
+// are registered while they exist; when the process is interrupted (SIGINT,
+// SIGTERM or SIGHUP; Ctrl-C or a closed console on Windows) the handler
+// removes every registered path, newest first, and ends the process the way
+// the interruption would have. A finished result is published with
+// interruptions held back, so that it is never cut in half.
+#ifndef GLIM_HOSTOS_CLEANUP_H
+#define GLIM_HOSTOS_CLEANUP_H
+
+#include <string>
+
+namespace hostos {
+
+// Installs the interruption handlers (once; later calls do nothing).
+void InstallInterruptCleanup();
+
+// Registers `path` for removal (a directory is removed only once empty:
+// register what goes into it after it). Returns a handle for Forget.
+int RegisterScratch(const std::string& path, bool directory);
+// The path is gone or has been published: no longer the handler's business.
+void ForgetScratch(int handle);
+
+// Holds interruptions back while it lives; one that came meanwhile is acted
+// on when it ends.
+class HoldInterrupts {
+  public:
+    HoldInterrupts();
+    ~HoldInterrupts();
+    HoldInterrupts(const HoldInterrupts&) = delete;
+    HoldInterrupts& operator=(const HoldInterrupts&) = delete;
+};
+
+} // namespace hostos
+
+#endif

@@ -1,0 +1,144 @@
+// Interruption clean-up on POSIX systems. The handler may run at any
+// instruction of the (single) thread, so it only reads nodes that are
+// complete and calls only async-signal-safe functions (unlink, rmdir,
+// sigaction, raise).
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "hostos/cleanup.h"
+
+namespace hostos {
+namespace {
+
+struct Node {
+    char* path;
+    bool directory;
+    int handle;
+    std::atomic<bool> active;
+    Node* next; // older
+};
+
+std::atomic<Node*> g_head{nullptr};
+int g_next_handle = 1;
+int g_inactive = 0;
+int g_active = 0;
+bool g_installed = false;
+
+const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void RemoveAll() {
+    for (Node* n = g_head.load(); n != nullptr; n = n->next) {
+        if (!n->active.load())
+            continue;
+        if (n->directory)
+            rmdir(n->path);
+        else
+            unlink(n->path);
+    }
+}
+
+void OnInterrupt(int sig) {
+    RemoveAll();
+    // End as the signal would have: its default action, so that the parent
+    // sees the process killed by it.
+    struct sigaction dfl;
+    std::memset(&dfl, 0, sizeof dfl);
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, nullptr);
+    raise(sig);
+}
+
+void FreeList(Node* n) {
+    while (n) {
+        Node* next = n->next;
+        delete[] n->path;
+        delete n;
+        n = next;
+    }
+}
+
+// Drops the forgotten nodes once they outnumber the live ones: a new list of
+// copies is published first, so the handler always sees a whole list.
+void Compact() {
+    Node* fresh = nullptr;
+    Node** tail = &fresh;
+    for (Node* n = g_head.load(); n != nullptr; n = n->next) {
+        if (!n->active.load())
+            continue;
+        Node* copy = new Node{nullptr, n->directory, n->handle, {true}, nullptr};
+        copy->path = new char[std::strlen(n->path) + 1];
+        std::strcpy(copy->path, n->path);
+        *tail = copy;
+        tail = &copy->next;
+    }
+    Node* old = g_head.exchange(fresh);
+    FreeList(old);
+    g_inactive = 0;
+}
+
+sigset_t Signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kSignals)
+        sigaddset(&set, sig);
+    return set;
+}
+
+} // namespace
+
+void InstallInterruptCleanup() {
+    if (g_installed)
+        return;
+    g_installed = true;
+    for (int sig : kSignals) {
+        struct sigaction old;
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue; // started with it ignored (nohup): leave it so
+        struct sigaction act;
+        std::memset(&act, 0, sizeof act);
+        act.sa_handler = OnInterrupt;
+        act.sa_mask = Signals();
+        sigaction(sig, &act, nullptr);
+    }
+}
+
+int RegisterScratch(const std::string& path, bool directory) {
+    sigset_t set = Signals(), old;
+    sigprocmask(SIG_BLOCK, &set, &old);
+    if (g_inactive > 16 && g_inactive > 2 * g_active)
+        Compact();
+    Node* n = new Node{nullptr, directory, g_next_handle++, {true}, g_head.load()};
+    n->path = new char[path.size() + 1];
+    std::memcpy(n->path, path.c_str(), path.size() + 1);
+    g_head.store(n);
+    ++g_active;
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    return n->handle;
+}
+
+void ForgetScratch(int handle) {
+    for (Node* n = g_head.load(); n != nullptr; n = n->next) {
+        if (n->handle == handle && n->active.load()) {
+            n->active.store(false);
+            --g_active;
+            ++g_inactive;
+            return;
+        }
+    }
+}
+
+HoldInterrupts::HoldInterrupts() {
+    sigset_t set = Signals();
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+HoldInterrupts::~HoldInterrupts() {
+    sigset_t set = Signals();
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+} // namespace hostos
