@@ -20,8 +20,9 @@ failed=()
 
 step() { echo; echo "== static: $*"; }
 
-# The code clang-tidy and cppcheck look at: what ships, and the fuzz targets.
-code_dirs=(platform payload decoder encoder shell tools fuzz)
+# The code clang-tidy and cppcheck look at: what ships, the fuzz targets and
+# the reference decoder they hold the production decoder to.
+code_dirs=(platform payload decoder encoder shell tools fuzz tests/reference)
 
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGLIM_SANITIZE=OFF \

@@ -16,7 +16,7 @@
 #include "decoder/code_tree.h"
 #include "decoder/decoder.h"
 #include "platform/host/host_control.h"
-#include "tests/support/oracle_decoder.h"
+#include "tests/reference/oracle_decoder.h"
 #include "tests/support/stream_writer.h"
 
 namespace {
