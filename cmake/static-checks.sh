@@ -20,8 +20,10 @@ failed=()
 
 step() { echo; echo "== static: $*"; }
 
-# The code clang-tidy and cppcheck look at: what ships, and the fuzz targets.
-code_dirs=(base format decoder encoder hostos platform payload shell pe package tools fuzz tests/fakes)
+# The code clang-tidy and cppcheck look at: what ships, the fuzz targets, the
+# test fakes and the reference decoder the tests hold the production decoder to.
+code_dirs=(base format decoder encoder hostos platform payload shell pe package tools fuzz
+  tests/fakes tests/reference)
 
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGLIM_SANITIZE=OFF \

@@ -7,7 +7,7 @@
 #include "decoder/decoder.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/targets.h"
-#include "tests/support/oracle_decoder.h"
+#include "tests/reference/oracle_decoder.h"
 
 int FuzzDifferential(const uint8_t* data, size_t size) {
     using fuzz_support::Violation;

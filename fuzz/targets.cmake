@@ -6,10 +6,10 @@ add_library(glim_fuzz_targets STATIC
   ${CMAKE_SOURCE_DIR}/fuzz/decoder_fuzz.cpp
   ${CMAKE_SOURCE_DIR}/fuzz/differential_fuzz.cpp
   ${CMAKE_SOURCE_DIR}/fuzz/glimpack_fuzz.cpp
-  ${CMAKE_SOURCE_DIR}/fuzz/installer_fuzz.cpp
-  ${CMAKE_SOURCE_DIR}/tests/support/oracle_decoder.cpp)
+  ${CMAKE_SOURCE_DIR}/fuzz/installer_fuzz.cpp)
 target_include_directories(glim_fuzz_targets PUBLIC ${CMAKE_SOURCE_DIR})
-target_link_libraries(glim_fuzz_targets PUBLIC glimpack_lib glim_shell glim_fakes)
+target_link_libraries(glim_fuzz_targets PUBLIC glimpack_lib glim_shell glim_fakes
+  glim_reference_decoder)
 
 # The names of the targets, as fuzz/run.sh and the replay know them.
 set(GLIM_FUZZ_TARGETS payload_walk decoder differential glimpack installer)

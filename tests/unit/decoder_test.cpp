@@ -18,7 +18,7 @@
 #include "payload/decode_job.h"
 #include "platform/host/host_world.h"
 #include "tests/fakes/fake_control.h"
-#include "tests/support/oracle_decoder.h"
+#include "tests/reference/oracle_decoder.h"
 #include "tests/support/stream_writer.h"
 
 namespace {

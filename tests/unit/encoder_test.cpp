@@ -16,7 +16,7 @@
 #include "decoder/decoder.h"
 #include "encoder/encoder.h"
 #include "encoder/match_finder.h"
-#include "tests/support/oracle_decoder.h"
+#include "tests/reference/oracle_decoder.h"
 #include "tools/glimpack/cli.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
