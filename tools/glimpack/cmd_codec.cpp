@@ -88,14 +88,12 @@ int CmdCompress(int argc, char** argv) {
     Files files = TakeFiles(operands);
 
     hostos::InstallInterruptCleanup();
-    CheckOutputPath(files.out, overwrite, {files.in});
+    AtomicOutput out(files.out, overwrite, {files.in});
     std::vector<uint8_t> data = ReadWholeFile(files.in);
     if (data.size() > encoder::kMaxInputSize)
         Fail(files.in, "too large for a compressed stream (at most " +
                            std::to_string(encoder::kMaxInputSize) + " bytes)");
     std::vector<uint8_t> packed = encoder::Compress(data.data(), data.size(), mode);
-
-    AtomicOutput out(files.out, overwrite, {files.in});
     out.Write(packed.data(), packed.size());
     out.Commit();
     if (!quiet) {
@@ -132,12 +130,11 @@ int CmdDecompress(int argc, char** argv) {
     Files files = TakeFiles(operands);
 
     hostos::InstallInterruptCleanup();
-    CheckOutputPath(files.out, overwrite, {files.in});
+    AtomicOutput out(files.out, overwrite, {files.in});
     std::vector<uint8_t> packed = ReadWholeFile(files.in);
     if (packed.size() > UINT32_MAX)
         Fail(files.in, "too large for a compressed stream");
 
-    AtomicOutput out(files.out, overwrite, {files.in});
     MemorySource source{&packed};
     DecodeReport report = DecodeToSink(
         ReadFromMemory, &source, static_cast<uint32_t>(packed.size()), static_cast<uint32_t>(size),
