@@ -21,6 +21,7 @@ bool AtomicFile::Begin(const std::string& path, bool replace) {
     replace_ = replace;
     committed_ = false;
     error_ = 0;
+    HoldInterrupts hold; // made and registered in one step
     fd_ = MakeTempFile(path + ".part", &scratch_);
     if (fd_ < 0) {
         error_ = LastError();

@@ -21,7 +21,9 @@ int RegisterScratch(const std::string& path, bool directory);
 void ForgetScratch(int handle);
 
 // Holds interruptions back while it lives; one that came meanwhile is acted
-// on when it ends.
+// on when it ends. Also what makes creating a scratch file or folder and
+// registering it one step: on Windows the handler runs beside the program,
+// which could otherwise make one more thing it never hears of. Holds nest.
 class HoldInterrupts {
   public:
     HoldInterrupts();

@@ -131,12 +131,20 @@ void ForgetScratch(int handle) {
     }
 }
 
+namespace {
+// Holds nest: only the outermost lets interruptions through again.
+int g_holds = 0;
+} // namespace
+
 HoldInterrupts::HoldInterrupts() {
     sigset_t set = Signals();
     sigprocmask(SIG_BLOCK, &set, nullptr);
+    ++g_holds;
 }
 
 HoldInterrupts::~HoldInterrupts() {
+    if (--g_holds > 0)
+        return;
     sigset_t set = Signals();
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }

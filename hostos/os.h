@@ -7,6 +7,10 @@
 // Paths are UTF-8. Descriptors are the C runtime's (int); every file is
 // opened in binary mode and not inherited by child processes. No function
 // throws: failures return false or -1, and LastError()/ErrorText() say why.
+//
+// A path that cannot name a file of its own on this system (NameProblem) is
+// never opened, made or renamed to: on Windows such a name reaches a device
+// or a stream of another file, whatever folder it is in.
 #ifndef GLIM_HOSTOS_OS_H
 #define GLIM_HOSTOS_OS_H
 
@@ -48,6 +52,9 @@ int OpenWrite(const std::string& path, bool create, bool truncate);
 // Creates a new file that did not exist (never follows or replaces anything).
 int CreateNew(const std::string& path);
 int64_t Seek(int fd, int64_t offset, int whence); // SEEK_SET, SEEK_CUR, SEEK_END
+// Moves a stdio stream to `offset` from its start. fseek takes a long, which
+// is 32 bits on Windows even for 64-bit programs.
+bool SeekStream(std::FILE* stream, int64_t offset);
 // Read and Write retry on interruption; Write writes everything or fails.
 long Read(int fd, void* buffer, size_t count);
 bool Write(int fd, const void* data, size_t count);
@@ -77,10 +84,22 @@ bool RemoveTree(const std::string& path);
 
 // The last component of a path, as this system separates components.
 std::string FileNamePart(const std::string& path);
+// Whether the absolute path `path` is `directory` or lies below it, as this
+// system separates and compares names (both as RealPath gives them).
+bool IsWithin(const std::string& path, const std::string& directory);
+// Why no file of its own can be made under `path` on this system, or "" when
+// one can. On Windows: a reserved device name (CON, NUL, COM1 ...; "NUL.TXT"
+// too) as any component, reaching the device whatever the folder, or a ":"
+// past the drive, which names an alternate data stream of another file. On
+// POSIX systems every name is a name.
+std::string NameProblem(const std::string& path);
 
 // --- Places ----------------------------------------------------------------------
 std::string TempDirectory();
 std::string CurrentDirectory();
+bool ChangeDirectory(const std::string& path);
+// An environment variable's value as UTF-8, "" when it is not set.
+std::string Environment(const char* name);
 // The running program's own file, "" when unknown.
 std::string ExecutablePath();
 // Bytes free to this user on the file system holding `path`.
@@ -96,6 +115,25 @@ bool SetDefaultPermissions(const std::string& path, bool directory);
 bool SetDefaultPermissions(int fd);
 // Gives the file open at `fd` the permissions of the file at `from`.
 bool CopyPermissions(const std::string& from, int fd);
+
+// --- The program and its console ----------------------------------------------------
+// The arguments of a wide-character entry point (Windows' wmain) as UTF-8.
+std::vector<std::string> ArgumentsFromWide(int argc, wchar_t** argv);
+// Sets up standard output and error for UTF-8 text written as bytes: binary
+// mode (no "\r" added to "\n", so output is the same bytes everywhere) and a
+// console that shows UTF-8. Call once at the start of the program.
+void PrepareStandardStreams();
+// Whether the terminal at `fd` carries out the escape sequence that clears
+// the rest of a line; where it does not (Windows' own console, unless its
+// host turned such sequences on), a line is redrawn with blanks instead.
+bool TerminalTakesEscapes(int fd);
+// Whether the console was opened for this program alone, so that its window
+// closes the moment the program ends: on Windows, a console program started
+// from the desktop (a file dropped onto it). Never on POSIX systems.
+bool ConsoleIsOwnWindow();
+// Shows `prompt` and waits until a key is pressed at the console (keys
+// pressed before do not count); returns at once where there is no console.
+void WaitForKeyPress(const std::string& prompt);
 
 // --- Errors ------------------------------------------------------------------------
 int LastError();

@@ -103,6 +103,10 @@ int64_t Seek(int fd, int64_t offset, int whence) {
     return int64_t(lseek(fd, off_t(offset), whence));
 }
 
+bool SeekStream(std::FILE* stream, int64_t offset) {
+    return fseeko(stream, off_t(offset), SEEK_SET) == 0;
+}
+
 long Read(int fd, void* buffer, size_t count) {
     for (;;) {
         ssize_t n = read(fd, buffer, count);
@@ -223,6 +227,18 @@ std::string FileNamePart(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool IsWithin(const std::string& path, const std::string& directory) {
+    if (directory == "/")
+        return true;
+    return path == directory ||
+           (path.size() > directory.size() && path.compare(0, directory.size(), directory) == 0 &&
+            path[directory.size()] == '/');
+}
+
+std::string NameProblem(const std::string&) {
+    return "";
+}
+
 std::string TempDirectory() {
     const char* tmp = std::getenv("TMPDIR");
     return tmp && *tmp ? tmp : "/tmp";
@@ -231,6 +247,15 @@ std::string TempDirectory() {
 std::string CurrentDirectory() {
     char buffer[PATH_MAX];
     return getcwd(buffer, sizeof buffer) ? buffer : ".";
+}
+
+bool ChangeDirectory(const std::string& path) {
+    return chdir(path.c_str()) == 0;
+}
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 
 std::string ExecutablePath() {
@@ -283,6 +308,47 @@ bool CopyPermissions(const std::string& from, int fd) {
     struct stat st;
     return stat(from.c_str(), &st) == 0 && fchmod(fd, st.st_mode & 07777) == 0;
 }
+
+std::vector<std::string> ArgumentsFromWide(int argc, wchar_t** argv) {
+    // wchar_t holds whole code points here (UTF-32).
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) {
+        std::string out;
+        for (const wchar_t* p = argv[i]; *p; ++p) {
+            auto c = static_cast<uint32_t>(*p);
+            if (c < 0x80) {
+                out += char(c);
+            } else if (c < 0x800) {
+                out += char(0xC0 | (c >> 6));
+                out += char(0x80 | (c & 0x3F));
+            } else if (c < 0x10000) {
+                out += char(0xE0 | (c >> 12));
+                out += char(0x80 | ((c >> 6) & 0x3F));
+                out += char(0x80 | (c & 0x3F));
+            } else {
+                out += char(0xF0 | (c >> 18));
+                out += char(0x80 | ((c >> 12) & 0x3F));
+                out += char(0x80 | ((c >> 6) & 0x3F));
+                out += char(0x80 | (c & 0x3F));
+            }
+        }
+        args.push_back(out);
+    }
+    return args;
+}
+
+void PrepareStandardStreams() {}
+
+bool TerminalTakesEscapes(int fd) {
+    const char* term = std::getenv("TERM");
+    return IsTerminal(fd) && !(term && std::strcmp(term, "dumb") == 0);
+}
+
+bool ConsoleIsOwnWindow() {
+    return false;
+}
+
+void WaitForKeyPress(const std::string&) {}
 
 int LastError() {
     return errno;

@@ -215,7 +215,7 @@ StreamResult StreamRecord(const InspectedPackage& pkg, const InspectedRecord& re
     uint64_t in_file = rec.offset < pkg.file_size ? pkg.file_size - rec.offset : 0;
     BodySource src{f, std::min<uint64_t>(in_file, rec.stored_size)};
     result.short_body = src.left < rec.stored_size;
-    if (src.left && std::fseek(f, long(rec.offset), SEEK_SET) != 0)
+    if (src.left && !hostos::SeekStream(f, rec.offset))
         Fail(pkg.path, "cannot seek to the body of record " + std::to_string(record.index));
 
     if (rec.unpacked_size == 0) {

@@ -101,13 +101,6 @@ bool SplitWindowsPath(const std::string& windows_path, SplitPath* out) {
     return true;
 }
 
-static bool IsUnder(const std::string& real, const std::string& root) {
-    if (root == "/")
-        return true;
-    return real == root || (real.size() > root.size() && real.compare(0, root.size(), root) == 0 &&
-                            real[root.size()] == '/');
-}
-
 // The entry of `dir` named `name` ignoring ASCII case; of several, the one
 // first in byte order, so that the answer does not depend on directory order.
 static bool FindEntryIgnoringCase(const std::string& dir, const std::string& name,
@@ -173,7 +166,7 @@ bool ResolveWindowsPath(const char* windows_path, std::string* host_path, bool* 
                 // dangling one is refused, as creating through it would write
                 // wherever it points.
                 std::string real;
-                if (!hostos::RealPath(next, &real) || !IsUnder(real, root_real))
+                if (!hostos::RealPath(next, &real) || !hostos::IsWithin(real, root_real))
                     return false;
             }
         }

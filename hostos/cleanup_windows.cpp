@@ -1,0 +1,137 @@
+// Interruption clean-up on Windows. Ctrl-C, Ctrl-Break, a closed console
+// window and the end of the session reach a console program as calls of a
+// handler on a thread of its own, while the program goes on working. One
+// lock orders the two: registering, forgetting and holding interruptions
+// back take it, and the handler takes it and never gives it back, so that
+// once it runs nothing is registered, forgotten or published any more.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "hostos/cleanup.h"
+#include "hostos/windows_internal.h"
+
+namespace hostos {
+namespace {
+
+struct Scratch {
+    std::wstring path; // as the wide API takes it, made when registered
+    bool directory;
+    int handle;
+};
+
+struct Registry {
+    Registry() { InitializeCriticalSection(&lock); }
+    // Recursive for its owner: holding interruptions back and forgetting a
+    // published file happen together.
+    CRITICAL_SECTION lock;
+    std::vector<Scratch> entries; // oldest first
+    std::vector<HANDLE> open_for_writing;
+    int next_handle = 1;
+    bool installed = false;
+};
+
+Registry& TheRegistry() {
+    static Registry registry;
+    return registry;
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        break;
+    default:
+        return FALSE; // a log-off of some other session: not ours
+    }
+    Registry& r = TheRegistry();
+    // Waits for a registration in progress or a result being published.
+    EnterCriticalSection(&r.lock);
+    for (HANDLE handle : r.open_for_writing)
+        CloseHandle(handle);
+    for (auto it = r.entries.rbegin(); it != r.entries.rend(); ++it) {
+        if (it->directory)
+            RemoveDirectoryW(it->path.c_str());
+        else
+            DeleteFileW(it->path.c_str());
+    }
+    // End as the console's own handler ends a program on Ctrl-C. Not
+    // ExitProcess: the program's thread, stopped anywhere, may hold the
+    // runtime's locks that the exit would wait for.
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    return TRUE;
+}
+
+} // namespace
+
+namespace win {
+
+void NoteOpenForWriting(void* handle) {
+    Registry& r = TheRegistry();
+    EnterCriticalSection(&r.lock);
+    r.open_for_writing.push_back(handle);
+    LeaveCriticalSection(&r.lock);
+}
+
+void NoteClosed(void* handle) {
+    Registry& r = TheRegistry();
+    EnterCriticalSection(&r.lock);
+    for (auto it = r.open_for_writing.begin(); it != r.open_for_writing.end(); ++it) {
+        if (*it == handle) {
+            r.open_for_writing.erase(it);
+            break;
+        }
+    }
+    LeaveCriticalSection(&r.lock);
+}
+
+} // namespace win
+
+void InstallInterruptCleanup() {
+    Registry& r = TheRegistry();
+    EnterCriticalSection(&r.lock);
+    if (!r.installed) {
+        r.installed = true;
+        SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    }
+    LeaveCriticalSection(&r.lock);
+}
+
+int RegisterScratch(const std::string& path, bool directory) {
+    // Made absolute now: the handler must not depend on the current folder.
+    Scratch entry{win::SystemPath(path), directory, 0};
+    Registry& r = TheRegistry();
+    EnterCriticalSection(&r.lock);
+    entry.handle = r.next_handle++;
+    r.entries.push_back(entry);
+    LeaveCriticalSection(&r.lock);
+    return entry.handle;
+}
+
+void ForgetScratch(int handle) {
+    Registry& r = TheRegistry();
+    EnterCriticalSection(&r.lock);
+    for (auto it = r.entries.begin(); it != r.entries.end(); ++it) {
+        if (it->handle == handle) {
+            r.entries.erase(it);
+            break;
+        }
+    }
+    LeaveCriticalSection(&r.lock);
+}
+
+HoldInterrupts::HoldInterrupts() {
+    EnterCriticalSection(&TheRegistry().lock);
+}
+
+HoldInterrupts::~HoldInterrupts() {
+    LeaveCriticalSection(&TheRegistry().lock);
+}
+
+} // namespace hostos
