@@ -22,6 +22,7 @@
 #include "platform/host/host_world.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
+#include "tools/glimpack/status_line.h"
 
 namespace glimpack {
 namespace {
@@ -116,11 +117,9 @@ void CheckBeforeWriting(const InspectedPackage& pkg, const Options& o, const std
 
 class Progress {
   public:
-    Progress(bool enabled, uint64_t total) : enabled_(enabled && total), total_(total) {}
-    ~Progress() {
-        if (shown_)
-            std::fputs("\r\033[K", stderr);
-    }
+    Progress(bool enabled, uint64_t total)
+        : enabled_(enabled && total), total_(total),
+          line_(stderr, hostos::TerminalTakesEscapes(2)) {}
     void Add(uint64_t n, const std::string& name) {
         done_ += n;
         if (!enabled_)
@@ -129,9 +128,9 @@ class Progress {
         if (pct == last_pct_)
             return;
         last_pct_ = pct;
-        shown_ = true;
-        std::fprintf(stderr, "\r\033[K%3d%%  %s", pct, name.c_str());
-        std::fflush(stderr);
+        char percent[8];
+        std::snprintf(percent, sizeof percent, "%3d%%  ", pct);
+        line_.Show(percent + name);
     }
 
   private:
@@ -139,7 +138,7 @@ class Progress {
     uint64_t total_;
     uint64_t done_ = 0;
     int last_pct_ = -1;
-    bool shown_ = false;
+    StatusLine line_;
 };
 
 // The files and folders one extraction makes, kept until all of it is
@@ -168,6 +167,7 @@ class Extraction {
         if (st.kind != hostos::Kind::Missing)
             Fail(parent, "cannot hold the extracted files: " + DescribeNotRegular(st.kind));
         MakeFoldersFor(parent);
+        hostos::HoldInterrupts hold; // made and registered in one step
         if (!hostos::MakeDirectory(parent))
             Fail(parent, "cannot create directory: " + hostos::ErrorText(hostos::LastError()));
         folders_.push_back({parent, hostos::RegisterScratch(parent, true)});

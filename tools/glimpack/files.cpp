@@ -1,7 +1,6 @@
 #include "tools/glimpack/files.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "hostos/cleanup.h"
 #include "hostos/os.h"
@@ -28,7 +27,8 @@ std::string DescribeNotRegular(hostos::Kind kind) {
     case hostos::Kind::Directory:
         return "is a directory";
     case hostos::Kind::Link:
-        return "is a symbolic link (glimpack does not write through links)";
+        return "is a symbolic link, junction or other reparse point (glimpack does not write "
+               "through links)";
     case hostos::Kind::Other:
         return "is a device or other special file (glimpack writes only regular files)";
     default:
@@ -38,6 +38,8 @@ std::string DescribeNotRegular(hostos::Kind kind) {
 
 void CheckOutputPath(const std::string& output, bool overwrite,
                      const std::vector<std::string>& inputs) {
+    if (std::string problem = hostos::NameProblem(output); !problem.empty())
+        Fail(output, problem);
     hostos::Status there = hostos::GetStatus(output, false);
     if (there.kind == hostos::Kind::Missing)
         return;
@@ -88,6 +90,7 @@ void AtomicOutput::Publish() {
 
 ScratchDirectory::ScratchDirectory(const std::string& prefix, const std::string& parent) {
     std::string base = parent.empty() ? hostos::TempDirectory() : parent;
+    hostos::HoldInterrupts hold; // made and registered in one step
     if (!hostos::MakeTempDirectory(base + "/" + prefix + ".", &path_))
         Fail(base, "cannot create a working directory: " + SystemReason());
     cleanup_ = hostos::RegisterScratch(path_, true);
@@ -109,6 +112,8 @@ void MadeDirectories::Make(const std::string& path) {
 }
 
 void MakeDirectories(const std::string& path, std::vector<std::string>* made) {
+    if (std::string problem = hostos::NameProblem(path); !problem.empty())
+        Fail(path, problem);
     hostos::Status st = hostos::GetStatus(path, true);
     if (st.kind == hostos::Kind::Directory)
         return;
@@ -137,7 +142,7 @@ std::string DefaultStubPath() {
         if (hostos::GetStatus(beside, true).kind == hostos::Kind::Regular)
             return beside;
     }
-    if (const char* env = std::getenv("GLIMPACK_STUB"); env && *env)
+    if (std::string env = hostos::Environment("GLIMPACK_STUB"); !env.empty())
         return env;
 #ifdef GLIM_DEFAULT_STUB
     return GLIM_DEFAULT_STUB;

@@ -1,8 +1,12 @@
 // glimpack: builds, lists, tests and unpacks self-installing screen-saver packages.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "hostos/os.h"
 #include "tools/glimpack/commands.h"
+#include "tools/glimpack/dropped.h"
 
 namespace {
 
@@ -31,9 +35,7 @@ void PrintUsage(std::FILE* out) {
                       "Exit codes: 0 success, 1 usage error, 2 bad input or I/O error.\n");
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     if (argc < 2) {
         PrintUsage(stderr);
         return glimpack::kExitUsage;
@@ -47,7 +49,41 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[1], c.name))
             return glimpack::RunCommand(c.name, c.body, argc - 2, argv + 2);
     }
+#ifdef _WIN32
+    if (argc == 2 && glimpack::IsDroppedFile(argv[1]))
+        return glimpack::ExtractDropped(argv[1]);
+#endif
     std::fprintf(stderr, "glimpack: unknown command '%s'\n", argv[1]);
     PrintUsage(stderr);
     return glimpack::kExitUsage;
 }
+
+} // namespace
+
+#ifdef _WIN32
+// Windows hands a console program its arguments in UTF-16 (wmain); inside,
+// everything is UTF-8.
+int wmain(int argc, wchar_t** wide_argv) {
+    hostos::PrepareStandardStreams();
+    // Asked before anything else: a process that attaches to our console
+    // later is counted as well.
+    bool own_window = hostos::ConsoleIsOwnWindow();
+    std::vector<std::string> args = hostos::ArgumentsFromWide(argc, wide_argv);
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int rc = Run(int(args.size()), argv.data());
+    // Started from the desktop (a package dropped onto the program), the
+    // window would close before anyone could read what happened.
+    if (own_window) {
+        std::fflush(stdout);
+        hostos::WaitForKeyPress("\nPress any key to close this window.\n");
+    }
+    return rc;
+}
+#else
+int main(int argc, char** argv) {
+    return Run(argc, argv);
+}
+#endif

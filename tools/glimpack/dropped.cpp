@@ -1,0 +1,33 @@
+#include "tools/glimpack/dropped.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "hostos/os.h"
+#include "package/text.h"
+#include "tools/glimpack/commands.h"
+
+namespace glimpack {
+
+bool IsDroppedFile(const std::string& argument) {
+    return !argument.empty() && argument[0] != '-' &&
+           hostos::GetStatus(argument, true).kind == hostos::Kind::Regular;
+}
+
+int ExtractDropped(const std::string& package) {
+    std::string name = hostos::FileNamePart(package);
+    std::string folder = package.substr(0, package.size() - name.size());
+    std::printf("glimpack: extracting %s\n", EscapeForDisplay(package, false).c_str());
+    // `extract` makes its new folder in the current one: the package's.
+    if (!folder.empty() && !hostos::ChangeDirectory(folder)) {
+        std::fprintf(stderr, "glimpack: %s: %s\n", EscapeForDisplay(folder, false).c_str(),
+                     hostos::ErrorText(hostos::LastError()).c_str());
+        return kExitBadInput;
+    }
+    std::vector<char> arg(name.begin(), name.end());
+    arg.push_back('\0');
+    char* argv[] = {arg.data(), nullptr};
+    return RunCommand("extract", CmdExtract, 1, argv);
+}
+
+} // namespace glimpack
