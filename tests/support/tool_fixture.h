@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <list>
 #include <random>
 #include <string>
 #include <vector>
@@ -25,6 +27,15 @@ inline std::vector<uint8_t> RandomBytes(size_t size, unsigned seed) {
     for (uint8_t& b : v)
         b = static_cast<uint8_t>(gen());
     return v;
+}
+
+// Sets an environment variable for the rest of the process ("" clears it as
+// far as glimpack is concerned), with the one call POSIX systems and the
+// Windows runtime share.
+inline void SetEnvironment(const std::string& name, const std::string& value) {
+    static std::list<std::string> kept; // putenv keeps the very string
+    kept.push_back(name + "=" + value);
+    ::putenv(kept.back().data());
 }
 
 class ToolTest : public ::testing::Test {

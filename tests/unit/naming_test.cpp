@@ -1,6 +1,7 @@
 // Destination names the installer derives from its own file name.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -21,7 +22,8 @@ std::string Base(const char* module) {
 PayloadRecord WithExtension(const char* ext) {
     PayloadRecord r{};
     r.stored_size = 1;
-    std::strncpy(r.extension, ext, PAYLOAD_EXTENSION_SIZE);
+    // The field is NUL-padded, not terminated when full (r starts zeroed).
+    std::memcpy(r.extension, ext, std::min(std::strlen(ext), size_t(PAYLOAD_EXTENSION_SIZE)));
     return r;
 }
 

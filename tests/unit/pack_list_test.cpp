@@ -266,8 +266,14 @@ struct Refusal {
 TEST_F(PackListTest, RefusedInputsGiveExitTwoAndNoFile) {
     Put("empty.bmp", {});
     Put("photo.jpeg", {1});
-    Put("odd.A:B", {1});
-    Put("bell.\x07", {1});
+    // Names no file has on Windows (":" names a stream there, control
+    // characters are not allowed) are still refused when given.
+    for (const char* odd : {"odd.A:B", "bell.\x07"}) {
+        try {
+            Put(odd, {1});
+        } catch (const std::runtime_error&) {
+        }
+    }
     Put("dot.", {1});
     const Refusal cases[] = {
         {"title over 32 bytes", {"--title", std::string(33, 'T')}, "--title"},
@@ -376,11 +382,11 @@ TEST_F(PackListTest, UsageErrorsGiveExitOne) {
 }
 
 TEST_F(PackListTest, DefaultStubComesFromTheEnvironment) {
-    ::setenv("GLIMPACK_STUB", stub_path_.c_str(), 1);
+    tool_fixture::SetEnvironment("GLIMPACK_STUB", stub_path_);
     int rc = Run("pack", glimpack::CmdPack,
                  {"-o", Path("STARS.EXE"), "--title", "T", "--scr", Path("stars.scr"), "--dat",
                   Path("stars.dat")});
-    ::unsetenv("GLIMPACK_STUB");
+    tool_fixture::SetEnvironment("GLIMPACK_STUB", "");
     EXPECT_EQ(rc, 0);
     EXPECT_TRUE(fs::exists(Path("STARS.EXE")));
 }
