@@ -7,7 +7,8 @@
 A scenario is a JSON object:
 
     "program":   {"fixture": "dialog_demo.exe"}  a helper of the win32 build, or
-                 {"package": {...}}              a package built with glimpack pack:
+                 {"package": {...}}              a package built with glimpack pack
+                 (glimpack.exe runs under Wine, in the scenario's prefix):
                    "title", "first_number", "dat" (input), "data": [input, ...],
                    "pack_args": [more glimpack pack options]
                  an input is {"name", "text"} or {"name", "size"} (deterministic bytes);
@@ -39,6 +40,9 @@ A scenario is a JSON object:
       {"write": C:\\path, "text": ...}          writes a file
       {"edit": C:\\path, "set": {key: value}}  changes key=value lines of a file
       {"lines": C:\\path, "expect": [line, ...]}  each line must be in the file
+      {"extract_matches": C:\\path}  the same glimpack extracts the package, and
+          each file it writes must be the same bytes as the one installed
+          under that Windows directory
     "expect_problems": [text, ...] makes a scenario that proves the checks: it
     passes only when the problems reported are exactly those that contain
     these texts.
@@ -165,6 +169,7 @@ class Run:
         self.problems = []
         self.procs = []
         self.output = None
+        self.package = None
 
     # ---- preparation ----
 
@@ -212,16 +217,35 @@ class Run:
             if not os.path.isfile(tool):
                 raise wh.HarnessError("missing %s" % tool)
         out = os.path.join(self.work, os.path.basename(self.sc["install_as"].replace("\\", "/")))
-        cmd = [self.args.glimpack, "pack", "-o", out, "--title", pkg["title"], "--scr",
-               self.inputs["scr"], "--dat", self.inputs["dat"], "--stub", self.args.stub]
+        cmd = ["pack", "-o", out, "--title", pkg["title"], "--scr", self.inputs["scr"],
+               "--dat", self.inputs["dat"], "--stub", self.args.stub]
         if "first_number" in pkg:
             cmd += ["--first-number", str(pkg["first_number"])]
         cmd += pkg.get("pack_args", []) + data
-        r = subprocess.run(cmd, capture_output=True, text=True, timeout=60)
+        r = self.run_glimpack(cmd)
         if r.returncode != 0:
-            raise wh.HarnessError("glimpack pack failed (%d): %s%s" % (r.returncode, r.stdout,
-                                                                      r.stderr))
+            raise wh.HarnessError("glimpack pack failed (%d): %s" % (r.returncode, r.output))
+        self.package = out
         return out
+
+    def run_glimpack(self, args):
+        """Runs the scenario's glimpack; glimpack.exe under Wine in the
+        scenario's prefix (its output through a file: Wine's background
+        services would keep a pipe open after it ended)."""
+        command = [self.args.glimpack] + args
+        env = None
+        if self.args.glimpack.lower().endswith(".exe"):
+            command = ["wine"] + command
+            env = wh.wine_env(os.path.abspath(self.prefix))
+        log = os.path.join(self.work, "glimpack-output.txt")
+        with open(log, "w") as f:
+            r = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=f,
+                               stderr=subprocess.STDOUT, timeout=120)
+        if env and not wh.wineserver(self.prefix, "-w", 60):
+            raise wh.HarnessError("Wine did not settle after glimpack.exe")
+        with open(log, errors="replace") as f:
+            r.output = f.read()
+        return r
 
     def package_inputs(self, pkg):
         """Fills self.inputs and self.total; returns the data files in order."""
@@ -398,6 +422,8 @@ class Run:
                     text = f.read().decode("latin-1")
                 with open(p, "wb") as f:
                     f.write(set_keys(text, step["set"]).encode("latin-1"))
+            elif "extract_matches" in step:
+                self.after_extract_matches(label, step["extract_matches"])
             elif "lines" in step:
                 p = wh.resolve(self.prefix, step["lines"])
                 if not os.path.isfile(p):
@@ -411,6 +437,29 @@ class Run:
                                   (label, step["lines"], line, got))
             else:
                 raise wh.HarnessError("%s: unknown step %r" % (label, step))
+
+    def after_extract_matches(self, label, windows_dir):
+        """glimpack extract against what the installer wrote: every file
+        the same bytes at the same place below the Windows directory."""
+        target = os.path.join(self.work, "extracted")
+        r = self.run_glimpack(["extract", "-q", "-d", target, self.package])
+        if r.returncode != 0:
+            self.fail("%s: glimpack extract failed (%d): %s" % (label, r.returncode, r.output))
+            return
+        extracted = []
+        for root, _, files in os.walk(target):
+            extracted += [os.path.relpath(os.path.join(root, n), target) for n in files]
+        if not extracted:
+            self.fail("%s: glimpack extract wrote nothing" % label)
+        for rel in sorted(extracted):
+            win_path = windows_dir.rstrip("\\") + "\\" + rel.replace("/", "\\")
+            installed = wh.resolve(self.prefix, win_path)
+            if not os.path.isfile(installed):
+                self.fail("%s: %s was extracted but not installed" % (label, win_path))
+                continue
+            with open(installed, "rb") as a, open(os.path.join(target, rel), "rb") as b:
+                if a.read() != b.read():
+                    self.fail("%s: %s differs from what the installer wrote" % (label, win_path))
 
     def after_run(self, i, step):
         """Runs one program in the prefix, with the robot beside it when the
