@@ -24,6 +24,9 @@ struct Scratch {
     int handle;
 };
 
+// About a second in all.
+constexpr int kRemovalAttempts = 50;
+
 struct Registry {
     Registry() { InitializeCriticalSection(&lock); }
     // Recursive for its owner: holding interruptions back and forgetting a
@@ -55,11 +58,21 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     EnterCriticalSection(&r.lock);
     for (HANDLE handle : r.open_for_writing)
         CloseHandle(handle);
-    for (auto it = r.entries.rbegin(); it != r.entries.rend(); ++it) {
-        if (it->directory)
-            RemoveDirectoryW(it->path.c_str());
-        else
-            DeleteFileW(it->path.c_str());
+    // The program's thread goes on until it next needs the lock, and may
+    // still be looking into a scratch folder (a folder with a handle open
+    // on it cannot go yet): what is left is tried again while it finishes.
+    for (int attempt = 0; attempt < kRemovalAttempts; ++attempt) {
+        bool left = false;
+        for (auto it = r.entries.rbegin(); it != r.entries.rend(); ++it) {
+            BOOL removed =
+                it->directory ? RemoveDirectoryW(it->path.c_str()) : DeleteFileW(it->path.c_str());
+            DWORD error = GetLastError();
+            if (!removed && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+                left = true;
+        }
+        if (!left)
+            break;
+        Sleep(20);
     }
     // End as the console's own handler ends a program on Ctrl-C. Not
     // ExitProcess: the program's thread, stopped anywhere, may hold the

@@ -312,6 +312,7 @@ bool CopyPermissions(const std::string& from, int fd) {
 std::vector<std::string> ArgumentsFromWide(int argc, wchar_t** argv) {
     // wchar_t holds whole code points here (UTF-32).
     std::vector<std::string> args;
+    args.reserve(size_t(argc));
     for (int i = 0; i < argc; ++i) {
         std::string out;
         for (const wchar_t* p = argv[i]; *p; ++p) {

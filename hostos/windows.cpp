@@ -388,12 +388,12 @@ int OpenRead(const std::string& path) {
 int OpenWrite(const std::string& path, bool create, bool truncate) {
     DWORD disposition = create ? (truncate ? CREATE_ALWAYS : OPEN_ALWAYS)
                                : (truncate ? TRUNCATE_EXISTING : OPEN_EXISTING);
-    return OpenDescriptor(path, GENERIC_READ | GENERIC_WRITE, disposition, 0, 0);
+    return OpenDescriptor(path, GENERIC_READ | GENERIC_WRITE, disposition, 0, _O_RDWR);
 }
 
 int CreateNew(const std::string& path) {
     return OpenDescriptor(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW,
-                          FILE_FLAG_OPEN_REPARSE_POINT, 0);
+                          FILE_FLAG_OPEN_REPARSE_POINT, _O_RDWR);
 }
 
 int64_t Seek(int fd, int64_t offset, int whence) {
@@ -459,16 +459,17 @@ std::FILE* OpenStream(const std::string& path, const char* mode) {
     switch (mode[0]) {
     case 'r':
         access = GENERIC_READ | (plus ? GENERIC_WRITE : 0);
-        crt_flags = plus ? 0 : _O_RDONLY;
+        crt_flags = plus ? _O_RDWR : _O_RDONLY;
         break;
     case 'w':
         access = GENERIC_WRITE | (plus ? GENERIC_READ : 0);
         disposition = std::strchr(mode, 'x') ? CREATE_NEW : CREATE_ALWAYS;
+        crt_flags = plus ? _O_RDWR : _O_WRONLY;
         break;
     case 'a':
         access = FILE_APPEND_DATA | (plus ? GENERIC_READ : 0);
         disposition = OPEN_ALWAYS;
-        crt_flags = _O_APPEND;
+        crt_flags = _O_APPEND | (plus ? _O_RDWR : _O_WRONLY);
         break;
     default:
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -790,6 +791,7 @@ bool CopyPermissions(const std::string&, int) {
 
 std::vector<std::string> ArgumentsFromWide(int argc, wchar_t** argv) {
     std::vector<std::string> args;
+    args.reserve(size_t(argc));
     for (int i = 0; i < argc; ++i)
         args.push_back(Narrow(argv[i], std::wcslen(argv[i])));
     return args;

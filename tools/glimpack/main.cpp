@@ -70,6 +70,7 @@ int wmain(int argc, wchar_t** wide_argv) {
     bool own_window = hostos::ConsoleIsOwnWindow();
     std::vector<std::string> args = hostos::ArgumentsFromWide(argc, wide_argv);
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
