@@ -4,7 +4,7 @@
 # Debian packages (as root) or says how to.
 SHELL := /bin/bash
 
-.PHONY: all deps native native-release win32 web web-screenshots test static fuzz-replay fuzz demo bench bench-wine bench-web format clean
+.PHONY: all deps native native-release win32 clang-libcxx web web-screenshots test static fuzz-replay fuzz demo bench bench-wine bench-web format clean
 
 all: native-release win32
 
@@ -19,9 +19,16 @@ native-release: deps
 	cmake --preset native-release
 	cmake --build --preset native-release
 
+# The installer stub, glimpack.exe and their Windows-side tests and helpers.
 win32: deps
 	cmake --preset win32
 	cmake --build --preset win32
+
+# Portability: the libraries and glimpack built with clang and libc++,
+# warnings as errors (build/clang-libcxx).
+clang-libcxx: deps
+	cmake --preset clang-libcxx
+	cmake --build --preset clang-libcxx -j2
 
 # The browser page, a static folder in build/web: the project's libraries
 # compiled by Emscripten (the wasm preset), the page bundled with the npm
@@ -49,8 +56,11 @@ fuzz-replay: deps
 fuzz: deps
 	fuzz/run.sh $(FUZZ_SECONDS)
 
-test: win32 native web static fuzz-replay
+# The native suites (the Wine end-to-end tests and cross-checks among them),
+# then glimpack.exe's own tests under Wine.
+test: win32 native clang-libcxx web static fuzz-replay
 	ctest --preset native
+	ctest --preset win32
 
 demo: native-release win32
 	samples/demo.sh

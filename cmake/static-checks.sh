@@ -4,7 +4,8 @@
 #   cmake/static-checks.sh [BUILD_DIR]
 #
 # 1. clang-format --dry-run -Werror on every C++ file of the repository;
-# 2. clang-tidy (.clang-tidy) on the project's code;
+# 2. clang-tidy (.clang-tidy) on the project's code, and on the Windows-only
+#    files with the win32 build's compile commands;
 # 3. cppcheck (suppressions in cmake/cppcheck-suppressions.txt);
 # 4. the native tests that exercise glimpack, once under Valgrind memcheck.
 #
@@ -44,6 +45,25 @@ if ! run-clang-tidy -p "$build" -j 2 -quiet "$regex" >"$build/clang-tidy.log" 2>
    grep -qE '(warning|error): ' "$build/clang-tidy.log"; then
   grep -E '(warning|error): ' "$build/clang-tidy.log" | sort -u
   failed+=(clang-tidy)
+fi
+
+# The files only the win32 build compiles (the Windows system layer and the
+# program's Windows entry), with that build's compile commands and clang
+# aimed at MinGW, whose C++ headers it is given.
+step "clang-tidy (Windows code)"
+win32_build="$here/build/win32"
+if [ ! -f "$win32_build/compile_commands.json" ]; then
+  cmake --preset win32 >/dev/null || exit 1
+fi
+mingw_args=(--extra-arg=--target=i686-w64-mingw32 --extra-arg=-nostdinc++)
+while read -r dir; do
+  mingw_args+=("--extra-arg=-isystem$dir")
+done < <(i686-w64-mingw32-g++-win32 -E -x c++ -v - </dev/null 2>&1 |
+         sed -n '/#include <...> search starts here/,/End of search list/p' | grep '^ /')
+if ! clang-tidy -p "$win32_build" --quiet "${mingw_args[@]}" hostos/windows.cpp \
+     hostos/cleanup_windows.cpp tools/glimpack/main.cpp >"$build/clang-tidy-win32.log" 2>&1; then
+  grep -E '(warning|error): ' "$build/clang-tidy-win32.log" | sort -u
+  failed+=("clang-tidy (Windows code)")
 fi
 
 step "cppcheck"

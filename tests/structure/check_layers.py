@@ -20,6 +20,15 @@ The folders and what each may use (besides itself):
 
 Some files are narrower still: the shell's texts make no system calls, the
 host back end's internal state is its own, and the test fakes are for tests.
+
+The host side reaches the operating system only through hostos/, one file
+per system: in the folders of the tool and the code it shares (SYSTEM_FREE)
+no system header is included and no system is tested for (_WIN32,
+__linux__ ...), but for the program's entry, which picks Windows' wide
+entry point and takes a dropped package (SYSTEM_ENTRY). A port to another
+system is then one more file in hostos/. The installer's Windows code
+(platform/win32, shell, resources, samples) and the browser page's glue are
+each written for one system by role.
 Run with the repository's root as the argument (or from it).
 """
 import os
@@ -63,6 +72,27 @@ PRIVATE = {
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 SOURCES = (".cpp", ".h", ".rc")
 
+SYSTEM_FREE = ("base/", "format/", "decoder/", "encoder/", "payload/", "pe/", "package/",
+               "tools/", "platform/host/")
+SYSTEM_ENTRY = {"tools/glimpack/main.cpp": {"_WIN32"}}
+SYSTEM_HEADER = re.compile(
+    r'^\s*#\s*include\s*<((?:windows|winioctl|io|direct|conio|process|unistd|fcntl|dirent|'
+    r'signal|termios|pwd|grp|dlfcn|sys/[^>]+)\.h)>', re.M)
+SYSTEM_MACRO = re.compile(r'^\s*#\s*(?:if|ifdef|ifndef|elif)\b.*?\b(_WIN32|_WIN64|__linux__|'
+                          r'__APPLE__|__unix__|__MINGW32__|_MSC_VER|__FreeBSD__)\b', re.M)
+
+
+def system_problems(path, text):
+    """What `path` (a file of a SYSTEM_FREE folder) asks of the system itself."""
+    problems = []
+    for header in SYSTEM_HEADER.findall(text):
+        problems.append(f"{path}: includes <{header}>; only hostos/ calls the system")
+    for macro in SYSTEM_MACRO.findall(text):
+        if macro not in SYSTEM_ENTRY.get(path, set()):
+            problems.append(f"{path}: tests for {macro}; only hostos/ (and the program's entry) "
+                            f"may depend on the system")
+    return problems
+
 
 def top_folder(path):
     return path.split("/", 1)[0]
@@ -78,6 +108,8 @@ def check(root):
                 path = os.path.relpath(os.path.join(directory, name), root).replace(os.sep, "/")
                 with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
                     text = f.read()
+                if path.startswith(SYSTEM_FREE):
+                    problems += system_problems(path, text)
                 for included in INCLUDE.findall(text):
                     if "/" not in included:
                         continue  # a header beside the file (resource scripts)

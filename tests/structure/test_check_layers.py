@@ -40,6 +40,28 @@ class CheckLayers(unittest.TestCase):
                         "tools/glimpack/x.cpp", "package/y.cpp"):
             self.assertIn(culprit, text)
 
+    def test_system_calls_outside_hostos_are_reported(self):
+        found = self.problems({
+            "package/read.cpp": "#include <unistd.h>\n",
+            "tools/glimpack/files.cpp": "#ifdef _WIN32\n#endif\n",
+            "platform/host/host_files.cpp": "#include <sys/stat.h>\n",
+            "encoder/x.cpp": "#if defined(__linux__) || defined(__APPLE__)\n#endif\n",
+            "tools/glimpack/main.cpp": "#ifdef __linux__\n#endif\n",
+        })
+        text = "\n".join(found)
+        for culprit in ("package/read.cpp", "tools/glimpack/files.cpp",
+                        "platform/host/host_files.cpp", "encoder/x.cpp", "tools/glimpack/main.cpp"):
+            self.assertIn(culprit, text)
+
+    def test_hostos_and_the_entry_may_depend_on_the_system(self):
+        self.assertEqual(self.problems({
+            "hostos/windows.cpp": "#include <windows.h>\n#ifdef _WIN32\n#endif\n",
+            "hostos/posix.cpp": "#include <unistd.h>\n#include <sys/stat.h>\n",
+            "tools/glimpack/main.cpp": "#ifdef _WIN32\nint wmain();\n#endif\n",
+            "platform/win32/platform_win32.cpp": "#include <sys/stat.h>\n",
+            "package/text.cpp": "// #include <windows.h> is not needed here\n",
+        }), [])
+
 
 if __name__ == "__main__":
     unittest.main()
