@@ -5,7 +5,8 @@ and the cross binutils' objdump.
 Usage: check_stub.py STUB.EXE [LINKED.EXE] [TestClass ...]
 
 STUB.EXE is the laid-out glimsetup.exe, LINKED.EXE the linker's output it was
-made from (for the checks that the layout step kept every resource).
+made from (for the checks that the layout step kept every resource). The
+class ToolImports checks glimpack.exe, given as STUB.EXE.
 """
 import os
 import struct
@@ -189,6 +190,23 @@ class Imports(unittest.TestCase):
                 for line in out.splitlines() if "DLL Name:" in line}
         self.assertTrue(dlls)
         self.assertEqual(dlls - SYSTEM_DLLS, set())
+        for bad in ("libgcc", "libstdc++", "libwinpthread"):
+            self.assertNotIn(bad, out.lower())
+
+
+class ToolImports(unittest.TestCase):
+    """glimpack.exe, given in place of the stub: a 32-bit console program
+    that runs on a bare Windows, its runtime linked in."""
+
+    def test_console_program_needing_only_system_dlls(self):
+        pe = load(STUB)
+        self.assertEqual(pe.FILE_HEADER.Machine, 0x14C)
+        self.assertEqual(pe.OPTIONAL_HEADER.Subsystem, 3)  # Windows console
+        dlls = {e.dll.decode().lower() for e in pe.DIRECTORY_ENTRY_IMPORT}
+        self.assertIn("kernel32.dll", dlls)
+        self.assertEqual(dlls - SYSTEM_DLLS, set())
+        out = subprocess.run(["i686-w64-mingw32-objdump", "-p", STUB], check=True,
+                             capture_output=True, text=True).stdout
         for bad in ("libgcc", "libstdc++", "libwinpthread"):
             self.assertNotIn(bad, out.lower())
 
