@@ -56,6 +56,9 @@ bool Close(int fd);
 // A stdio stream on a path, binary (fopen's modes).
 std::FILE* OpenStream(const std::string& path, const char* mode);
 bool IsTerminal(int fd);
+// Makes a standard stream (0, 1, 2) pass bytes unchanged (no line-end
+// translation) where the system would otherwise change them.
+void SetBinaryOutput(int fd);
 // A whole file into memory; false (see LastError) when it cannot be read.
 bool ReadFile(const std::string& path, std::vector<uint8_t>* data);
 

@@ -143,6 +143,10 @@ bool IsTerminal(int fd) {
     return isatty(fd) == 1;
 }
 
+void SetBinaryOutput(int) {
+    // Nothing to do: POSIX streams never translate line ends.
+}
+
 bool MakeDirectory(const std::string& path) {
     return mkdir(path.c_str(), 0777) == 0;
 }

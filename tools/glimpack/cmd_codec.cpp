@@ -20,25 +20,16 @@
 namespace glimpack {
 namespace {
 
-const char kCompressHelp[] =
-    "Usage: glimpack compress [--best | --greedy] [--overwrite] [-q] IN OUT\n"
-    "\n"
+const CommandText kCompressText = {
+    "compress", "IN OUT",
     "Compresses IN into the raw stream OUT (no header: keep the size of IN to\n"
-    "decompress it) and prints the sizes.\n"
-    "\n"
-    "  --best       slower, smallest output\n"
-    "  --greedy     the plain longest-match parse (for comparison)\n"
-    "  --overwrite  replace OUT if it exists (default: refuse)\n"
-    "  -q           print nothing but errors\n";
+    "decompress it) and prints the sizes."};
 
-const char kDecompressHelp[] =
-    "Usage: glimpack decompress --size N [--overwrite] IN OUT\n"
-    "\n"
-    "Decodes the raw stream IN into OUT, which gets exactly N bytes (the size\n"
-    "the stream was made from; the stream does not record it).\n"
-    "\n"
-    "  --size N     bytes to produce (suffix K, M or G for binary multiples)\n"
-    "  --overwrite  replace OUT if it exists (default: refuse)\n";
+const CommandText kDecompressText = {
+    "decompress", "--size N IN OUT",
+    "Decodes the raw stream IN into OUT, which gets exactly N bytes (the size the\n"
+    "stream was made from; the stream does not record it). A stream that runs out\n"
+    "before N bytes is an error, and OUT is not written."};
 
 struct Files {
     std::string in;
@@ -72,19 +63,22 @@ size_t ReadFromMemory(void* context, uint8_t* buffer, size_t capacity) {
 
 int CmdCompress(int argc, char** argv) {
     encoder::Mode mode = encoder::Mode::Default;
-    bool overwrite = false, quiet = false, help = false;
+    bool overwrite = false, quiet = false;
     std::vector<std::string> operands;
-    ParseOptions(argc, argv,
-                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
-                  {{"--best"}, false, [&](const std::string&) { mode = encoder::Mode::Best; }},
-                  {{"--greedy"}, false, [&](const std::string&) { mode = encoder::Mode::Greedy; }},
-                  {{"--overwrite"}, false, [&](const std::string&) { overwrite = true; }},
-                  {{"-q", "--quiet"}, false, [&](const std::string&) { quiet = true; }}},
-                 &operands);
-    if (help) {
-        std::fputs(kCompressHelp, stdout);
+    if (!ParseCommandLine(
+            kCompressText, argc, argv,
+            {Option{{"--best"},
+                    "",
+                    "slower, smallest output",
+                    [&](const std::string&) { mode = encoder::Mode::Best; }},
+             Option{{"--greedy"},
+                    "",
+                    "the plain longest-match parse (for comparison)",
+                    [&](const std::string&) { mode = encoder::Mode::Greedy; }},
+             Flag({"--overwrite"}, "replace OUT if it exists (default: refuse)", &overwrite),
+             Flag({"-q", "--quiet"}, "print nothing but errors", &quiet)},
+            &operands))
         return kExitOk;
-    }
     Files files = TakeFiles(operands);
 
     hostos::InstallInterruptCleanup();
@@ -105,26 +99,22 @@ int CmdCompress(int argc, char** argv) {
 }
 
 int CmdDecompress(int argc, char** argv) {
-    bool overwrite = false, have_size = false, help = false;
-    uint64_t size = 0;
+    bool overwrite = false, quiet = false;
+    std::string size_text;
     std::vector<std::string> operands;
-    ParseOptions(argc, argv,
-                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
-                  {{"--size"},
-                   true,
-                   [&](const std::string& v) {
-                       size = ParseSize("--size", v);
-                       if (size > UINT32_MAX)
-                           throw UsageError("option '--size': " + std::to_string(size) +
-                                            " is over the limit of " + std::to_string(UINT32_MAX));
-                       have_size = true;
-                   }},
-                  {{"--overwrite"}, false, [&](const std::string&) { overwrite = true; }}},
-                 &operands);
-    if (help) {
-        std::fputs(kDecompressHelp, stdout);
+    if (!ParseCommandLine(
+            kDecompressText, argc, argv,
+            {Value({"--size"}, "N", "bytes to produce (suffix K, M or G for binary\nmultiples)",
+                   &size_text),
+             Flag({"--overwrite"}, "replace OUT if it exists (default: refuse)", &overwrite),
+             Flag({"-q", "--quiet"}, "print nothing but errors", &quiet)},
+            &operands))
         return kExitOk;
-    }
+    bool have_size = !size_text.empty();
+    uint64_t size = have_size ? ParseSize("--size", size_text) : 0;
+    if (size > UINT32_MAX)
+        throw UsageError("option '--size': " + std::to_string(size) + " is over the limit of " +
+                         std::to_string(UINT32_MAX));
     if (!have_size)
         throw UsageError("--size N is required: a raw stream does not record its size");
     Files files = TakeFiles(operands);
@@ -146,7 +136,7 @@ int CmdDecompress(int argc, char** argv) {
                            " bytes, short of the " + WithThousands(size) +
                            " asked for (a cut stream, or the wrong --size?)");
     out.Commit();
-    if (report.stored_bytes_unused)
+    if (report.stored_bytes_unused && !quiet)
         std::fprintf(stderr,
                      "glimpack: warning: %s: %s bytes of the stream were left unread (a larger "
                      "--size?)\n",

@@ -17,33 +17,20 @@ namespace glimpack {
 
 namespace {
 
-const char kPackHelp[] =
-    "Usage: glimpack pack -o NAME.EXE --title TITLE --scr FILE --dat FILE\n"
-    "                     [--first-number N] [--stub STUB] [--overwrite]\n"
-    "                     [--max-size BYTES] [DATA-FILE ...]\n"
-    "\n"
+const CommandText kText = {
+    "pack", "-o NAME.EXE --title TITLE --scr FILE --dat FILE [DATA-FILE...]",
     "Builds a self-installing package from an installer stub. The package's file\n"
-    "name decides what gets installed: NAME.EXE installs NAME.SCR. The finished\n"
-    "package is checked as `test` checks one before it is put in place, so pack\n"
-    "never leaves a package that the installer or extract would refuse.\n"
+    "name decides what gets installed: NAME.EXE installs NAME.SCR and the data\n"
+    "directory QUILLFEN\\GLIMLOOM\\NAME. Every file is stored as it is unless\n"
+    "compressing makes it smaller. The finished package is checked as `test`\n"
+    "checks one before it is put in place, so pack never leaves a package that\n"
+    "the installer or extract would refuse. Further data files are installed as\n"
+    "FILEnnnn.EXT (from --first-number on), keeping their extension (at most 3\n"
+    "characters after the dot), upper-cased.\n"
     "\n"
-    "  -o, --output FILE    the package to write\n"
-    "  --overwrite          replace FILE when it exists (default: refuse)\n"
-    "  --title TITLE        the saver's title, at most 32 bytes in Windows-1252\n"
-    "  --scr FILE           the screen saver (record 0)\n"
-    "  --dat FILE           the saver's main data file (record 1)\n"
-    "  --first-number N     number of the first further data file (default 0);\n"
-    "                       data files are installed as FILE0000.EXT, FILE0001.EXT, ...\n"
-    "  --store              store every file as it is (default: compress each file\n"
-    "                       and store it only when compression does not make it smaller)\n"
-    "  --best               compress harder (slower)\n"
-    "  --max-size BYTES     refuse files larger than this (default 1G), as extract\n"
-    "                       refuses records larger than its own limit\n"
-    "  -q                   print nothing but errors\n"
-    "  --stub STUB          installer stub (default: glimsetup.exe beside glimpack,\n"
-    "                       else $GLIMPACK_STUB, else the build's stub)\n"
-    "  DATA-FILE            further data files; the extension (at most 3 characters\n"
-    "                       after the dot) is kept, upper-cased\n";
+    "The stub is --stub STUB, else $GLIMPACK_STUB, else glimsetup.exe beside\n"
+    "glimpack (or in ../share/glimpack), else the one this glimpack was built\n"
+    "with."};
 
 // An input must be a regular file glimpack can read, and not over the limit.
 void CheckInput(const std::string& path, const Limits& limits) {
@@ -62,37 +49,36 @@ void CheckInput(const std::string& path, const Limits& limits) {
 } // namespace
 
 int CmdPack(int argc, char** argv) {
-    std::string output, title, scr, dat, stub, first_number;
-    bool have_title = false, store = false, best = false, quiet = false, help = false;
-    bool overwrite = false;
-    Limits limits;
+    std::string output, title, scr, dat, stub, first_number, max_size;
+    bool have_title = false, store = false, best = false, quiet = false, overwrite = false;
     std::vector<std::string> data_files;
-    auto value_of = [](std::string* into) { return [into](const std::string& v) { *into = v; }; };
-    ParseOptions(argc, argv,
-                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
-                  {{"-o", "--output"}, true, value_of(&output)},
-                  {{"--title"},
-                   true,
-                   [&](const std::string& v) {
-                       title = v;
-                       have_title = true;
-                   }},
-                  {{"--scr"}, true, value_of(&scr)},
-                  {{"--dat"}, true, value_of(&dat)},
-                  {{"--first-number"}, true, value_of(&first_number)},
-                  {{"--stub"}, true, value_of(&stub)},
-                  {{"--store"}, false, [&](const std::string&) { store = true; }},
-                  {{"--best"}, false, [&](const std::string&) { best = true; }},
-                  {{"--overwrite"}, false, [&](const std::string&) { overwrite = true; }},
-                  {{"--max-size"},
-                   true,
-                   [&](const std::string& v) { limits.max_size = ParseSize("--max-size", v); }},
-                  {{"-q", "--quiet"}, false, [&](const std::string&) { quiet = true; }}},
-                 &data_files);
-    if (help) {
-        std::fputs(kPackHelp, stdout);
+    if (!ParseCommandLine(
+            kText, argc, argv,
+            {Value({"-o", "--output"}, "FILE", "the package to write", &output),
+             Option{{"--title"},
+                    "TITLE",
+                    "the saver's title, at most 32 bytes in Windows-1252",
+                    [&](const std::string& v) {
+                        title = v;
+                        have_title = true;
+                    }},
+             Value({"--scr"}, "FILE", "the screen saver (record 0)", &scr),
+             Value({"--dat"}, "FILE", "the saver's main data file (record 1)", &dat),
+             Value({"--first-number"}, "N", "number of the first further data file (default 0)",
+                   &first_number),
+             Value({"--stub"}, "STUB", "the installer stub to build on", &stub),
+             Flag({"--store"}, "store every file as it is", &store),
+             Flag({"--best"}, "compress harder (slower)", &best),
+             Flag({"--overwrite"}, "replace FILE when it exists (default: refuse)", &overwrite),
+             Value({"--max-size"}, "BYTES",
+                   "refuse files larger than this (default 1G), as\nextract refuses larger records",
+                   &max_size),
+             Flag({"-q", "--quiet"}, "print nothing but errors", &quiet)},
+            &data_files))
         return kExitOk;
-    }
+    Limits limits;
+    if (!max_size.empty())
+        limits.max_size = ParseSize("--max-size", max_size);
     if (output.empty())
         throw UsageError("missing -o NAME.EXE");
     if (!have_title)

@@ -130,20 +130,24 @@ void MakeDirectories(const std::string& path, std::vector<std::string>* made) {
 }
 
 std::string DefaultStubPath() {
-    std::string exe = hostos::ExecutablePath();
-    if (!exe.empty()) {
-        std::string name = hostos::FileNamePart(exe);
-        std::string beside = exe.substr(0, exe.size() - name.size()) + "glimsetup.exe";
-        if (hostos::GetStatus(beside, true).kind == hostos::Kind::Regular)
-            return beside;
-    }
+    // The user's own choice first, then where an installed or unpacked
+    // glimpack keeps its stub, then the one it was built with.
     if (const char* env = std::getenv("GLIMPACK_STUB"); env && *env)
         return env;
+    std::string exe = hostos::ExecutablePath();
+    if (!exe.empty()) {
+        std::string dir = exe.substr(0, exe.size() - hostos::FileNamePart(exe).size());
+        for (const char* place : {"glimsetup.exe", "../share/glimpack/glimsetup.exe"}) {
+            std::string candidate = dir + place;
+            if (hostos::GetStatus(candidate, true).kind == hostos::Kind::Regular)
+                return candidate;
+        }
+    }
 #ifdef GLIM_DEFAULT_STUB
-    return GLIM_DEFAULT_STUB;
-#else
-    throw ToolError("no installer stub: give --stub or set GLIMPACK_STUB");
+    if (hostos::GetStatus(GLIM_DEFAULT_STUB, true).kind == hostos::Kind::Regular)
+        return GLIM_DEFAULT_STUB;
 #endif
+    throw ToolError("no installer stub found: give --stub STUB or set GLIMPACK_STUB");
 }
 
 } // namespace glimpack

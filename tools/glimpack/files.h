@@ -89,8 +89,9 @@ class MadeDirectories {
 // first.
 void MakeDirectories(const std::string& path, std::vector<std::string>* made = nullptr);
 
-// Where the default stub is looked for: glimsetup.exe beside the running
-// executable, else $GLIMPACK_STUB, else the path this tool was built with.
+// Where the default stub is looked for: $GLIMPACK_STUB, else glimsetup.exe
+// beside the running executable or in ../share/glimpack from it, else the
+// path this tool was built with.
 std::string DefaultStubPath();
 
 } // namespace glimpack
