@@ -39,12 +39,13 @@ web-screenshots: web native-release
 static: deps
 	cmake/static-checks.sh build/native-plain
 
-# The libFuzzer programs (clang build in build/fuzz) replay every checked-in
-# input once: deterministic, so part of `make test`. `make fuzz` explores for
+# The libFuzzer programs (clang build in build/fuzz) replay the inputs that
+# once broke them: deterministic, so part of `make test` (the sanitized native
+# tests replay the whole checked-in corpus). `make fuzz` explores for
 # FUZZ_SECONDS per target (random and open-ended, never part of `make test`).
 FUZZ_SECONDS ?= 600
 fuzz-replay: deps
-	fuzz/run.sh --replay
+	fuzz/run.sh --replay-regress
 
 fuzz: deps
 	fuzz/run.sh $(FUZZ_SECONDS)

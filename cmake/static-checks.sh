@@ -67,7 +67,7 @@ run_vg() {
 run_vg "$build/tests/unit_tests" \
   --gtest_filter='PackListTest.*:PackPlan.*:CodecCommand.*:ExtractToolTest.*:FixStubLayout.*:PayloadTest.*:Naming.*'
 run_vg "$build/tests/hostile/hostile_tests"
-run_vg "$build/tests/regress/regress_tests"
+GLIM_REPLAY_REGRESS_ONLY=1 run_vg "$build/tests/regress/regress_tests"
 
 echo
 if [ ${#failed[@]} -ne 0 ]; then
