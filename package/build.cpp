@@ -61,14 +61,22 @@ void ExtensionFromFileName(const std::string& path, char extension[PAYLOAD_EXTEN
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
     }
+    // The installer's own rule on what may follow the dot, checked first so
+    // that a character it refuses is named as such (a byte of UTF-8 is not a
+    // character of the extension).
+    for (size_t i = 1; i < ext.size(); i++) {
+        if (!IsExtensionCharacter(static_cast<unsigned char>(ext[i])))
+            Fail(path, "extension \"" + EscapeForDisplay(ext, true) +
+                           "\" cannot be used in a file name (use letters, digits or "
+                           "_~!#$%&'()@^{}-)");
+    }
+    if (ext.size() == 1)
+        Fail(path, "extension \".\" cannot be used in a file name (nothing follows the dot)");
     if (ext.size() > PAYLOAD_EXTENSION_SIZE)
-        Fail(path, "extension \"" + EscapeForDisplay(ext, true) +
-                       "\" is longer than 4 characters (dot included)");
+        Fail(path, "extension \"" + EscapeForDisplay(ext, true) + "\" has " +
+                       std::to_string(ext.size() - 1) + " characters after the dot; at most 3 fit");
     // The record's field is NUL-padded, and not terminated when 4 bytes long.
     std::memcpy(extension, ext.data(), ext.size()); // NOLINT(bugprone-not-null-terminated-result)
-    if (!IsSafeExtension(extension))
-        Fail(path, "extension \"" + EscapeForDisplay(ext, true) +
-                       "\" cannot be used in a file name (use letters, digits or _~!#$%&'()@^{}-)");
 }
 
 PackPlan PlanPackage(const std::string& output, uint32_t payload_pos, uint32_t rsrc_raw_end,
