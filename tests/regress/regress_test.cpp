@@ -1,6 +1,8 @@
-// Replays every saved input below tests/regress/TARGET/ through its fuzz
-// target. A target aborts on a broken property, so each input runs in a
-// child process and the test reports which input failed and how.
+// Replays every checked-in input of a fuzz target through it: the inputs that
+// once broke it (tests/regress/TARGET/) and its corpus (fuzz/corpus/TARGET/).
+// A target aborts on a broken property, so each input runs in a child process
+// and the test reports which input failed and how.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "fuzz/targets.h"
 
 namespace {
@@ -37,35 +40,39 @@ void PrintTo(const Target& t, std::ostream* os) {
 class Replay : public ::testing::TestWithParam<Target> {};
 
 TEST_P(Replay, SavedInputsPass) {
-    fs::path dir = fs::path(GLIM_REGRESS_DIR) / GetParam().name;
-    if (!fs::is_directory(dir))
-        GTEST_SKIP() << "no saved inputs for " << GetParam().name;
     int replayed = 0;
-    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
-        if (!entry.is_regular_file())
-            continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-        std::fflush(nullptr);
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            // The commands' messages about a bad input are expected; keep the
-            // test log to the failures.
-            if (!std::freopen("/dev/null", "w", stdout))
-                _exit(3);
-            alarm(120);
-            GetParam().run(bytes.data(), bytes.size());
-            _exit(0);
+    for (const fs::path& dir : {fs::path(GLIM_REGRESS_DIR) / GetParam().name,
+                                fs::path(GLIM_FUZZ_CORPUS_DIR) / GetParam().name}) {
+        std::error_code ec;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
+            if (!entry.is_regular_file())
+                continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+            std::fflush(nullptr);
+            pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                // The commands' messages about a bad input are expected; keep
+                // the test log to the failures.
+                if (!std::freopen("/dev/null", "w", stdout))
+                    _exit(3);
+                alarm(120);
+                GetParam().run(bytes.data(), bytes.size());
+                _exit(0);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                << entry.path() << ": "
+                << (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                        : "exit code " + std::to_string(WEXITSTATUS(status)));
+            ++replayed;
         }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            << entry.path() << ": "
-            << (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
-                                    : "exit code " + std::to_string(WEXITSTATUS(status)));
-        ++replayed;
     }
+    // Every target has a checked-in corpus; none found means a broken checkout
+    // or a renamed target, not a pass.
+    EXPECT_GT(replayed, 0) << "no inputs for " << GetParam().name;
     RecordProperty("replayed", replayed);
 }
 
@@ -73,5 +80,29 @@ INSTANTIATE_TEST_SUITE_P(Fuzz, Replay, ::testing::ValuesIn(kTargets),
                          [](const ::testing::TestParamInfo<Target>& info) {
                              return std::string(info.param.name);
                          });
+
+// The targets' leak check counts the target's own handles only: those that
+// lead into its work directory, not the descriptors the fuzzer or the
+// sanitizers hold elsewhere.
+TEST(DescriptorCheck, SeesOnlyFilesOfTheWorkDirectory) {
+    const std::string dir = fuzz_support::WorkDirectory();
+    const std::string file = dir + "/held.bin";
+    fuzz_support::WriteFile(file, nullptr, 0);
+    EXPECT_TRUE(fuzz_support::DescriptorsUnder(dir).empty());
+
+    int elsewhere = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(elsewhere, 0);
+    EXPECT_TRUE(fuzz_support::DescriptorsUnder(dir).empty());
+
+    int held = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    std::vector<std::string> open_now = fuzz_support::DescriptorsUnder(dir);
+    ASSERT_EQ(open_now.size(), 1u);
+    EXPECT_EQ(open_now[0], "fd " + std::to_string(held) + " -> " + file);
+
+    close(held);
+    close(elsewhere);
+    EXPECT_TRUE(fuzz_support::DescriptorsUnder(dir).empty());
+}
 
 } // namespace
