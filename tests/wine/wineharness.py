@@ -427,11 +427,13 @@ def clone_prefix(base, dest, share_libraries=True):
 
 
 def dump_backtraces(env, path):
-    """Where every thread in the prefix waits, for the artefacts of a hang."""
+    """Where every thread in the prefix waits, for the artefacts of a hang.
+    Each command gets 15 s, so that a run stopped at its time limit still
+    ends well within the test's own."""
     with open(path, "w") as f:
         for command in ("info proc", "bt all"):
             try:
-                subprocess.run(["winedbg", "--command", command], env=env, timeout=30,
+                subprocess.run(["winedbg", "--command", command], env=env, timeout=15,
                                stdout=f, stderr=subprocess.STDOUT)
             except subprocess.TimeoutExpired:
                 f.write("winedbg %r timed out\n" % command)
