@@ -70,8 +70,9 @@ void Compact() {
         if (!n->active.load())
             continue;
         Node* copy = new Node{nullptr, n->directory, n->handle, {true}, nullptr};
-        copy->path = new char[std::strlen(n->path) + 1];
-        std::strcpy(copy->path, n->path);
+        size_t size = std::strlen(n->path) + 1;
+        copy->path = new char[size];
+        std::memcpy(copy->path, n->path, size);
         *tail = copy;
         tail = &copy->next;
     }

@@ -1,5 +1,6 @@
 #include "tools/glimpack/progress.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +13,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::string Duration(double seconds) {
-    long s = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
+    long s = seconds < 0 ? 0 : std::lround(seconds);
     char text[32];
     if (s >= 3600)
         std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
