@@ -13,6 +13,7 @@
 
 #include "encoder/encoder.h"
 #include "package/crc32.h"
+#include "package/spill.h"
 #include "tests/support/mixed_bytes.h"
 
 namespace fs = std::filesystem;
@@ -130,9 +131,22 @@ class CountingStore : public encoder::SpoolStore {
     encoder::MemorySpoolStore memory_;
 };
 
+class EncoderStream : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("glim_encoder_stream_" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    fs::path dir_;
+};
+
 } // namespace
 
-TEST(EncoderStream, GivesTheStreamsOfTheWholeBufferEncoder) {
+TEST_F(EncoderStream, GivesTheStreamsOfTheWholeBufferEncoder) {
     for (const Recorded& r : kRecorded) {
         Bytes data = r.file ? TestFile(r.file) : Mixed(r.size);
         SCOPED_TRACE(std::string(r.file ? r.file : "mixed") + " " + std::to_string(data.size()) +
@@ -142,10 +156,10 @@ TEST(EncoderStream, GivesTheStreamsOfTheWholeBufferEncoder) {
         EXPECT_EQ(whole.size(), r.packed);
         EXPECT_EQ(glimpack::Crc32(0, whole.data(), whole.size()), r.crc);
 
-        // Odd pieces in.
+        // Odd pieces in, and candidates spilling to disk after 1000 bytes.
         PieceSource source(data, {1, 4095, 7, 600000, 65537, 3});
         BytesSink sink;
-        encoder::MemorySpoolStore spools;
+        glimpack::ScratchSpoolStore spools(dir_.string(), 1000);
         encoder::StreamResult result = encoder::CompressStream(source, sink, r.mode, spools);
         EXPECT_TRUE(sink.bytes == whole);
         EXPECT_EQ(result.input_size, data.size());
@@ -153,11 +167,13 @@ TEST(EncoderStream, GivesTheStreamsOfTheWholeBufferEncoder) {
         EXPECT_FALSE(result.over_limit);
         EXPECT_FALSE(result.too_large);
     }
+    // The scratch files had no names.
+    EXPECT_TRUE(fs::is_empty(dir_));
 }
 
 // The limit lets a caller that only wants a stream shorter than something
 // stop early; a stream at the limit is still given whole.
-TEST(EncoderStream, StopsOnceNoStreamCanFitTheLimit) {
+TEST_F(EncoderStream, StopsOnceNoStreamCanFitTheLimit) {
     const Bytes inputs[] = {TestFile("prose.txt"), TestFile("random.bin")};
     for (const Bytes& data : inputs) {
         for (Mode mode : {Mode::Greedy, Mode::Default, Mode::Best}) {
@@ -196,7 +212,7 @@ TEST(EncoderStream, StopsOnceNoStreamCanFitTheLimit) {
 // Only the modes that compare streams keep them aside; a lone stream goes
 // straight to the sink, so that a large input in Default mode takes no more
 // than the encoder's own buffers.
-TEST(EncoderStream, KeepsCandidatesOnlyWhereAModeCompares) {
+TEST_F(EncoderStream, KeepsCandidatesOnlyWhereAModeCompares) {
     struct Case {
         size_t size;
         Mode mode;
