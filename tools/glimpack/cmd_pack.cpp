@@ -45,12 +45,19 @@ uint16_t ParseFirstNumber(const std::string& text) {
     return static_cast<uint16_t>(std::stoul(digits));
 }
 
-PackInput ReadInput(const std::string& path) {
-    PackInput input;
-    input.path = path;
-    input.data = ReadWholeFile(path);
-    return input;
-}
+// The package file: written in order, its record table filled in at the end.
+class PackageFile : public PackageOutput {
+  public:
+    explicit PackageFile(AtomicOutput* out) : out_(out) {}
+    void Write(const uint8_t* data, size_t size) override { out_->Write(data, size); }
+    void WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+        out_->WriteAt(offset, data, size);
+    }
+    void Truncate(uint64_t size) override { out_->Truncate(size); }
+
+  private:
+    AtomicOutput* out_;
+};
 
 } // namespace
 
@@ -103,29 +110,26 @@ int CmdPack(int argc, char** argv) {
     options.stub_path = stub.empty() ? DefaultStubPath() : stub;
 
     // Cheap checks on names first, so that a bad extension is reported before
-    // large files are read.
+    // any file is read. BuildPackage reads the files as it writes them.
     std::vector<PackInput> inputs(data_files.size() + 2);
     for (size_t i = 0; i < data_files.size(); i++)
         ExtensionFromFileName(data_files[i], inputs[i + 2].extension);
-    inputs[0] = ReadInput(scr);
+    inputs[0].path = scr;
     std::memcpy(inputs[0].extension, ".SCR", PAYLOAD_EXTENSION_SIZE);
-    inputs[1] = ReadInput(dat);
+    inputs[1].path = dat;
     std::memcpy(inputs[1].extension, ".DAT", PAYLOAD_EXTENSION_SIZE);
-    for (size_t i = 0; i < data_files.size(); i++) {
-        PackInput read = ReadInput(data_files[i]);
-        inputs[i + 2].path = read.path;
-        inputs[i + 2].data = std::move(read.data);
-    }
+    for (size_t i = 0; i < data_files.size(); i++)
+        inputs[i + 2].path = data_files[i];
     options.inputs = std::move(inputs);
     if (store && best)
         throw UsageError("--store and --best exclude each other");
-    encoder::Mode mode = best ? encoder::Mode::Best : encoder::Mode::Default;
-    BodyEncoder encode = store ? BodyEncoder(StoreBody) : [mode](const std::vector<uint8_t>& in) {
-        return CompressOrStoreBody(in, mode);
-    };
+    options.store = store;
+    options.mode = best ? encoder::Mode::Best : encoder::Mode::Default;
     options.stub = ReadWholeFile(options.stub_path);
     AtomicOutput out(options.output, true);
-    BuildPackage(options, encode, [&](const uint8_t* data, size_t size) { out.Write(data, size); });
+    options.scratch_directory = DirectoryOf(options.output);
+    PackageFile file(&out);
+    BuildPackage(options, file);
     out.Commit();
     if (!quiet) {
         uint64_t size = hostos::GetStatus(options.output, true).size;

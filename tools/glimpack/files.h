@@ -26,6 +26,9 @@ class AtomicOutput {
     AtomicOutput& operator=(const AtomicOutput&) = delete;
 
     void Write(const void* data, size_t size);
+    // Over bytes already written, and cutting them off (see hostos::AtomicFile).
+    void WriteAt(uint64_t offset, const void* data, size_t size);
+    void Truncate(uint64_t size);
     void Commit();
     const std::string& path() const { return file_.path(); }
     const std::string& temp_path() const { return file_.scratch_path(); }
@@ -49,6 +52,10 @@ class ScratchDirectory {
   private:
     std::string path_;
 };
+
+// The folder that holds `path` ("." for a bare name): where scratch files
+// that stand in for memory go while `path` is written.
+std::string DirectoryOf(const std::string& path);
 
 // Makes `path` and any missing folders above it; a ToolError names the one
 // that could not be made.
