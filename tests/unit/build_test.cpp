@@ -3,7 +3,6 @@
 // memory or pipes and the package goes to a file or memory; which bodies are
 // stored; the 2 GiB limit; and the spools that keep candidate streams.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +11,6 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "decoder/decoder.h"
@@ -283,19 +281,16 @@ TEST_F(BuildTest, ToolReadsNamedPipes) {
     const Bytes prose = TestFile("prose.txt");
     Put("saver.scr", Bytes(3000, 's'));
     Put("text.txt", prose);
-    ASSERT_EQ(mkfifo(Path("pipe.txt").c_str(), 0600), 0);
-    std::thread writer([&] {
-        std::ofstream(Path("pipe.txt"), std::ios::binary)
-            .write(reinterpret_cast<const char*>(prose.data()),
-                   static_cast<std::streamsize>(prose.size()));
-    });
     std::string err;
-    int rc = Run("pack", glimpack::CmdPack,
-                 {"-q", "-o", Path("PIPED.EXE"), "--title", "T", "--scr", Path("saver.scr"),
-                  "--dat", Path("pipe.txt"), "--stub", stub_path_},
-                 nullptr, &err);
-    writer.join();
-    ASSERT_EQ(rc, 0) << err;
+    {
+        tool_fixture::PipeWriter pipe(Path("pipe.txt"), prose);
+        ASSERT_EQ(Run("pack", glimpack::CmdPack,
+                      {"-q", "-o", Path("PIPED.EXE"), "--title", "T", "--scr", Path("saver.scr"),
+                       "--dat", Path("pipe.txt"), "--stub", stub_path_},
+                      nullptr, &err),
+                  0)
+            << err;
+    }
     ASSERT_EQ(Run("pack", glimpack::CmdPack,
                   {"-q", "-o", Path("FILED.EXE"), "--title", "T", "--scr", Path("saver.scr"),
                    "--dat", Path("text.txt"), "--stub", stub_path_}),
