@@ -61,6 +61,9 @@ constexpr size_t kGreedyCheckLimit = 256 * 1024;
 constexpr size_t kBufferSize = 512 * 1024;
 static_assert(kBufferSize > kPrefix + kGreedyCheckLimit + 1 + kMaxMatch,
               "Default's first read must fit the buffer");
+// How far one lane runs ahead of the other before they change places: the
+// two lanes' tables do not fit the caches together.
+constexpr size_t kLaneRun = 64 * 1024;
 // Input size a lane does not know yet (its source has not ended).
 constexpr size_t kUnknownSize = SIZE_MAX;
 // Chain links Default's finder walks per position.
@@ -235,7 +238,9 @@ class TextWindow {
 class InputView {
   public:
     explicit InputView(const TextView& text) : text_(text) {}
-    uint8_t operator[](size_t pos) const { return text_.bytes[kPrefix + pos - text_.base]; }
+    uint8_t operator[](size_t pos) const { return *At(pos); }
+    // The bytes from `pos` on, as far as the window holds them.
+    const uint8_t* At(size_t pos) const { return text_.At(kPrefix + pos); }
 
   private:
     TextView text_;
@@ -407,9 +412,10 @@ class OptimalParser : public Parser {
                const uint32_t* price) {
         std::fill(cost_.begin(), cost_.begin() + static_cast<ptrdiff_t>(span) + 1, UINT32_MAX);
         cost_[0] = 0;
+        const uint8_t* bytes = data.At(pos_);
         for (size_t i = 0; i < span; ++i) {
             const uint32_t here = cost_[i];
-            const uint32_t lit = here + price[data[pos_ + i]];
+            const uint32_t lit = here + price[bytes[i]];
             if (lit < cost_[i + 1]) {
                 cost_[i + 1] = lit;
                 length_[i + 1] = 1;
@@ -444,9 +450,9 @@ class OptimalParser : public Parser {
     uint64_t Simulate(const std::vector<Item>& path, const InputView& data, CodeTree* after) const {
         *after = out_.tree();
         uint64_t bits = 0;
-        size_t at = pos_;
+        const uint8_t* at = data.At(pos_);
         for (const Item& item : path) {
-            int symbol = item.length == 1 ? data[at] : kLengthSymbolBase + item.length;
+            int symbol = item.length == 1 ? *at : kLengthSymbolBase + item.length;
             for (unsigned node = after->parent[CODE_TREE_NODES + symbol]; node != CODE_TREE_ROOT;
                  node = after->parent[node])
                 ++bits;
@@ -460,12 +466,13 @@ class OptimalParser : public Parser {
 
     // Codes the items of best_ that start before `limit` (at least one).
     void Commit(const InputView& data, size_t limit) {
+        const uint8_t* bytes = data.At(pos_);
         size_t done = 0;
         for (const Item& item : best_) {
             if (done >= limit && done > 0)
                 break;
             if (item.length == 1)
-                out_.Literal(data[pos_ + done]);
+                out_.Literal(bytes[done]);
             else
                 out_.Match(item.length, item.distance);
             done += item.length;
@@ -718,6 +725,7 @@ StreamResult CompressStream(Source& source, Sink& sink, Mode mode, SpoolStore& s
             lanes.push_back(lane);
     }
 
+    Lane* last = nullptr;
     for (;;) {
         if (text.too_large()) {
             result.too_large = true;
@@ -730,6 +738,12 @@ StreamResult CompressStream(Source& source, Sink& sink, Mode mode, SpoolStore& s
         }
         if (!behind)
             break;
+        // A lane keeps going for a while once it has the caches; to its end
+        // once the whole input is in the buffer.
+        if (last && last != behind && !last->Done(text) &&
+            (text.ended() || last->Slowest() < behind->Slowest() + kLaneRun))
+            behind = last;
+        last = behind;
         behind->Step(&text);
         bool any = false;
         for (Lane* lane : lanes)

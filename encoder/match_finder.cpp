@@ -45,7 +45,7 @@ int MatchFinder::Find(size_t pos, Candidate* out) {
             break;
         }
         int32_t* pair = &tree_[2 * (static_cast<uint32_t>(node) % kSlots)];
-        const uint8_t* old = text_.At(static_cast<size_t>(node));
+        const uint8_t* old = cur - (here - node);
         int len = std::min(len_smaller, len_larger);
         while (len < limit && old[len] == cur[len])
             ++len;
@@ -101,8 +101,9 @@ int ChainMatchFinder::Find(size_t pos, Candidate* out) {
 
     int best = kMinMatch - 1;
     int found = 0;
+    // Sources are read back from the current position, within the window.
     auto consider = [&](int32_t node) {
-        const uint8_t* old = text_.At(static_cast<size_t>(node));
+        const uint8_t* old = cur - (here - node);
         if (old[best] != cur[best] || old[0] != cur[0] || old[1] != cur[1])
             return false;
         int len = 2;
@@ -152,7 +153,7 @@ int ChainMatchFinder::Find(size_t pos, Candidate* out) {
         done = consider(node);
         const uint32_t at = static_cast<uint32_t>(node) & kChainMask;
         const int32_t first = run_start_[at];
-        const uint8_t* old = text_.At(static_cast<size_t>(node));
+        const uint8_t* old = cur - (here - node);
         if (!done && run && first < node && old[0] == cur[0]) {
             int run_there = 0;
             while (run_there < run_here && old[run_there] == cur[0])
