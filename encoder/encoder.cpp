@@ -590,13 +590,6 @@ class Lane {
         return any;
     }
 
-    void Finish() {
-        for (const auto& c : contenders_) {
-            if (!c->dropped)
-                c->parser->Finish();
-        }
-    }
-
   private:
     std::unique_ptr<MatchFinder> tree_; // one of the two finders is used
     std::unique_ptr<ChainMatchFinder> chain_;
@@ -762,11 +755,10 @@ StreamResult CompressStream(Source& source, Sink& sink, Mode mode, SpoolStore& s
         result.output_size = out.count();
         return result;
     }
-    for (Lane* lane : lanes)
-        lane->Finish();
-
-    // The modes' rules for the winner, ties included. A dropped stream was
-    // over the limit, so it could only have won if every other one was too.
+    // The modes' rules for the winner, ties included, on the streams as they
+    // stand before the last byte is padded (Best's parsers compare bits). A
+    // dropped stream was over the limit, so it could only have won if every
+    // other one was too.
     const Contender* winner = nullptr;
     switch (mode) {
     case Mode::Greedy:
@@ -785,6 +777,7 @@ StreamResult CompressStream(Source& source, Sink& sink, Mode mode, SpoolStore& s
         break;
     }
     }
+    winner->parser->Finish();
     if (winner->spool)
         winner->spool->CopyTo(out);
     result.output_size = out.count();
