@@ -3,12 +3,9 @@
 #ifndef GLIM_TESTS_SUPPORT_TOOL_FIXTURE_H
 #define GLIM_TESTS_SUPPORT_TOOL_FIXTURE_H
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -32,55 +29,37 @@ inline std::vector<uint8_t> RandomBytes(size_t size, unsigned seed) {
     return v;
 }
 
-// A named pipe at `path` that a thread fills with `bytes` once a reader
-// opens it: an input that has no size and cannot be read twice.
-class PipeWriter {
+// An input that has no size and cannot be read twice: the read end of a
+// pipe, named by /dev/fd, that a thread fills with `bytes`.
+class PipeInput {
   public:
-    PipeWriter(const std::string& path, std::vector<uint8_t> bytes)
-        : path_(path), bytes_(std::move(bytes)) {
-        std::signal(SIGPIPE, SIG_IGN); // a reader that stops early is not a crash
-        made_ = ::mkfifo(path_.c_str(), 0600) == 0;
-        EXPECT_TRUE(made_) << path_;
-        if (made_)
-            thread_ = std::thread([this] { Fill(); });
+    explicit PipeInput(std::vector<uint8_t> bytes) {
+        std::signal(SIGPIPE, SIG_IGN); // a reader that gives up is not a crash
+        int fds[2] = {-1, -1};
+        EXPECT_EQ(::pipe(fds), 0);
+        read_ = fds[0];
+        writer_ = std::thread([fd = fds[1], bytes = std::move(bytes)] {
+            for (size_t at = 0; at < bytes.size();) {
+                ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+                if (n <= 0)
+                    break;
+                at += static_cast<size_t>(n);
+            }
+            ::close(fd);
+        });
     }
-    // Waits for the thread, which gives up if no reader ever came.
-    ~PipeWriter() {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-        ::unlink(path_.c_str());
+    // Closing the read end ends a write that no one reads.
+    ~PipeInput() {
+        ::close(read_);
+        writer_.join();
     }
-    PipeWriter(const PipeWriter&) = delete;
-    PipeWriter& operator=(const PipeWriter&) = delete;
+    PipeInput(const PipeInput&) = delete;
+    PipeInput& operator=(const PipeInput&) = delete;
+    std::string path() const { return "/dev/fd/" + std::to_string(read_); }
 
   private:
-    void Fill() {
-        int fd = -1;
-        // Opening for writing without a reader fails at once (ENXIO) rather
-        // than blocking, so the thread can be told to give up.
-        while (fd < 0 && !stop_) {
-            fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK);
-            if (fd < 0)
-                std::this_thread::yield();
-        }
-        if (fd < 0)
-            return;
-        ::fcntl(fd, F_SETFL, 0);
-        for (size_t at = 0; at < bytes_.size();) {
-            ssize_t n = ::write(fd, bytes_.data() + at, bytes_.size() - at);
-            if (n <= 0)
-                break;
-            at += static_cast<size_t>(n);
-        }
-        ::close(fd);
-    }
-
-    std::string path_;
-    std::vector<uint8_t> bytes_;
-    bool made_ = false;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    int read_ = -1;
+    std::thread writer_;
 };
 
 class ToolTest : public ::testing::Test {
