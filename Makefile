@@ -4,7 +4,7 @@
 # Debian packages (as root) or says how to.
 SHELL := /bin/bash
 
-.PHONY: all deps native native-release win32 web web-screenshots test static fuzz-replay fuzz demo bench bench-wine bench-web format clean
+.PHONY: all deps native native-release win32 web web-screenshots test static fuzz-replay fuzz demo bench bench-memory bench-wine bench-web format clean
 
 all: native-release win32
 
@@ -58,6 +58,12 @@ demo: native-release win32
 
 bench: native-release
 	bench/run.sh
+
+# Peak memory and wall time of glimpack compress and pack on inputs of 64 and
+# 512 MiB; BEFORE=BUILD_DIR measures another build beside this one
+# (bench/memory.py says how to build an older commit for it).
+bench-memory: native-release win32
+	/usr/bin/python3 bench/memory.py $(if $(BEFORE),--before $(BEFORE))
 
 # The installer's whole run under Wine against Wine starting a program that
 # does nothing, and the installer's memory for growing packages.

@@ -39,6 +39,22 @@ bool AtomicFile::Write(const void* data, size_t size) {
     return true;
 }
 
+bool AtomicFile::WriteAt(uint64_t offset, const void* data, size_t size) {
+    if (fd_ < 0)
+        return false;
+    if (size != 0 && !hostos::WriteAt(fd_, offset, data, size))
+        return Fail();
+    return true;
+}
+
+bool AtomicFile::Truncate(uint64_t size) {
+    if (fd_ < 0)
+        return false;
+    if (!hostos::Truncate(fd_, size) || Seek(fd_, static_cast<int64_t>(size), SEEK_SET) < 0)
+        return Fail();
+    return true;
+}
+
 bool AtomicFile::Commit() {
     return Finish() && Publish();
 }

@@ -51,6 +51,10 @@ int64_t Seek(int fd, int64_t offset, int whence); // SEEK_SET, SEEK_CUR, SEEK_EN
 // Read and Write retry on interruption; Write writes everything or fails.
 long Read(int fd, void* buffer, size_t count);
 bool Write(int fd, const void* data, size_t count);
+// Writes everything at `offset`, leaving the descriptor's position alone.
+bool WriteAt(int fd, uint64_t offset, const void* data, size_t count);
+// Cuts the file to `size` bytes (or extends it with zeros).
+bool Truncate(int fd, uint64_t size);
 bool Sync(int fd);
 bool Close(int fd);
 // A stdio stream on a path, binary (fopen's modes).
@@ -91,6 +95,9 @@ bool FreeSpace(const std::string& path, uint64_t* bytes);
 // A new file `prefix` + a unique suffix, created exclusively; returns its
 // descriptor and name.
 int MakeTempFile(const std::string& prefix, std::string* path);
+// A new file without a name in `directory`, open for reading and writing:
+// it is gone once closed, whatever happens to the process.
+int MakeScratchFile(const std::string& directory);
 // A new private directory `prefix` + a unique suffix.
 bool MakeTempDirectory(const std::string& prefix, std::string* path);
 // Gives a file or directory the permissions a new one gets by default

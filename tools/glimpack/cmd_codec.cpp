@@ -1,10 +1,8 @@
 // glimpack compress / decompress: raw streams without any package around
 // them, for checking this format against other implementations of it.
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <new>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -13,6 +11,8 @@
 #include "hostos/cleanup.h"
 #include "package/decode.h"
 #include "package/errors.h"
+#include "package/input.h"
+#include "package/spill.h"
 #include "package/text.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
@@ -45,18 +45,39 @@ Files TakeFiles(const std::vector<std::string>& operands) {
     return Files{operands[0], operands[1]};
 }
 
-struct MemorySource {
-    const std::vector<uint8_t>* data;
-    size_t next = 0;
+// The compressed stream going to the output file.
+class OutputSink : public encoder::Sink {
+  public:
+    explicit OutputSink(AtomicOutput* out) : out_(out) {}
+    void Write(const uint8_t* data, size_t size) override { out_->Write(data, size); }
+
+  private:
+    AtomicOutput* out_;
 };
 
-size_t ReadFromMemory(void* context, uint8_t* buffer, size_t capacity) {
-    MemorySource* src = static_cast<MemorySource*>(context);
-    size_t n = std::min(capacity, src->data->size() - src->next);
-    if (n)
-        std::memcpy(buffer, src->data->data() + src->next, n);
-    src->next += n;
-    return n;
+std::string TooLargeToCompress() {
+    return "too large for a compressed stream (at most " + std::to_string(encoder::kMaxInputSize) +
+           " bytes)";
+}
+
+// The decoder's source over the input file. The decoder cannot pass an
+// exception through, so a read error ends its input and is thrown again
+// once it has returned.
+struct FileSource {
+    FileInput* in;
+    std::exception_ptr error;
+};
+
+size_t ReadFromFile(void* context, uint8_t* buffer, size_t capacity) {
+    FileSource* src = static_cast<FileSource*>(context);
+    if (src->error)
+        return 0;
+    try {
+        return src->in->Read(buffer, capacity);
+    } catch (...) {
+        src->error = std::current_exception();
+        return 0;
+    }
 }
 
 } // namespace
@@ -82,18 +103,25 @@ int CmdCompress(int argc, char** argv) {
     Files files = TakeFiles(operands);
 
     hostos::InstallInterruptCleanup();
+    FileInput in(files.in, files.in);
+    if (in.Size() && *in.Size() > encoder::kMaxInputSize)
+        Fail(files.in, TooLargeToCompress());
+
+    // The input is read and the stream written as they go; Best's candidate
+    // streams spill into scratch files beside the output.
     AtomicOutput out(files.out, overwrite, {files.in});
-    std::vector<uint8_t> data = ReadWholeFile(files.in);
-    if (data.size() > encoder::kMaxInputSize)
-        Fail(files.in, "too large for a compressed stream (at most " +
-                           std::to_string(encoder::kMaxInputSize) + " bytes)");
-    std::vector<uint8_t> packed = encoder::Compress(data.data(), data.size(), mode);
-    out.Write(packed.data(), packed.size());
+    OutputSink sink(&out);
+    ScratchSpoolStore spools(DirectoryOf(files.out));
+    encoder::StreamResult r = encoder::CompressStream(in, sink, mode, spools);
+    if (r.too_large)
+        Fail(files.in, TooLargeToCompress());
     out.Commit();
     if (!quiet) {
-        double ratio = data.empty() ? 0.0 : 100.0 * double(packed.size()) / double(data.size());
-        std::printf("%s: %zu bytes -> %s: %zu bytes (%.1f%%)\n", files.in.c_str(), data.size(),
-                    files.out.c_str(), packed.size(), ratio);
+        double ratio =
+            r.input_size == 0 ? 0.0 : 100.0 * double(r.output_size) / double(r.input_size);
+        std::printf("%s: %llu bytes -> %s: %llu bytes (%.1f%%)\n", files.in.c_str(),
+                    static_cast<unsigned long long>(r.input_size), files.out.c_str(),
+                    static_cast<unsigned long long>(r.output_size), ratio);
     }
     return kExitOk;
 }
@@ -120,15 +148,19 @@ int CmdDecompress(int argc, char** argv) {
     Files files = TakeFiles(operands);
 
     hostos::InstallInterruptCleanup();
-    AtomicOutput out(files.out, overwrite, {files.in});
-    std::vector<uint8_t> packed = ReadWholeFile(files.in);
-    if (packed.size() > UINT32_MAX)
+    FileInput in(files.in, files.in);
+    if (in.Size() && *in.Size() > UINT32_MAX)
         Fail(files.in, "too large for a compressed stream");
+    // A pipe's length is known only at its end: the decoder reads until then.
+    const uint64_t stored = in.Size().value_or(UINT32_MAX);
 
-    MemorySource source{&packed};
-    DecodeReport report = DecodeToSink(
-        ReadFromMemory, &source, static_cast<uint32_t>(packed.size()), static_cast<uint32_t>(size),
-        [&](const uint8_t* data, size_t n) { out.Write(data, n); });
+    AtomicOutput out(files.out, overwrite, {files.in});
+    FileSource source{&in, nullptr};
+    DecodeReport report = DecodeToSink(ReadFromFile, &source, static_cast<uint32_t>(stored),
+                                       static_cast<uint32_t>(size),
+                                       [&](const uint8_t* data, size_t n) { out.Write(data, n); });
+    if (source.error)
+        std::rethrow_exception(source.error);
     // A stream that has used its stored bytes cannot give the rest of --size:
     // what would follow is decoded zero bits, not data.
     if (report.ran_out_of_input)

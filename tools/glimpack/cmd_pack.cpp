@@ -12,6 +12,7 @@
 #include "package/verdict.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
+#include "tools/glimpack/progress.h"
 
 namespace glimpack {
 
@@ -32,19 +33,38 @@ const CommandText kText = {
     "glimpack (or in ../share/glimpack), else the one this glimpack was built\n"
     "with."};
 
-// An input must be a regular file glimpack can read, and not over the limit.
-void CheckInput(const std::string& path, const Limits& limits) {
+// An input must be a file glimpack can read: a regular file, not empty and
+// not over the limit, or a pipe or device, whose size is known only at its
+// end (the build checks those as it reads them).
+uint64_t CheckInput(const std::string& path, const Limits& limits) {
     hostos::Status st = hostos::GetStatus(path, true);
     if (st.kind == hostos::Kind::Missing || st.kind == hostos::Kind::Error)
         Fail(path, hostos::ErrorText(hostos::LastError()));
+    if (st.kind == hostos::Kind::Other)
+        return 0;
     if (st.kind != hostos::Kind::Regular)
-        Fail(path, "not a regular file");
+        Fail(path, st.kind == hostos::Kind::Directory ? "is a directory" : "not a regular file");
     if (st.size == 0)
         Fail(path, "empty file (a stored size of 0 would end the record table)");
     if (st.size > limits.max_size)
         Fail(path, WithThousands(st.size) + " bytes, over the limit of " +
                        WithThousands(limits.max_size) + " bytes (see --max-size)");
+    return st.size;
 }
+
+// The package file: written in order, its record table filled in at the end.
+class PackageFile : public PackageOutput {
+  public:
+    explicit PackageFile(AtomicOutput* out) : out_(out) {}
+    void Write(const uint8_t* data, size_t size) override { out_->Write(data, size); }
+    void WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+        out_->WriteAt(offset, data, size);
+    }
+    void Truncate(uint64_t size) override { out_->Truncate(size); }
+
+  private:
+    AtomicOutput* out_;
+};
 
 } // namespace
 
@@ -122,24 +142,34 @@ int CmdPack(int argc, char** argv) {
     }
     std::vector<std::string> paths = {scr, dat};
     paths.insert(paths.end(), data_files.begin(), data_files.end());
+    uint64_t total = 0;
     for (const std::string& path : paths)
-        CheckInput(path, limits);
+        total += CheckInput(path, limits);
     std::vector<std::string> all_inputs = paths;
     all_inputs.push_back(options.stub_path);
     CheckOutputPath(output, overwrite, all_inputs);
 
-    for (size_t i = 0; i < paths.size(); i++) {
+    for (size_t i = 0; i < paths.size(); i++)
         inputs[i].path = paths[i];
-        inputs[i].data = ReadWholeFile(paths[i]);
-    }
     options.inputs = std::move(inputs);
-    encoder::Mode mode = best ? encoder::Mode::Best : encoder::Mode::Default;
-    BodyEncoder encode = store ? BodyEncoder(StoreBody) : [mode](const std::vector<uint8_t>& in) {
-        return CompressOrStoreBody(in, mode);
-    };
+    options.store = store;
+    options.mode = best ? encoder::Mode::Best : encoder::Mode::Default;
     options.stub = ReadWholeFile(options.stub_path);
     AtomicOutput out(options.output, overwrite, all_inputs);
-    BuildPackage(options, encode, [&](const uint8_t* data, size_t size) { out.Write(data, size); });
+    // The spools of --best spill beside the package, where its space is.
+    options.scratch_directory = DirectoryOf(options.output);
+    options.max_input_size = limits.max_size;
+    PackageFile file(&out);
+    {
+        Progress progress(total, quiet);
+        uint64_t reported = 0;
+        std::string label = "packing " + EscapeForDisplay(hostos::FileNamePart(output), false);
+        options.progress = [&](uint64_t done, uint64_t) {
+            progress.Add(done - reported, label);
+            reported = done;
+        };
+        BuildPackage(options, file);
+    }
     out.Finish();
     // The verdict on what was written, under the name it will have: a package
     // pack publishes is one that test passes.
@@ -147,7 +177,9 @@ int CmdPack(int argc, char** argv) {
         ScratchDirectory windows("glimpack-pack");
         InspectedPackage written =
             InspectPackage(out.temp_path(), windows.path(), limits, hostos::FileNamePart(output));
-        CheckAllContents(written);
+        Progress progress(written.installed_bytes, quiet);
+        std::string label = "checking " + EscapeForDisplay(hostos::FileNamePart(output), false);
+        CheckAllContents(written, [&](uint64_t bytes) { progress.Add(bytes, label); });
         if (!written.Sound())
             Fail(output, "the package built would not pass its own test: " + FirstProblem(written));
     }

@@ -65,6 +65,16 @@ void AtomicOutput::Write(const void* data, size_t size) {
         Fail(file_.path(), "write error: " + hostos::ErrorText(file_.error()));
 }
 
+void AtomicOutput::WriteAt(uint64_t offset, const void* data, size_t size) {
+    if (!file_.WriteAt(offset, data, size))
+        Fail(file_.path(), "write error: " + hostos::ErrorText(file_.error()));
+}
+
+void AtomicOutput::Truncate(uint64_t size) {
+    if (!file_.Truncate(size))
+        Fail(file_.path(), "write error: " + hostos::ErrorText(file_.error()));
+}
+
 void AtomicOutput::Commit() {
     Finish();
     Publish();
@@ -97,6 +107,12 @@ ScratchDirectory::~ScratchDirectory() {
     if (!path_.empty())
         hostos::RemoveTree(path_);
     hostos::ForgetScratch(cleanup_);
+}
+
+std::string DirectoryOf(const std::string& path) {
+    std::string name = hostos::FileNamePart(path);
+    std::string parent = path.substr(0, path.size() - name.size());
+    return parent.empty() ? "." : parent;
 }
 
 MadeDirectories::~MadeDirectories() {
