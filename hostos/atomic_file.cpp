@@ -21,6 +21,9 @@ bool AtomicFile::Begin(const std::string& path, bool replace) {
     replace_ = replace;
     committed_ = false;
     error_ = 0;
+    // Made and registered with interruptions held back: one in between
+    // would leave the scratch file behind.
+    HoldInterrupts hold;
     fd_ = MakeTempFile(path + ".part", &scratch_);
     if (fd_ < 0) {
         error_ = LastError();

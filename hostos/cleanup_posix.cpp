@@ -26,6 +26,7 @@ int g_next_handle = 1;
 int g_inactive = 0;
 int g_active = 0;
 bool g_installed = false;
+int g_holds = 0; // HoldInterrupts now alive (one thread uses them)
 
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -132,12 +133,17 @@ void ForgetScratch(int handle) {
     }
 }
 
+// Holds nest (a scratch file made while a result is published): only the
+// outermost one lets interruptions through again.
 HoldInterrupts::HoldInterrupts() {
     sigset_t set = Signals();
     sigprocmask(SIG_BLOCK, &set, nullptr);
+    ++g_holds;
 }
 
 HoldInterrupts::~HoldInterrupts() {
+    if (--g_holds > 0)
+        return;
     sigset_t set = Signals();
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }

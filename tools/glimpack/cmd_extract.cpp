@@ -247,6 +247,7 @@ class Extraction {
         if (st.kind != hostos::Kind::Missing)
             Fail(parent, "cannot hold the extracted files: " + DescribeNotRegular(st.kind));
         MakeFoldersFor(parent);
+        hostos::HoldInterrupts hold; // made and registered at once
         if (!hostos::MakeDirectory(parent))
             Fail(parent, "cannot create directory: " + hostos::ErrorText(hostos::LastError()));
         folders_.push_back({parent, hostos::RegisterScratch(parent, true)});

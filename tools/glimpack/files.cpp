@@ -98,6 +98,9 @@ void AtomicOutput::Publish() {
 
 ScratchDirectory::ScratchDirectory(const std::string& prefix, const std::string& parent) {
     std::string base = parent.empty() ? hostos::TempDirectory() : parent;
+    // Made and registered with interruptions held back, so that no
+    // interruption comes between the two.
+    hostos::HoldInterrupts hold;
     if (!hostos::MakeTempDirectory(base + "/" + prefix + ".", &path_))
         Fail(base, "cannot create a working directory: " + SystemReason());
     cleanup_ = hostos::RegisterScratch(path_, true);
