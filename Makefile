@@ -4,7 +4,7 @@
 # Debian packages (as root) or says how to.
 SHELL := /bin/bash
 
-.PHONY: all deps native native-release win32 clang-libcxx web web-screenshots test static fuzz-replay fuzz demo bench bench-wine bench-web format clean
+.PHONY: all deps native native-release win32 clang-libcxx web web-screenshots test static fuzz-replay fuzz demo bench bench-memory bench-wine bench-web format clean
 
 all: native-release win32
 
@@ -46,12 +46,13 @@ web-screenshots: web native-release
 static: deps
 	cmake/static-checks.sh build/native-plain
 
-# The libFuzzer programs (clang build in build/fuzz) replay every checked-in
-# input once: deterministic, so part of `make test`. `make fuzz` explores for
+# The libFuzzer programs (clang build in build/fuzz) replay the inputs that
+# once broke them: deterministic, so part of `make test` (the sanitized native
+# tests replay the whole checked-in corpus). `make fuzz` explores for
 # FUZZ_SECONDS per target (random and open-ended, never part of `make test`).
 FUZZ_SECONDS ?= 600
 fuzz-replay: deps
-	fuzz/run.sh --replay
+	fuzz/run.sh --replay-regress
 
 fuzz: deps
 	fuzz/run.sh $(FUZZ_SECONDS)
@@ -67,6 +68,12 @@ demo: native-release win32
 
 bench: native-release
 	bench/run.sh
+
+# Peak memory and wall time of glimpack compress and pack on inputs of 64 and
+# 512 MiB; BEFORE=BUILD_DIR measures another build beside this one
+# (bench/memory.py says how to build an older commit for it).
+bench-memory: native-release win32
+	/usr/bin/python3 bench/memory.py $(if $(BEFORE),--before $(BEFORE))
 
 # The installer's whole run under Wine against Wine starting a program that
 # does nothing, and the installer's memory for growing packages.

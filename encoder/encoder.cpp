@@ -20,13 +20,23 @@
 // there. The encoder therefore sees the input behind 4066 spaces: a position
 // of that text is also its ring position until the ring wraps, sources before
 // the spaces do not exist, and no match ever reads the 30 undefined bytes.
+//
+// Nothing needs more of that text than the window behind the finder and the
+// look-ahead of the candidate lists, so the text is read through a sliding
+// buffer (TextWindow). A finder with its candidate lists and parsers is a
+// lane; when a mode needs both finders, their lanes run over the same buffer
+// in one pass, the lane that is further behind going first. Each lane does
+// exactly what it would do alone, so the streams do not depend on how the
+// input arrives or on what else runs beside them.
 #include "encoder/encoder.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 #include "decoder/code_tree.h"
 #include "encoder/match_finder.h"
@@ -45,6 +55,17 @@ constexpr size_t kTableSpan = 8192;
 // Default mode also runs the greedy parse, and keeps the shorter stream, on
 // inputs up to this size.
 constexpr size_t kGreedyCheckLimit = 256 * 1024;
+// The text buffer: Default reads that far ahead before it starts, to know
+// whether to run the check; after that only a few windows' worth is in use,
+// so the buffer is moved up rarely.
+constexpr size_t kBufferSize = 512 * 1024;
+static_assert(kBufferSize > kPrefix + kGreedyCheckLimit + 1 + kMaxMatch,
+              "Default's first read must fit the buffer");
+// How far one lane runs ahead of the other before they change places: the
+// two lanes' tables do not fit the caches together.
+constexpr size_t kLaneRun = 64 * 1024;
+// Input size a lane does not know yet (its source has not ended).
+constexpr size_t kUnknownSize = SIZE_MAX;
 // Chain links Default's finder walks per position.
 constexpr uint32_t kChainDepth = 16;
 
@@ -76,8 +97,11 @@ inline int DistanceBits(int distance) {
     return Distances().bits[distance >> 6] + 6;
 }
 
+// The bits of one stream, handed to a sink in pieces as they are made.
 class BitWriter {
   public:
+    explicit BitWriter(Sink* out) : out_(out), bytes_(kFlushAt + 8) {}
+
     // `bits` <= 32.
     void Put(uint32_t value, int bits) {
         acc_ = (acc_ << bits) | value;
@@ -85,19 +109,31 @@ class BitWriter {
         total_ += static_cast<size_t>(bits);
         while (count_ >= 8) {
             count_ -= 8;
-            out_.push_back(static_cast<uint8_t>(acc_ >> count_));
+            bytes_[held_++] = static_cast<uint8_t>(acc_ >> count_);
         }
+        if (held_ >= kFlushAt)
+            Flush();
     }
     size_t BitCount() const { return total_; }
     // The last byte is padded with zero bits.
-    std::vector<uint8_t> Finish() {
+    void Finish() {
         if (count_)
             Put(0, 8 - count_);
-        return std::move(out_);
+        Flush();
     }
 
   private:
-    std::vector<uint8_t> out_;
+    static constexpr size_t kFlushAt = 64 * 1024;
+
+    void Flush() {
+        if (held_)
+            out_->Write(bytes_.data(), held_);
+        held_ = 0;
+    }
+
+    Sink* out_;
+    std::vector<uint8_t> bytes_; // room for kFlushAt and one more Put
+    size_t held_ = 0;
     uint64_t acc_ = 0;
     int count_ = 0;
     size_t total_ = 0;
@@ -107,7 +143,7 @@ class BitWriter {
 // through the decoder's own functions, and the bits.
 class StreamWriter {
   public:
-    StreamWriter() { InitCodeTree(&tree_); }
+    explicit StreamWriter(Sink* out) : bits_(out) { InitCodeTree(&tree_); }
 
     void Literal(uint8_t byte) { PutSymbol(byte); }
 
@@ -120,7 +156,7 @@ class StreamWriter {
 
     const CodeTree& tree() const { return tree_; }
     size_t BitCount() const { return bits_.BitCount(); }
-    std::vector<uint8_t> Finish() { return bits_.Finish(); }
+    void Finish() { bits_.Finish(); }
 
   private:
     // A symbol's code is its leaf's path from the root: at each inner node,
@@ -145,16 +181,83 @@ class StreamWriter {
     BitWriter bits_;
 };
 
+// The input behind the spaces, read from the source into a buffer that holds
+// the text positions [base, end). Positions are those of the whole text, so
+// the finders index it as if it were all there.
+class TextWindow {
+  public:
+    explicit TextWindow(Source* source) : source_(source), buffer_(kBufferSize) {
+        std::fill(buffer_.begin(), buffer_.begin() + kPrefix, ' ');
+        end_ = kPrefix;
+    }
+
+    // Reads until the text runs to `end`, or the input has ended, or it went
+    // past kMaxInputSize.
+    void FillTo(size_t end) {
+        while (end_ < end && !ended_ && !too_large_) {
+            if (end_ - base_ == buffer_.size())
+                MoveUp();
+            const size_t used = end_ - base_;
+            const size_t n = source_->Read(buffer_.data() + used, buffer_.size() - used);
+            if (n == 0)
+                ended_ = true;
+            end_ += n;
+            too_large_ = end_ - kPrefix > kMaxInputSize;
+        }
+    }
+
+    // Text before `pos` is no longer needed.
+    void Release(size_t pos) { keep_ = std::max(keep_, std::min(pos, end_)); }
+
+    bool ended() const { return ended_; }
+    bool too_large() const { return too_large_; }
+    size_t input_size() const { return end_ - kPrefix; }
+    // The input's size once it has ended, else kUnknownSize.
+    size_t known_size() const { return ended_ ? input_size() : kUnknownSize; }
+    TextView view() const { return TextView{buffer_.data(), base_, end_}; }
+
+  private:
+    // Drops the released text from the front of the buffer.
+    void MoveUp() {
+        if (keep_ == base_)
+            throw std::logic_error("encoder: text window overrun");
+        std::memmove(buffer_.data(), buffer_.data() + (keep_ - base_), end_ - keep_);
+        base_ = keep_;
+    }
+
+    Source* source_;
+    std::vector<uint8_t> buffer_;
+    size_t base_ = 0; // text position of buffer_[0]
+    size_t end_ = 0;
+    size_t keep_ = 0;
+    bool ended_ = false;
+    bool too_large_ = false;
+};
+
+// Input position `pos` (text position kPrefix + pos) as the parsers read it.
+class InputView {
+  public:
+    explicit InputView(const TextView& text) : text_(text) {}
+    uint8_t operator[](size_t pos) const { return *At(pos); }
+    // The bytes from `pos` on, as far as the window holds them.
+    const uint8_t* At(size_t pos) const { return text_.At(kPrefix + pos); }
+
+  private:
+    TextView text_;
+};
+
 // Candidate lists of the positions [filled - kTableSpan, filled), indexed by
 // input position.
 class CandidateTable {
   public:
-    CandidateTable(MatchFinder* tree, ChainMatchFinder* chain, size_t size)
-        : tree_(tree), chain_(chain), size_(size), counts_(kTableSpan),
+    CandidateTable(MatchFinder* tree, ChainMatchFinder* chain)
+        : tree_(tree), chain_(chain), counts_(kTableSpan),
           candidates_(kTableSpan * kMaxCandidates) {}
 
-    void FillTo(size_t end) {
-        end = std::min(end, size_);
+    // `size` is the input's size, or kUnknownSize while the text reaches at
+    // least kMaxMatch beyond `end`.
+    void FillTo(size_t end, size_t size) {
+        end = std::min(end, size);
         for (; filled_ < end; ++filled_) {
             size_t slot = filled_ % kTableSpan;
             Candidate* out = &candidates_[slot * kMaxCandidates];
@@ -171,7 +274,6 @@ class CandidateTable {
   private:
     MatchFinder* tree_; // one of the two finders is used
     ChainMatchFinder* chain_;
-    size_t size_;
     size_t filled_ = 0;
     std::vector<uint8_t> counts_;
     std::vector<Candidate> candidates_;
@@ -179,12 +281,14 @@ class CandidateTable {
 
 class Parser {
   public:
+    explicit Parser(Sink* out) : out_(out) {}
     virtual ~Parser() = default;
-    // Codes as much of the input as the candidate lists filled so far allow.
-    virtual void Advance(const CandidateTable& table, const uint8_t* data, size_t size) = 0;
+    // Codes as much of the input as the candidate lists filled so far allow;
+    // `size` is the input's size or kUnknownSize.
+    virtual void Advance(const CandidateTable& table, const InputView& data, size_t size) = 0;
     size_t position() const { return pos_; }
     size_t BitCount() const { return out_.BitCount(); }
-    std::vector<uint8_t> Finish() { return out_.Finish(); }
+    void Finish() { out_.Finish(); }
 
   protected:
     size_t pos_ = 0;
@@ -194,7 +298,9 @@ class Parser {
 // The classic parse: the longest match wherever there is one.
 class GreedyParser : public Parser {
   public:
-    void Advance(const CandidateTable& table, const uint8_t* data, size_t) override {
+    using Parser::Parser;
+
+    void Advance(const CandidateTable& table, const InputView& data, size_t) override {
         const size_t end = table.filled();
         while (pos_ < end) {
             int n = table.Count(pos_);
@@ -249,14 +355,14 @@ void SymbolPrices(const CodeTree& tree, uint32_t* out) {
 // (by running the tree over it) is kept.
 class OptimalParser : public Parser {
   public:
-    OptimalParser(size_t window, size_t tail, int passes)
-        : window_(window), tail_(tail), passes_(passes), cost_(window + 1), length_(window + 1),
-          distance_(window + 1) {
+    OptimalParser(Sink* out, size_t window, size_t tail, int passes)
+        : Parser(out), window_(window), tail_(tail), passes_(passes), cost_(window + 1),
+          length_(window + 1), distance_(window + 1) {
         path_.reserve(window);
         best_.reserve(window);
     }
 
-    void Advance(const CandidateTable& table, const uint8_t* data, size_t size) override {
+    void Advance(const CandidateTable& table, const InputView& data, size_t size) override {
         const size_t end = table.filled();
         while (pos_ < size) {
             size_t stop = pos_ + window_;
@@ -275,7 +381,7 @@ class OptimalParser : public Parser {
         uint16_t distance;
     };
 
-    void RunWindow(const CandidateTable& table, const uint8_t* data, size_t stop, bool last) {
+    void RunWindow(const CandidateTable& table, const InputView& data, size_t stop, bool last) {
         const size_t span = stop - pos_;
         uint32_t start[CODE_SYMBOLS];
         uint32_t price[CODE_SYMBOLS];
@@ -302,13 +408,14 @@ class OptimalParser : public Parser {
     }
 
     // Fills path_ with the cheapest items from pos_ to pos_ + span.
-    void Parse(const CandidateTable& table, const uint8_t* data, size_t span,
+    void Parse(const CandidateTable& table, const InputView& data, size_t span,
                const uint32_t* price) {
         std::fill(cost_.begin(), cost_.begin() + static_cast<ptrdiff_t>(span) + 1, UINT32_MAX);
         cost_[0] = 0;
+        const uint8_t* bytes = data.At(pos_);
         for (size_t i = 0; i < span; ++i) {
             const uint32_t here = cost_[i];
-            const uint32_t lit = here + price[data[pos_ + i]];
+            const uint32_t lit = here + price[bytes[i]];
             if (lit < cost_[i + 1]) {
                 cost_[i + 1] = lit;
                 length_[i + 1] = 1;
@@ -340,12 +447,12 @@ class OptimalParser : public Parser {
 
     // Bits `path` takes when coded from the current tree; `after` receives the
     // tree at its end.
-    uint64_t Simulate(const std::vector<Item>& path, const uint8_t* data, CodeTree* after) const {
+    uint64_t Simulate(const std::vector<Item>& path, const InputView& data, CodeTree* after) const {
         *after = out_.tree();
         uint64_t bits = 0;
-        size_t at = pos_;
+        const uint8_t* at = data.At(pos_);
         for (const Item& item : path) {
-            int symbol = item.length == 1 ? data[at] : kLengthSymbolBase + item.length;
+            int symbol = item.length == 1 ? *at : kLengthSymbolBase + item.length;
             for (unsigned node = after->parent[CODE_TREE_NODES + symbol]; node != CODE_TREE_ROOT;
                  node = after->parent[node])
                 ++bits;
@@ -358,13 +465,14 @@ class OptimalParser : public Parser {
     }
 
     // Codes the items of best_ that start before `limit` (at least one).
-    void Commit(const uint8_t* data, size_t limit) {
+    void Commit(const InputView& data, size_t limit) {
+        const uint8_t* bytes = data.At(pos_);
         size_t done = 0;
         for (const Item& item : best_) {
             if (done >= limit && done > 0)
                 break;
             if (item.length == 1)
-                out_.Literal(data[pos_ + done]);
+                out_.Literal(bytes[done]);
             else
                 out_.Match(item.length, item.distance);
             done += item.length;
@@ -382,79 +490,308 @@ class OptimalParser : public Parser {
     std::vector<Item> best_;
 };
 
-// Runs the complete match finder once and the given parsers side by side;
-// returns the shortest of their streams.
-std::vector<uint8_t> CompressWithParsers(const uint8_t* data, size_t size, bool chains,
-                                         uint32_t max_depth,
-                                         std::vector<std::unique_ptr<Parser>> parsers) {
-    std::vector<uint8_t> text(kPrefix + size, ' ');
-    std::memcpy(text.data() + kPrefix, data, size);
-    std::unique_ptr<MatchFinder> tree;
-    std::unique_ptr<ChainMatchFinder> chain;
-    if (chains)
-        chain = std::make_unique<ChainMatchFinder>(text.data(), text.size(), max_depth);
-    else
-        tree = std::make_unique<MatchFinder>(text.data(), text.size(), max_depth);
-    {
-        // The spaces are in the ring before the first item: let the finder
-        // know them as sources.
-        Candidate unused[kMaxCandidates];
-        for (size_t p = 0; p < kPrefix; ++p) {
-            if (chain)
-                chain->Find(p, unused);
-            else
-                tree->Find(p, unused);
+// A parser's stream in the making, and the spool it goes to (none when it
+// goes straight to the caller's sink).
+struct Contender {
+    std::unique_ptr<Spool> spool;
+    std::unique_ptr<Parser> parser;
+    bool dropped = false; // over the limit: no longer run
+
+    size_t Bytes() const { return (parser->BitCount() + 7) / 8; }
+};
+
+// One finder, its candidate lists and the parsers that read them.
+class Lane {
+  public:
+    Lane(bool chains, uint32_t max_depth)
+        : tree_(chains ? nullptr : std::make_unique<MatchFinder>(max_depth)),
+          chain_(chains ? std::make_unique<ChainMatchFinder>(max_depth) : nullptr),
+          table_(tree_.get(), chain_.get()) {}
+
+    // A parser of type P, made with `args`, writing to `spool`, or to `sink`
+    // when `spool` is null.
+    template <class P, class... Args>
+    Contender* Add(std::unique_ptr<Spool> spool, Sink* sink, Args... args) {
+        auto c = std::make_unique<Contender>();
+        c->parser = std::make_unique<P>(spool ? spool.get() : sink, args...);
+        c->spool = std::move(spool);
+        contenders_.push_back(std::move(c));
+        return contenders_.back().get();
+    }
+
+    // Position of the slowest parser still running, SIZE_MAX when none is.
+    size_t Slowest() const {
+        size_t slowest = SIZE_MAX;
+        for (const auto& c : contenders_) {
+            if (!c->dropped)
+                slowest = std::min(slowest, c->parser->position());
+        }
+        return slowest;
+    }
+
+    bool Done(const TextWindow& text) const {
+        const size_t slowest = Slowest();
+        return slowest == SIZE_MAX || (text.ended() && slowest >= text.input_size());
+    }
+
+    // First text position the lane will read again (the finder looks a
+    // window back from the next position it lists).
+    size_t Keep(const TextWindow& text) const {
+        if (Done(text))
+            return SIZE_MAX;
+        const size_t from = kPrefix + std::min(table_.filled(), Slowest());
+        return from > kWindow ? from - kWindow : 0;
+    }
+
+    // One step of the lane: the lists run ahead of the slowest parser, and
+    // every parser codes what they allow.
+    void Step(TextWindow* text) {
+        const size_t target = Slowest() + kLookahead;
+        text->FillTo(kPrefix + target + kMaxMatch);
+        if (text->too_large())
+            return;
+        const TextView view = text->view();
+        if (tree_)
+            tree_->SetText(view);
+        else
+            chain_->SetText(view);
+        if (!primed_) {
+            // The spaces are in the ring before the first item: let the
+            // finder know them as sources.
+            Candidate unused[kMaxCandidates];
+            for (size_t p = 0; p < kPrefix; ++p) {
+                if (tree_)
+                    tree_->Find(p, unused);
+                else
+                    chain_->Find(p, unused);
+            }
+            primed_ = true;
+        }
+        const size_t size = text->known_size();
+        table_.FillTo(target, size);
+        const InputView data(view);
+        for (const auto& c : contenders_) {
+            if (!c->dropped)
+                c->parser->Advance(table_, data, size);
         }
     }
-    CandidateTable table(tree.get(), chain.get(), size);
 
-    for (;;) {
-        size_t slowest = size;
-        for (const auto& p : parsers)
-            slowest = std::min(slowest, p->position());
-        if (slowest >= size)
-            break;
-        table.FillTo(slowest + kLookahead);
-        for (const auto& p : parsers)
-            p->Advance(table, data, size);
+    // Stops the parsers whose streams are already longer than `limit` bytes;
+    // false when none is left.
+    bool DropOverLimit(uint64_t limit) {
+        bool any = false;
+        for (const auto& c : contenders_) {
+            if (!c->dropped && limit < kNoLimit / 8 && c->parser->BitCount() > 8 * limit) {
+                c->dropped = true;
+                c->spool.reset();
+            }
+            any = any || !c->dropped;
+        }
+        return any;
     }
 
-    size_t winner = 0;
-    for (size_t i = 1; i < parsers.size(); ++i) {
-        if (parsers[i]->BitCount() < parsers[winner]->BitCount())
-            winner = i;
+  private:
+    std::unique_ptr<MatchFinder> tree_; // one of the two finders is used
+    std::unique_ptr<ChainMatchFinder> chain_;
+    CandidateTable table_;
+    std::vector<std::unique_ptr<Contender>> contenders_;
+    bool primed_ = false;
+};
+
+class MemorySpool : public Spool {
+  public:
+    void Write(const uint8_t* data, size_t size) override {
+        bytes_.insert(bytes_.end(), data, data + size);
     }
-    return parsers[winner]->Finish();
+    void CopyTo(Sink& out) override {
+        if (!bytes_.empty())
+            out.Write(bytes_.data(), bytes_.size());
+    }
+
+  private:
+    std::vector<uint8_t> bytes_;
+};
+
+// The caller's sink, counted.
+class CountingSink : public Sink {
+  public:
+    explicit CountingSink(Sink* out) : out_(out) {}
+    void Write(const uint8_t* data, size_t size) override {
+        out_->Write(data, size);
+        count_ += size;
+    }
+    uint64_t count() const { return count_; }
+
+  private:
+    Sink* out_;
+    uint64_t count_ = 0;
+};
+
+class MemorySource : public Source {
+  public:
+    MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    size_t Read(uint8_t* buffer, size_t capacity) override {
+        const size_t n = std::min(capacity, size_ - next_);
+        if (n)
+            std::memcpy(buffer, data_ + next_, n);
+        next_ += n;
+        return n;
+    }
+
+  private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t next_ = 0;
+};
+
+class VectorSink : public Sink {
+  public:
+    void Write(const uint8_t* data, size_t size) override {
+        bytes.insert(bytes.end(), data, data + size);
+    }
+    std::vector<uint8_t> bytes;
+};
+
+// Of `contenders`, the first with the fewest bits among those not dropped;
+// null when all were.
+const Contender* Shortest(std::initializer_list<const Contender*> contenders) {
+    const Contender* best = nullptr;
+    for (const Contender* c : contenders) {
+        if (!c->dropped && (!best || c->parser->BitCount() < best->parser->BitCount()))
+            best = c;
+    }
+    return best;
 }
 
 } // namespace
 
+std::unique_ptr<Spool> MemorySpoolStore::NewSpool() {
+    return std::make_unique<MemorySpool>();
+}
+
+StreamResult CompressStream(Source& source, Sink& sink, Mode mode, SpoolStore& spools,
+                            uint64_t limit) {
+    TextWindow text(&source);
+    CountingSink out(&sink);
+    StreamResult result;
+
+    // Default decides from the input's size whether to run the greedy check.
+    text.FillTo(kPrefix + (mode == Mode::Default ? kGreedyCheckLimit + 1 : kLookahead) + kMaxMatch);
+    const bool small = text.ended() && text.input_size() <= kGreedyCheckLimit;
+    if (!text.too_large() && text.ended() && text.input_size() == 0)
+        return result;
+
+    // The lanes and their parsers, as each mode runs them; a lone stream goes
+    // straight to the sink.
+    std::unique_ptr<Lane> chain;
+    std::unique_ptr<Lane> tree;
+    if (mode != Mode::Greedy)
+        chain = std::make_unique<Lane>(true, kChainDepth);
+    if (mode != Mode::Default || small)
+        tree = std::make_unique<Lane>(false, 0);
+    const Contender* greedy = nullptr;
+    const Contender* fast = nullptr;
+    const Contender* optimal = nullptr;
+    const Contender* optimal4 = nullptr;
+    switch (mode) {
+    case Mode::Greedy:
+        greedy = tree->Add<GreedyParser>(nullptr, &out);
+        break;
+    case Mode::Default:
+        if (small) {
+            fast = chain->Add<OptimalParser>(spools.NewSpool(), &out, 4096, 64, 1);
+            greedy = tree->Add<GreedyParser>(spools.NewSpool(), &out);
+        } else {
+            fast = chain->Add<OptimalParser>(nullptr, &out, 4096, 64, 1);
+        }
+        break;
+    case Mode::Best:
+        fast = chain->Add<OptimalParser>(spools.NewSpool(), &out, 4096, 64, 1);
+        greedy = tree->Add<GreedyParser>(spools.NewSpool(), &out);
+        optimal = tree->Add<OptimalParser>(spools.NewSpool(), &out, 4096, 64, 1);
+        optimal4 = tree->Add<OptimalParser>(spools.NewSpool(), &out, 4096, 64, 4);
+        break;
+    }
+    std::vector<Lane*> lanes;
+    for (Lane* lane : {chain.get(), tree.get()}) {
+        if (lane)
+            lanes.push_back(lane);
+    }
+
+    Lane* last = nullptr;
+    for (;;) {
+        if (text.too_large()) {
+            result.too_large = true;
+            break;
+        }
+        Lane* behind = nullptr;
+        for (Lane* lane : lanes) {
+            if (!lane->Done(text) && (!behind || lane->Slowest() < behind->Slowest()))
+                behind = lane;
+        }
+        if (!behind)
+            break;
+        // A lane keeps going for a while once it has the caches; to its end
+        // once the whole input is in the buffer.
+        if (last && last != behind && !last->Done(text) &&
+            (text.ended() || last->Slowest() < behind->Slowest() + kLaneRun))
+            behind = last;
+        last = behind;
+        behind->Step(&text);
+        bool any = false;
+        for (Lane* lane : lanes)
+            any = lane->DropOverLimit(limit) || any;
+        if (!any) {
+            result.over_limit = true;
+            break;
+        }
+        size_t keep = SIZE_MAX;
+        for (const Lane* lane : lanes)
+            keep = std::min(keep, lane->Keep(text));
+        text.Release(keep);
+    }
+    result.input_size = text.input_size();
+    if (result.too_large || result.over_limit) {
+        result.output_size = out.count();
+        return result;
+    }
+    // The modes' rules for the winner, ties included, on the streams as they
+    // stand before the last byte is padded (Best's parsers compare bits). A
+    // dropped stream was over the limit, so it could only have won if every
+    // other one was too.
+    const Contender* winner = nullptr;
+    switch (mode) {
+    case Mode::Greedy:
+        winner = greedy;
+        break;
+    case Mode::Default:
+        winner = fast;
+        if (small && !greedy->dropped && (fast->dropped || greedy->Bytes() < fast->Bytes()))
+            winner = greedy;
+        break;
+    case Mode::Best: {
+        const Contender* best = Shortest({greedy, optimal, optimal4});
+        winner = fast;
+        if (best && (fast->dropped || best->Bytes() <= fast->Bytes()))
+            winner = best;
+        break;
+    }
+    }
+    winner->parser->Finish();
+    if (winner->spool)
+        winner->spool->CopyTo(out);
+    result.output_size = out.count();
+    return result;
+}
+
 std::vector<uint8_t> Compress(const uint8_t* data, size_t size, Mode mode) {
     if (size > kMaxInputSize)
         throw std::length_error("input too large for the stream format");
-    if (size == 0)
-        return {};
-
-    std::vector<std::unique_ptr<Parser>> parsers;
-    parsers.push_back(std::make_unique<GreedyParser>());
-    if (mode == Mode::Greedy)
-        return CompressWithParsers(data, size, false, 0, std::move(parsers));
-
-    // Default: the cheap finder.
-    std::vector<std::unique_ptr<Parser>> fast_parsers;
-    fast_parsers.push_back(std::make_unique<OptimalParser>(4096, 64, 1));
-    std::vector<uint8_t> fast =
-        CompressWithParsers(data, size, true, kChainDepth, std::move(fast_parsers));
-    if (mode == Mode::Default) {
-        if (size > kGreedyCheckLimit)
-            return fast;
-        std::vector<uint8_t> greedy = CompressWithParsers(data, size, false, 0, std::move(parsers));
-        return greedy.size() < fast.size() ? greedy : fast;
-    }
-    parsers.push_back(std::make_unique<OptimalParser>(4096, 64, 1));
-    parsers.push_back(std::make_unique<OptimalParser>(4096, 64, 4));
-    std::vector<uint8_t> best = CompressWithParsers(data, size, false, 0, std::move(parsers));
-    return best.size() <= fast.size() ? best : fast;
+    MemorySource source(data, size);
+    VectorSink sink;
+    MemorySpoolStore spools;
+    CompressStream(source, sink, mode, spools);
+    return std::move(sink.bytes);
 }
 
 } // namespace encoder

@@ -4,19 +4,23 @@
 
 namespace encoder {
 
+MatchFinder::MatchFinder(uint32_t max_depth)
+    : max_depth_(max_depth ? max_depth : UINT32_MAX), head_(65536, -1), tree_(2 * kSlots, -1) {}
+
 MatchFinder::MatchFinder(const uint8_t* text, size_t size, uint32_t max_depth)
-    : text_(text), size_(size), max_depth_(max_depth ? max_depth : UINT32_MAX), head_(65536, -1),
-      tree_(2 * kSlots, -1) {}
+    : MatchFinder(max_depth) {
+    SetText(TextView{text, 0, size});
+}
 
 int MatchFinder::Find(size_t pos, Candidate* out) {
-    size_t room = size_ - pos;
+    size_t room = text_.end - pos;
     if (room < static_cast<size_t>(kMinMatch)) {
         // Too close to the end to start a match; no later position can use it
         // as a source either, because its match would be shorter still.
         return 0;
     }
     const int limit = static_cast<int>(std::min(room, static_cast<size_t>(kMaxMatch)));
-    const uint8_t* cur = text_ + pos;
+    const uint8_t* cur = text_.At(pos);
     const int32_t here = static_cast<int32_t>(pos);
 
     const unsigned key = (static_cast<unsigned>(cur[0]) << 8) | cur[1];
@@ -41,7 +45,7 @@ int MatchFinder::Find(size_t pos, Candidate* out) {
             break;
         }
         int32_t* pair = &tree_[2 * (static_cast<uint32_t>(node) % kSlots)];
-        const uint8_t* old = text_ + node;
+        const uint8_t* old = cur - (here - node);
         int len = std::min(len_smaller, len_larger);
         while (len < limit && old[len] == cur[len])
             ++len;
@@ -73,16 +77,20 @@ int MatchFinder::Find(size_t pos, Candidate* out) {
     return found;
 }
 
+ChainMatchFinder::ChainMatchFinder(uint32_t max_depth)
+    : max_depth_(max_depth ? max_depth : 1), head3_(size_t(1) << kHash3Bits, -1),
+      head_(size_t(1) << kHashBits, -1), prev_(kChainMask + 1, -1), run_start_(kChainMask + 1, 0) {}
+
 ChainMatchFinder::ChainMatchFinder(const uint8_t* text, size_t size, uint32_t max_depth)
-    : text_(text), size_(size), max_depth_(max_depth ? max_depth : 1),
-      head3_(size_t(1) << kHash3Bits, -1), head_(size_t(1) << kHashBits, -1),
-      prev_(kChainMask + 1, -1), run_start_(kChainMask + 1, 0) {}
+    : ChainMatchFinder(max_depth) {
+    SetText(TextView{text, 0, size});
+}
 
 int ChainMatchFinder::Find(size_t pos, Candidate* out) {
-    size_t room = size_ - pos;
+    size_t room = text_.end - pos;
     if (room < static_cast<size_t>(kMinMatch))
         return 0; // as in MatchFinder: no match starts here, none copies from here
-    const uint8_t* cur = text_ + pos;
+    const uint8_t* cur = text_.At(pos);
     const int32_t here = static_cast<int32_t>(pos);
     const int limit = static_cast<int>(std::min(room, static_cast<size_t>(kMaxMatch)));
     const uint32_t v3 = (uint32_t(cur[0]) << 16) | (uint32_t(cur[1]) << 8) | cur[2];
@@ -93,8 +101,9 @@ int ChainMatchFinder::Find(size_t pos, Candidate* out) {
 
     int best = kMinMatch - 1;
     int found = 0;
+    // Sources are read back from the current position, within the window.
     auto consider = [&](int32_t node) {
-        const uint8_t* old = text_ + node;
+        const uint8_t* old = cur - (here - node);
         if (old[best] != cur[best] || old[0] != cur[0] || old[1] != cur[1])
             return false;
         int len = 2;
@@ -144,9 +153,9 @@ int ChainMatchFinder::Find(size_t pos, Candidate* out) {
         done = consider(node);
         const uint32_t at = static_cast<uint32_t>(node) & kChainMask;
         const int32_t first = run_start_[at];
-        if (!done && run && first < node && text_[node] == cur[0]) {
+        const uint8_t* old = cur - (here - node);
+        if (!done && run && first < node && old[0] == cur[0]) {
             int run_there = 0;
-            const uint8_t* old = text_ + node;
             while (run_there < run_here && old[run_there] == cur[0])
                 ++run_there;
             // A shorter run gives most from its first position (or the first

@@ -24,11 +24,27 @@ struct Candidate {
     uint16_t distance; // the stream's distance code: source = position - distance - 1
 };
 
+// The part of a text a finder can read: the bytes of positions [base, end) at
+// `bytes`. The encoder slides this over its input; `end` is the text's end
+// or at least kMaxMatch past every position passed to Find.
+struct TextView {
+    const uint8_t* bytes = nullptr;
+    size_t base = 0;
+    size_t end = 0;
+    const uint8_t* At(size_t pos) const { return bytes + (pos - base); }
+};
+
 class MatchFinder {
   public:
-    // `text` holds `size` bytes and must outlive the finder. `max_depth` bounds
-    // the nodes visited per position (0: no bound, the complete search).
+    // `max_depth` bounds the nodes visited per position (0: no bound, the
+    // complete search).
+    explicit MatchFinder(uint32_t max_depth);
+    // Over the whole of a text of `size` bytes, which must outlive the finder.
     MatchFinder(const uint8_t* text, size_t size, uint32_t max_depth);
+
+    // What Find reads from now on: it must hold the kWindow positions before
+    // the one passed to Find and the kMaxMatch from it on (or up to the end).
+    void SetText(const TextView& text) { text_ = text; }
 
     // Inserts position `pos` and reports its matches into `out` (room for
     // kMaxCandidates), with strictly increasing lengths, each at the nearest
@@ -38,8 +54,7 @@ class MatchFinder {
 
   private:
     static constexpr uint32_t kSlots = 2 * kWindow; // > kWindow: a source 4096 back keeps its slot
-    const uint8_t* text_;
-    size_t size_;
+    TextView text_;
     uint32_t max_depth_;
     std::vector<int32_t> head_; // newest position per two-byte prefix, or -1
     std::vector<int32_t> tree_; // per slot: smaller subtree, larger subtree
@@ -54,15 +69,16 @@ class MatchFinder {
 // among the visited sources, so a source beyond the walk may be missed.
 class ChainMatchFinder {
   public:
+    explicit ChainMatchFinder(uint32_t max_depth);
     ChainMatchFinder(const uint8_t* text, size_t size, uint32_t max_depth);
+    void SetText(const TextView& text) { text_ = text; }
     int Find(size_t pos, Candidate* out);
 
   private:
     static constexpr int kHashBits = 15;
     static constexpr int kHash3Bits = 16;
     static constexpr uint32_t kChainMask = 2 * kWindow - 1;
-    const uint8_t* text_;
-    size_t size_;
+    TextView text_;
     uint32_t max_depth_;
     std::vector<int32_t> head3_;     // newest position per three-byte hash, or -1
     std::vector<int32_t> head_;      // newest position per four-byte hash, or -1

@@ -32,11 +32,15 @@ int IsOnlyDotsAndBlanks(const char* text, size_t length) {
     return 1;
 }
 
-int IsExtensionChar(unsigned char c) {
+} // namespace
+
+int IsExtensionCharacter(unsigned char c) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
         return 1;
     return c != '\0' && strchr("_~!#$%&'()@^{}-", c) != NULL;
 }
+
+namespace {
 
 // Decimal text of `value`, left-padded with "0" to at least 4 digits.
 void FormatFileNumber(uint32_t value, char out[16]) {
@@ -203,7 +207,7 @@ int IsSafeExtension(const char extension[PAYLOAD_EXTENSION_SIZE]) {
     if (extension[0] != '.' || length < 2)
         return 0;
     for (size_t i = 1; i < length; i++) {
-        if (!IsExtensionChar((unsigned char)extension[i]))
+        if (!IsExtensionCharacter((unsigned char)extension[i]))
             return 0;
     }
     return 1;

@@ -58,6 +58,10 @@ int BuildDataDirectory(const char* windows_dir, const char* module_path, char* o
 int IsPlainWindowsName(const char* name, size_t length);
 int IsWindowsDeviceName(const char* name, size_t length);
 
+// 1 for a character that may follow the dot of an extension: an ASCII letter
+// or digit, or one of _~!#$%&'()@^{}-.
+int IsExtensionCharacter(unsigned char c);
+
 // 1 when a record's extension field can be used in a file name: it stays in
 // its directory (no "\", "/", ":", no "..") and holds no control characters.
 int IsSafeExtension(const char extension[PAYLOAD_EXTENSION_SIZE]);

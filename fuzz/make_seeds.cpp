@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -108,19 +109,13 @@ int main(int argc, char** argv) {
         for (size_t i = 0; i < data.size(); ++i) {
             glimpack::PackInput in;
             in.path = "input" + std::to_string(i);
-            in.data = data[i];
+            in.source = std::make_shared<glimpack::MemoryInput>(data[i]);
             std::memcpy(in.extension, extensions[i], std::strlen(extensions[i]));
             options.inputs.push_back(in);
         }
-        std::vector<uint8_t> packed;
-        glimpack::BuildPackage(
-            options,
-            [](const std::vector<uint8_t>& input) {
-                return glimpack::CompressOrStoreBody(input, encoder::Mode::Default);
-            },
-            [&](const uint8_t* bytes, size_t size) {
-                packed.insert(packed.end(), bytes, bytes + size);
-            });
+        glimpack::MemoryOutput output;
+        glimpack::BuildPackage(options, output);
+        const std::vector<uint8_t>& packed = output.bytes;
         fs::remove_all(work);
         Seed("payload_walk", "packed", packed);
         Seed("glimpack", "packed", Prefixed(0, packed));

@@ -7,7 +7,10 @@
 #   fuzz/run.sh --replay [TARGET...]  replay only: every checked-in input
 #                                     (fuzz/corpus/TARGET, tests/regress/TARGET)
 #                                     once, no mutation; the same result on
-#                                     every run (part of `make test`)
+#                                     every run
+#   fuzz/run.sh --replay-regress      the same for tests/regress/TARGET alone
+#                                     (part of `make test`, whose sanitized
+#                                     native tests replay the whole corpus)
 #   fuzz/run.sh --merge [TARGET...]   fold the working corpus into the
 #                                     checked-in one, minimised (-merge=1)
 #
@@ -19,8 +22,10 @@ set -euo pipefail
 
 here="$(cd "$(dirname "$0")/.." && pwd)"
 mode=explore
+regress_only=0
 case "${1:-}" in
   --replay) mode=replay; shift ;;
+  --replay-regress) mode=replay; regress_only=1; shift ;;
   --merge) mode=merge; shift ;;
   ''|-*) echo "usage: fuzz/run.sh SECONDS|--replay|--merge [TARGET...]" >&2; exit 2 ;;
   *) seconds="$1"; shift ;;
@@ -66,8 +71,14 @@ for target in "${targets[@]}"; do
   set +e
   case "$mode" in
     replay)
-      dirs=("$kept")
+      dirs=()
+      [ $regress_only -eq 0 ] && dirs+=("$kept")
       [ -d "$regress" ] && dirs+=("$regress")
+      if [ ${#dirs[@]} -eq 0 ]; then
+        echo "fuzz: $target: nothing to replay"
+        set -e
+        continue
+      fi
       "$program" "${dirs[@]}" -runs=0 "${common[@]}" >"$log" 2>&1
       rc=$?
       ;;

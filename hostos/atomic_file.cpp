@@ -21,7 +21,9 @@ bool AtomicFile::Begin(const std::string& path, bool replace) {
     replace_ = replace;
     committed_ = false;
     error_ = 0;
-    HoldInterrupts hold; // made and registered in one step
+    // Made and registered with interruptions held back: one in between
+    // would leave the scratch file behind.
+    HoldInterrupts hold;
     fd_ = MakeTempFile(path + ".part", &scratch_);
     if (fd_ < 0) {
         error_ = LastError();
@@ -36,6 +38,22 @@ bool AtomicFile::Write(const void* data, size_t size) {
     if (fd_ < 0)
         return false;
     if (size != 0 && !hostos::Write(fd_, data, size))
+        return Fail();
+    return true;
+}
+
+bool AtomicFile::WriteAt(uint64_t offset, const void* data, size_t size) {
+    if (fd_ < 0)
+        return false;
+    if (size != 0 && !hostos::WriteAt(fd_, offset, data, size))
+        return Fail();
+    return true;
+}
+
+bool AtomicFile::Truncate(uint64_t size) {
+    if (fd_ < 0)
+        return false;
+    if (!hostos::Truncate(fd_, size) || Seek(fd_, static_cast<int64_t>(size), SEEK_SET) < 0)
         return Fail();
     return true;
 }

@@ -25,7 +25,13 @@ class AtomicFile {
     // Creates the scratch file beside `path`. With replace false, Commit
     // refuses to put the file in place of anything that has the name by then.
     bool Begin(const std::string& path, bool replace);
+    // Appends at the end of what was written.
     bool Write(const void* data, size_t size);
+    // Writes over bytes already written, from `offset` (a table filled in
+    // once what it describes is written).
+    bool WriteAt(uint64_t offset, const void* data, size_t size);
+    // Drops what was written from `size` on; the next Write continues there.
+    bool Truncate(uint64_t size);
     // The permissions the file gets: those a new file gets by default, or,
     // after this call, those of the file at `path` (for a file rewritten in
     // place, or a copy that must stay as runnable as its original).

@@ -26,6 +26,7 @@ int g_next_handle = 1;
 int g_inactive = 0;
 int g_active = 0;
 bool g_installed = false;
+int g_holds = 0; // HoldInterrupts now alive (one thread uses them)
 
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -70,8 +71,9 @@ void Compact() {
         if (!n->active.load())
             continue;
         Node* copy = new Node{nullptr, n->directory, n->handle, {true}, nullptr};
-        copy->path = new char[std::strlen(n->path) + 1];
-        std::strcpy(copy->path, n->path);
+        size_t size = std::strlen(n->path) + 1;
+        copy->path = new char[size];
+        std::memcpy(copy->path, n->path, size);
         *tail = copy;
         tail = &copy->next;
     }
@@ -131,11 +133,8 @@ void ForgetScratch(int handle) {
     }
 }
 
-namespace {
-// Holds nest: only the outermost lets interruptions through again.
-int g_holds = 0;
-} // namespace
-
+// Holds nest (a scratch file made while a result is published): only the
+// outermost one lets interruptions through again.
 HoldInterrupts::HoldInterrupts() {
     sigset_t set = Signals();
     sigprocmask(SIG_BLOCK, &set, nullptr);

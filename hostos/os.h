@@ -58,11 +58,18 @@ bool SeekStream(std::FILE* stream, int64_t offset);
 // Read and Write retry on interruption; Write writes everything or fails.
 long Read(int fd, void* buffer, size_t count);
 bool Write(int fd, const void* data, size_t count);
+// Writes everything at `offset`, leaving the descriptor's position alone.
+bool WriteAt(int fd, uint64_t offset, const void* data, size_t count);
+// Cuts the file to `size` bytes (or extends it with zeros).
+bool Truncate(int fd, uint64_t size);
 bool Sync(int fd);
 bool Close(int fd);
 // A stdio stream on a path, binary (fopen's modes).
 std::FILE* OpenStream(const std::string& path, const char* mode);
 bool IsTerminal(int fd);
+// Makes a standard stream (0, 1, 2) pass bytes unchanged (no line-end
+// translation) where the system would otherwise change them.
+void SetBinaryOutput(int fd);
 // A whole file into memory; false (see LastError) when it cannot be read.
 bool ReadFile(const std::string& path, std::vector<uint8_t>* data);
 
@@ -107,6 +114,9 @@ bool FreeSpace(const std::string& path, uint64_t* bytes);
 // A new file `prefix` + a unique suffix, created exclusively; returns its
 // descriptor and name.
 int MakeTempFile(const std::string& prefix, std::string* path);
+// A new file without a name in `directory`, open for reading and writing:
+// it is gone once closed, whatever happens to the process.
+int MakeScratchFile(const std::string& directory);
 // A new private directory `prefix` + a unique suffix.
 bool MakeTempDirectory(const std::string& prefix, std::string* path);
 // Gives a file or directory the permissions a new one gets by default
@@ -123,10 +133,6 @@ std::vector<std::string> ArgumentsFromWide(int argc, wchar_t** argv);
 // mode (no "\r" added to "\n", so output is the same bytes everywhere) and a
 // console that shows UTF-8. Call once at the start of the program.
 void PrepareStandardStreams();
-// Whether the terminal at `fd` carries out the escape sequence that clears
-// the rest of a line; where it does not (Windows' own console, unless its
-// host turned such sequences on), a line is redrawn with blanks instead.
-bool TerminalTakesEscapes(int fd);
 // Whether the console was opened for this program alone, so that its window
 // closes the moment the program ends: on Windows, a console program started
 // from the desktop (a file dropped onto it). Never on POSIX systems.

@@ -130,6 +130,30 @@ bool Write(int fd, const void* data, size_t count) {
     return true;
 }
 
+bool WriteAt(int fd, uint64_t offset, const void* data, size_t count) {
+    const char* p = static_cast<const char*>(data);
+    while (count > 0) {
+        ssize_t n = pwrite(fd, p, count, off_t(offset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        offset += uint64_t(n);
+        count -= size_t(n);
+    }
+    return true;
+}
+
+bool Truncate(int fd, uint64_t size) {
+    int rc;
+    do {
+        rc = ftruncate(fd, off_t(size));
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
 bool Sync(int fd) {
     return fsync(fd) == 0;
 }
@@ -145,6 +169,10 @@ std::FILE* OpenStream(const std::string& path, const char* mode) {
 
 bool IsTerminal(int fd) {
     return isatty(fd) == 1;
+}
+
+void SetBinaryOutput(int) {
+    // Nothing to do: POSIX streams never translate line ends.
 }
 
 bool MakeDirectory(const std::string& path) {
@@ -286,6 +314,25 @@ int MakeTempFile(const std::string& prefix, std::string* path) {
     return fd;
 }
 
+int MakeScratchFile(const std::string& directory) {
+    const std::string dir = directory.empty() ? std::string(".") : directory;
+#ifdef O_TMPFILE
+    int fd;
+    do {
+        fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    // Older kernels and some file systems have no unnamed files: name one
+    // and take the name away at once.
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+        return fd;
+#endif
+    std::string path;
+    int named = MakeTempFile(dir + "/.glim-scratch.", &path);
+    if (named >= 0)
+        unlink(path.c_str());
+    return named;
+}
+
 bool MakeTempDirectory(const std::string& prefix, std::string* path) {
     std::string pattern = prefix + "XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
@@ -339,11 +386,6 @@ std::vector<std::string> ArgumentsFromWide(int argc, wchar_t** argv) {
 }
 
 void PrepareStandardStreams() {}
-
-bool TerminalTakesEscapes(int fd) {
-    const char* term = std::getenv("TERM");
-    return IsTerminal(fd) && !(term && std::strcmp(term, "dumb") == 0);
-}
 
 bool ConsoleIsOwnWindow() {
     return false;

@@ -436,6 +436,44 @@ bool Write(int fd, const void* data, size_t count) {
     return true;
 }
 
+bool WriteAt(int fd, uint64_t offset, const void* data, size_t count) {
+    // A positioned write moves the position of a handle like ours, so it is
+    // put back afterwards.
+    HANDLE handle = HandleOf(fd);
+    LARGE_INTEGER zero;
+    zero.QuadPart = 0;
+    LARGE_INTEGER position;
+    if (!SetFilePointerEx(handle, zero, &position, FILE_CURRENT))
+        return false;
+    const char* p = static_cast<const char*>(data);
+    bool ok = true;
+    while (ok && count > 0) {
+        DWORD want = count > (DWORD(1) << 30) ? (DWORD(1) << 30) : DWORD(count);
+        OVERLAPPED at = {};
+        at.Offset = DWORD(offset);
+        at.OffsetHigh = DWORD(offset >> 32);
+        DWORD written = 0;
+        ok = ::WriteFile(handle, p, want, &written, &at) && written != 0;
+        if (ok) {
+            p += written;
+            offset += written;
+            count -= written;
+        } else if (GetLastError() == NO_ERROR) {
+            SetLastError(ERROR_DISK_FULL);
+        }
+    }
+    DWORD error = GetLastError();
+    SetFilePointerEx(handle, position, nullptr, FILE_BEGIN);
+    SetLastError(error);
+    return ok;
+}
+
+bool Truncate(int fd, uint64_t size) {
+    FILE_END_OF_FILE_INFO end;
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    return SetFileInformationByHandle(HandleOf(fd), FileEndOfFileInfo, &end, sizeof end) != 0;
+}
+
 bool Sync(int fd) {
     return FlushFileBuffers(HandleOf(fd)) != 0;
 }
@@ -489,6 +527,10 @@ std::FILE* OpenStream(const std::string& path, const char* mode) {
 
 bool IsTerminal(int fd) {
     return IsConsole(HandleOf(fd));
+}
+
+void SetBinaryOutput(int fd) {
+    _setmode(fd, _O_BINARY);
 }
 
 bool MakeDirectory(const std::string& path) {
@@ -762,6 +804,20 @@ int MakeTempFile(const std::string& prefix, std::string* path) {
     return -1;
 }
 
+int MakeScratchFile(const std::string& directory) {
+    // Windows has no file without a name; this one goes when its handle
+    // closes, which the system does for a process however it ends.
+    std::string prefix = (directory.empty() ? std::string(".") : directory) + "/.glim-scratch.";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int fd = OpenDescriptor(prefix + UniqueSuffix(), GENERIC_READ | GENERIC_WRITE, CREATE_NEW,
+                                FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_TEMPORARY, _O_RDWR);
+        if (fd >= 0 ||
+            (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS))
+            return fd;
+    }
+    return -1;
+}
+
 bool MakeTempDirectory(const std::string& prefix, std::string* path) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = prefix + UniqueSuffix();
@@ -809,16 +865,6 @@ void PrepareStandardStreams() {
             std::atexit(RestoreConsoleOutput);
         }
     }
-}
-
-bool TerminalTakesEscapes(int fd) {
-    // Only where the console's host has turned escape sequences on already:
-    // turning them on ourselves succeeds on consoles that then show them as
-    // text all the same.
-    DWORD mode = 0;
-    HANDLE handle = HandleOf(fd);
-    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) &&
-           (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 bool ConsoleIsOwnWindow() {

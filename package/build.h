@@ -1,32 +1,44 @@
 // Building a package: the stub's bytes up to the payload position, the
 // payload header, the record table, the bodies, and the padding that keeps
-// the file a valid PE image. The bytes go to a sink, so the same code writes
-// a file (the tool) or memory (the web page).
+// the file a valid PE image. Each input is read as its body is written, and
+// the record table, written first as a placeholder, is filled in at the end,
+// so that memory does not grow with the inputs. The same code writes a file
+// (the tool) or memory (the web page).
 #ifndef GLIM_PACKAGE_BUILD_H
 #define GLIM_PACKAGE_BUILD_H
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "encoder/encoder.h"
 #include "format/package_format.h"
-#include "package/decode.h"
+#include "package/input.h"
+#include "package/spill.h"
 
 namespace glimpack {
 
-// What goes into the file for one input: the body and its unpacked_size (0
-// when the body is the input itself).
-struct EncodedBody {
-    std::vector<uint8_t> bytes;
-    uint32_t unpacked_size = 0;
+// Where a package is written: appended to, with bytes already written
+// overwritten or cut off. Failures are ToolErrors naming the output.
+class PackageOutput {
+  public:
+    virtual ~PackageOutput() = default;
+    virtual void Write(const uint8_t* data, size_t size) = 0;
+    virtual void WriteAt(uint64_t offset, const uint8_t* data, size_t size) = 0;
+    // Drops everything from `size` on; the next Write continues there.
+    virtual void Truncate(uint64_t size) = 0;
 };
-using BodyEncoder = std::function<EncodedBody(const std::vector<uint8_t>& input)>;
-EncodedBody StoreBody(const std::vector<uint8_t>& input);
-// Compresses the input, and keeps it stored when compression does not make
-// it smaller.
-EncodedBody CompressOrStoreBody(const std::vector<uint8_t>& input, encoder::Mode mode);
+
+// A package built in memory.
+class MemoryOutput : public PackageOutput {
+  public:
+    void Write(const uint8_t* data, size_t size) override;
+    void WriteAt(uint64_t offset, const uint8_t* data, size_t size) override;
+    void Truncate(uint64_t size) override;
+    std::vector<uint8_t> bytes;
+};
 
 // The title as a package holds it: Windows-1252, at most 32 bytes. Throws
 // ToolError naming `subject` (the option or field it came from).
@@ -37,26 +49,14 @@ std::string PackageTitle(const std::string& utf8, const std::string& subject);
 uint16_t ParseFirstFileNumber(const std::string& text, const std::string& subject);
 
 struct PackInput {
-    std::string path; // for messages
-    std::vector<uint8_t> data;
+    std::string path;                    // read unless `source` is set; named in messages
+    std::shared_ptr<InputSource> source; // the bytes, when they do not come from `path`
     char extension[PAYLOAD_EXTENSION_SIZE] = {0, 0, 0, 0};
 };
 
 // The upper-cased extension of a data file's name (from its last "."), checked
 // for use in the installer's file names. Throws ToolError naming `path`.
 void ExtensionFromFileName(const std::string& path, char extension[PAYLOAD_EXTENSION_SIZE]);
-
-struct PackPlan {
-    uint32_t payload_pos = 0;
-    std::vector<uint32_t> offsets; // absolute position of each body
-    uint64_t payload_end = 0;      // first byte after the last body
-    uint64_t file_size = 0;        // including the padding up to the raw data's end
-};
-
-// Lays out header, table and bodies from `payload_pos` on. Throws ToolError
-// naming `output` when the package would pass PACKAGE_MAX_SIZE.
-PackPlan PlanPackage(const std::string& output, uint32_t payload_pos, uint32_t rsrc_raw_end,
-                     const std::vector<uint64_t>& body_sizes);
 
 struct PackOptions {
     std::string output;     // the package's name, for messages
@@ -65,10 +65,25 @@ struct PackOptions {
     std::string stub_path; // for messages
     std::vector<uint8_t> stub;
     std::vector<PackInput> inputs; // .SCR, .DAT, then the data files
+    // Every body as its file is; else each file is compressed, and stored
+    // when that does not make it smaller.
+    bool store = false;
+    encoder::Mode mode = encoder::Mode::Default;
+    // Where the encoder's candidate streams spill past kSpoolMemory each
+    // (unnamed scratch files); "" keeps them in memory.
+    std::string scratch_directory;
+    // Bytes any one input may have; 0: as many as a package can hold. An
+    // input that turns out larger while it is read (a pipe) is refused then.
+    uint64_t max_input_size = 0;
+    // Called as the inputs are read, with the bytes done and in all (the
+    // total of the sizes known beforehand; never less than done).
+    std::function<void(uint64_t done, uint64_t total)> progress;
 };
 
-// Builds the package, handing its bytes to `out` in order.
-void BuildPackage(const PackOptions& options, const BodyEncoder& encoder, const ByteSink& out);
+// Builds the package into `out`, which must be empty. Throws ToolError naming
+// `options.output` when the package would pass PACKAGE_MAX_SIZE, or naming
+// an input that cannot be read, is empty or is too large for a package.
+void BuildPackage(const PackOptions& options, PackageOutput& out);
 
 } // namespace glimpack
 

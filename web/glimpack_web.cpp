@@ -7,17 +7,19 @@
 // {"ok": false, "error": "FILE: problem"}, in a buffer that stays valid until
 // the next call. File contents leave through Module.onChunk in pieces, and
 // long work reports through Module.onProgress, so that nothing the size of a
-// package is ever held in the module's memory.
+// package is ever held in the module's memory, but for a package being built.
 //
 // All of the page's C++ lives in this one file, which calls as few of the
 // project's functions as it can: the libraries move around, this file adapts.
 #include <emscripten/emscripten.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -56,6 +58,8 @@ constexpr const char* kHostWindowsDirectory = "/glim-windows";
 // Progress is reported after this many bytes at the least, so that a large
 // record does not flood the page with messages.
 constexpr uint64_t kProgressStep = uint64_t(1) << 20;
+// A built package leaves in pieces of this size.
+constexpr size_t kChunk = size_t(1) << 20;
 
 struct OpenPackage {
     glimpack::InspectedPackage package;
@@ -316,7 +320,7 @@ EMSCRIPTEN_KEEPALIVE const char* glim_read(uint32_t index, double limit, double 
 // Builds a package as `glimpack pack` does: `inputs` holds the paths of the
 // saver, the data file and the further data files, one a line, each file's
 // own name being the last component; `mode` is "default", "best" or
-// "store". The package `output_name` is handed to Module.onChunk as it is made.
+// "store". The package `output_name` is handed to Module.onChunk once it is made.
 EMSCRIPTEN_KEEPALIVE const char* glim_build(const char* output_name, const char* title,
                                             const char* first_number, const char* mode,
                                             const char* stub_path, const char* inputs) {
@@ -335,37 +339,34 @@ EMSCRIPTEN_KEEPALIVE const char* glim_build(const char* output_name, const char*
         if (paths.size() < 2)
             Fail(output_name, "a package needs a saver and a data file");
         options.inputs.resize(paths.size());
-        // Names first, so that a bad extension is reported before large files are read.
+        // Names first, so that a bad extension is reported before any file is read.
         for (size_t i = 2; i < paths.size(); ++i)
             glimpack::ExtensionFromFileName(BaseName(paths[i]), options.inputs[i].extension);
         std::memcpy(options.inputs[0].extension, ".SCR", PAYLOAD_EXTENSION_SIZE);
         std::memcpy(options.inputs[1].extension, ".DAT", PAYLOAD_EXTENSION_SIZE);
-        uint64_t total = 0, done = 0;
+        uint64_t total = 0;
         for (size_t i = 0; i < paths.size(); ++i) {
             options.inputs[i].path = BaseName(paths[i]);
-            options.inputs[i].data = ReadInput(paths[i]);
-            total += options.inputs[i].data.size();
+            auto file = std::make_shared<glimpack::FileInput>(paths[i], BaseName(paths[i]));
+            total += file->Size().value_or(0);
+            options.inputs[i].source = std::move(file);
         }
         options.stub = ReadInput(stub_path);
+        options.store = how == "store";
+        options.mode = how == "best" ? encoder::Mode::Best : encoder::Mode::Default;
+        options.progress = [](uint64_t done, uint64_t all) {
+            GlimReportProgress(double(done), double(all));
+        };
 
         GlimReportProgress(0, double(total));
-        const encoder::Mode level = how == "best" ? encoder::Mode::Best : encoder::Mode::Default;
-        // The package leaves in pieces as it is made, like a record's contents.
-        uint64_t size = 0;
-        glimpack::BuildPackage(
-            options,
-            [&](const std::vector<uint8_t>& input) {
-                glimpack::EncodedBody body = how == "store"
-                                                 ? glimpack::StoreBody(input)
-                                                 : glimpack::CompressOrStoreBody(input, level);
-                done += input.size();
-                GlimReportProgress(double(done), double(total));
-                return body;
-            },
-            [&](const uint8_t* data, size_t n) {
-                GlimEmitChunk(data, n);
-                size += n;
-            });
+        // The files are read in pieces as they are packed, but the package is
+        // put together here (its record table is filled in last) and then
+        // leaves in pieces, like a record's contents.
+        glimpack::MemoryOutput package;
+        glimpack::BuildPackage(options, package);
+        const uint64_t size = package.bytes.size();
+        for (size_t at = 0; at < package.bytes.size(); at += kChunk)
+            GlimEmitChunk(package.bytes.data() + at, std::min(kChunk, package.bytes.size() - at));
         return "{\"ok\": true, \"size\": " + Num(size) + "}";
     });
 }

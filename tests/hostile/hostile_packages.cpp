@@ -70,21 +70,53 @@ PackageSpec StandardSpec() {
     return spec;
 }
 
+std::vector<uint8_t> SyntheticStub() {
+    return pe_builder::BuildStub().bytes;
+}
+
 Assembled Assemble(const PackageSpec& spec) {
-    pe_builder::BuiltPe stub = pe_builder::BuildStub();
+    return Assemble(spec, SyntheticStub());
+}
+
+Assembled Assemble(const PackageSpec& spec, const std::vector<uint8_t>& stub) {
+    // The positions are found the way the installer finds its payload (a
+    // 224-byte optional header assumed, the first entry taken at every level
+    // of the resource directory), so that a patch aimed at one of them hits
+    // what the installer reads, whichever stub it is.
+    auto u32 = [&](size_t pos) {
+        if (pos > stub.size() || stub.size() - pos < 4)
+            throw std::invalid_argument("its resource walk leaves the file");
+        return GetU32(stub, pos);
+    };
     Assembled a;
-    const pe_builder::SectionInfo& rsrc = stub.sections.at(size_t(stub.rsrc_index));
-    a.pe_offset = GetU32(stub.bytes, 60);
+    a.pe_offset = u32(60);
     a.section_table = a.pe_offset + 4 + 20 + 224;
-    a.rsrc_header = a.section_table + 40 * uint32_t(stub.rsrc_index);
-    a.rsrc_raw = rsrc.raw_pos;
-    a.type_dir = a.rsrc_raw + (GetU32(stub.bytes, a.rsrc_raw + 20) & 0x7FFFFFFFu);
-    a.name_dir = a.rsrc_raw + (GetU32(stub.bytes, a.type_dir + 20) & 0x7FFFFFFFu);
-    a.data_entry = a.rsrc_raw + GetU32(stub.bytes, a.name_dir + 20);
-    a.payload = stub.resource_data_pos.back();
+    const uint32_t sections = u32(a.pe_offset + 4) >> 16; // the u16 at +6
+    uint32_t rsrc_rva = 0, rsrc_raw_size = 0;
+    bool found = false;
+    for (uint32_t i = 0; i < sections && !found; ++i) {
+        const uint32_t h = a.section_table + 40 * i;
+        if (size_t(h) + 40 > stub.size())
+            throw std::invalid_argument("its section table leaves the file");
+        if (std::memcmp(&stub[h], ".rsrc\0", 6) == 0) {
+            found = true;
+            a.rsrc_header = h;
+            rsrc_rva = u32(h + 12);
+            rsrc_raw_size = u32(h + 16);
+            a.rsrc_raw = u32(h + 20);
+        }
+    }
+    if (!found)
+        throw std::invalid_argument("no .rsrc section");
+    a.type_dir = a.rsrc_raw + (u32(a.rsrc_raw + 20) & 0x7FFFFFFFu);
+    a.name_dir = a.rsrc_raw + (u32(a.type_dir + 20) & 0x7FFFFFFFu);
+    a.data_entry = a.rsrc_raw + u32(a.name_dir + 20);
+    a.payload = u32(a.data_entry) - rsrc_rva + a.rsrc_raw;
+    if (a.payload < a.data_entry || a.payload > stub.size())
+        throw std::invalid_argument("the resource walk ends outside the file");
 
     std::vector<uint8_t>& f = a.bytes;
-    f.assign(stub.bytes.begin(), stub.bytes.begin() + a.payload);
+    f.assign(stub.begin(), stub.begin() + a.payload);
     std::vector<uint8_t> header(34, 0);
     if (spec.title.size() > 32)
         throw std::invalid_argument("title longer than 32 bytes");
@@ -111,13 +143,17 @@ Assembled Assemble(const PackageSpec& spec) {
         f.insert(f.end(), b.bytes.begin(), b.bytes.end());
     // Up to the end of the resource section's raw data, as a builder pads it
     // for the Windows loader.
-    if (f.size() < size_t(rsrc.raw_pos) + rsrc.raw_size)
-        f.resize(size_t(rsrc.raw_pos) + rsrc.raw_size, 0);
+    if (f.size() < size_t(a.rsrc_raw) + rsrc_raw_size)
+        f.resize(size_t(a.rsrc_raw) + rsrc_raw_size, 0);
     return a;
 }
 
 std::vector<Case> AllCases() {
-    const Assembled good = Assemble(StandardSpec());
+    return AllCases(SyntheticStub());
+}
+
+std::vector<Case> AllCases(const std::vector<uint8_t>& stub) {
+    const Assembled good = Assemble(StandardSpec(), stub);
     const std::vector<uint8_t>& g = good.bytes;
     std::vector<Case> cases;
     auto add = [&](std::string id, std::vector<uint8_t> bytes, std::string message,
@@ -234,7 +270,7 @@ std::vector<Case> AllCases() {
         // decoding for as long as the unpacked size asks.
         spec.bodies[2] = Compressed(std::vector<uint8_t>(3000, 0), ".BMP");
         spec.bodies[2].bytes.resize(100);
-        Assembled bomb = Assemble(spec);
+        Assembled bomb = Assemble(spec, stub);
         PutU32(bomb.bytes, bomb.table + 32 + 8, 0xFFFFFFFFu);
         add("bomb-4gib", bomb.bytes, "record 2: unpacked size 4,294,967,295 is over the limit",
             false);
@@ -260,9 +296,9 @@ std::vector<Case> AllCases() {
     {
         PackageSpec spec = StandardSpec();
         spec.title = "\x1b]0;pwned\x07\x1b[2J\r\nStars\x08\x7f";
-        accept("title-control-characters", Assemble(spec).bytes);
+        accept("title-control-characters", Assemble(spec, stub).bytes);
         spec.title = std::string(32, 'T'); // fills the field, no terminator
-        accept("title-32-characters", Assemble(spec).bytes);
+        accept("title-32-characters", Assemble(spec, stub).bytes);
     }
     accept("name-several-dots", g)->file_name = "MY.SAVER.V2.EXE";
     accept("name-no-dot", g)->file_name = "NODOT";
@@ -274,7 +310,7 @@ std::vector<Case> AllCases() {
     {
         PackageSpec spec = StandardSpec();
         spec.first_number = 65535;
-        accept("first-number-65535", Assemble(spec).bytes);
+        accept("first-number-65535", Assemble(spec, stub).bytes);
     }
     return cases;
 }

@@ -24,8 +24,8 @@ struct PackageSpec {
     std::vector<Body> bodies;
 };
 
-// A package laid out as a builder lays it out, on the synthetic stub of
-// tests/support/pe_builder.h, with the positions of its parts.
+// A package laid out as a builder lays it out, with the positions of its
+// parts.
 struct Assembled {
     std::vector<uint8_t> bytes;
     uint32_t pe_offset = 0;
@@ -41,6 +41,16 @@ struct Assembled {
     std::vector<uint32_t> body_offsets;
 };
 
+// The synthetic stub of tests/support/pe_builder.h: the packages every test
+// here and the fuzzers' seeds are built on.
+std::vector<uint8_t> SyntheticStub();
+
+// Builds the package on `stub`, a PE file whose resource walk (the first
+// entry at every level, as the installer takes it) ends at the 4-byte data
+// the payload replaces: the synthetic stub, or the real glimsetup.exe, whose
+// packages Wine can start. Throws std::invalid_argument for a stub the walk
+// cannot follow.
+Assembled Assemble(const PackageSpec& spec, const std::vector<uint8_t>& stub);
 Assembled Assemble(const PackageSpec& spec);
 
 // A saver (stored), a data file (compressed) and two further data files,
@@ -70,6 +80,9 @@ struct Case {
     std::vector<std::string> extract_options;
 };
 
+// Every case, built on `stub` (see Assemble); the patches are placed by the
+// positions the stub gives, so the same breakage lands on either stub.
+std::vector<Case> AllCases(const std::vector<uint8_t>& stub);
 std::vector<Case> AllCases();
 
 } // namespace hostile

@@ -1,16 +1,24 @@
 // Writes every package of the hostile table into a folder, so that tests
 // outside this build (the browser page's, Wine's) use the very same bytes:
 //
-//   write_cases DIR
+//   write_cases [--stub STUB.EXE] DIR
+//
+// The packages are built on the synthetic stub the other tests use, or with
+// --stub on a real one: on the win32 build's glimsetup.exe they are programs
+// Wine can start, so the installer itself meets them.
 //
 // Each case becomes DIR/<id>__<file name>. A name too long for the host's
 // file system is shortened there; DIR/cases.tsv gives every case's id, the
 // file written, the name the package is to be opened under, whether it is
 // accepted, whether listing it fails, and the text its problem report holds.
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "tests/hostile/hostile_packages.h"
 
@@ -25,15 +33,42 @@ bool FitsTable(const std::string& text) {
     return text.find_first_of("\t\r\n") == std::string::npos;
 }
 
+bool ReadAll(const char* path, std::vector<uint8_t>* bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: write_cases DIR\n");
+    const char* stub_path = nullptr;
+    if (argc == 4 && std::string(argv[1]) == "--stub") {
+        stub_path = argv[2];
+    } else if (argc != 2) {
+        std::fprintf(stderr, "usage: write_cases [--stub STUB.EXE] DIR\n");
         return 1;
     }
+    std::vector<hostile::Case> cases;
+    if (stub_path) {
+        std::vector<uint8_t> stub;
+        if (!ReadAll(stub_path, &stub)) {
+            std::fprintf(stderr, "%s: cannot read\n", stub_path);
+            return 2;
+        }
+        try {
+            cases = hostile::AllCases(stub);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s: %s\n", stub_path, e.what());
+            return 2;
+        }
+    } else {
+        cases = hostile::AllCases();
+    }
     namespace fs = std::filesystem;
-    const fs::path dir = argv[1];
+    const fs::path dir = argv[argc - 1];
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) {
@@ -42,7 +77,7 @@ int main(int argc, char** argv) {
     }
     std::ofstream table(dir / "cases.tsv", std::ios::binary);
     table << "id\tfile\topen_as\texpect\tlist_fails\tmessage\n";
-    for (const hostile::Case& c : hostile::AllCases()) {
+    for (const hostile::Case& c : cases) {
         std::string file = c.id + "__" + c.file_name;
         if (file.size() > kMaxHostName)
             file = c.id + "__" +

@@ -17,6 +17,8 @@
 #include "encoder/encoder.h"
 #include "encoder/match_finder.h"
 #include "tests/reference/oracle_decoder.h"
+#include "tests/support/pipe_input.h"
+#include "tests/support/tool_fixture.h"
 #include "tools/glimpack/cli.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
@@ -468,4 +470,22 @@ TEST_F(CodecCommand, RefusesBadUse) {
               glimpack::kExitUsage);
     EXPECT_EQ(Run("decompress", glimpack::CmdDecompress, {"--size", "5000000000", P("in"), P("o")}),
               glimpack::kExitUsage);
+}
+
+// A pipe has no size until it ends: both commands read it to its end.
+TEST_F(CodecCommand, ReadPipes) {
+    Bytes data = ReadFile(fs::path(GLIM_TEST_DATA_DIR) / "prose.txt");
+    Bytes packed = Compress(data.data(), data.size(), Mode::Best);
+    {
+        tool_fixture::PipeInput pipe(data);
+        ASSERT_EQ(Run("compress", glimpack::CmdCompress, {"-q", "--best", pipe.path(), P("z")}), 0);
+    }
+    EXPECT_TRUE(SameBytes(ReadFile(P("z")), packed));
+    {
+        tool_fixture::PipeInput pipe(packed);
+        ASSERT_EQ(Run("decompress", glimpack::CmdDecompress,
+                      {"--size", std::to_string(data.size()), pipe.path(), P("out")}),
+                  0);
+    }
+    EXPECT_TRUE(SameBytes(ReadFile(P("out")), data));
 }

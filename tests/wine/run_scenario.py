@@ -15,8 +15,12 @@ A scenario is a JSON object:
                  the .SCR is the fixture saver, or with "scr": "stars" the
                  sample saver STARS.SCR of the win32 build, whose package
                  carries by default its own STARS.DAT and FILE0032.BMP
+                 {"crafted": FILE}               a ready-made file, copied as it is
+                 (crafted bytes no builder would write); a relative FILE is
+                 looked for in --crafted-dir, by default the scenario's folder
     "install_as": Windows path the program is copied to and started from
     "screen":    [w, h], 800x600 by default
+    "time_limit": seconds the whole run may take (120 by default)
     "before":    [{"path": C:\\..., "text": ...}]  files that exist before the run
     "robot":     the robot's script, one step per string
     "expect":    what must hold afterwards (all keys optional):
@@ -30,6 +34,13 @@ A scenario is a JSON object:
       "screensave_active"  "1", or "unchanged"
       "saver_started"    "X.SCR" (started once, from the Windows directory) or false
       "watch"            {"GLOMInst": {"seen": true, "ever_visible": false}}
+      "contained"        true: nothing in C: changed but files directly in the
+                         Windows directory and the data directory
+                         QUILLFEN\\GLIMLOOM\\<name> with its two outer folders;
+                         the program's folder holds the program alone, unchanged
+      "no_crash"         true: no sign of a crash (see wineharness.crash_evidence)
+      "start_refused"    true: Wine refuses to start the program (no PE file,
+                         headers cut short, a DOS program); no window appears
     Expected texts may contain {total}: the thousands-grouped sum of the input
     sizes, which is what the installer reports.
     "after":     steps run one by one in the same prefix once the program and
@@ -48,8 +59,9 @@ A scenario is a JSON object:
     these texts.
 
 Each scenario gets its own copy of the base prefix, its own virtual display and
-its own wineserver, all torn down at the end whatever happens. Screenshots and
-the robot's log are kept under ARTIFACTS/<scenario>/.
+its own wineserver, all torn down at the end whatever happens; the runs of a
+batch (hostile_batch.py) share one wh.Session instead, restored after each.
+Screenshots and the robot's log are kept under ARTIFACTS/<scenario>/.
 
 --program FILE starts FILE instead of building the package (its inputs are
 still those the scenario names). --report prints what the run installed.
@@ -153,13 +165,24 @@ class LogReader:
 
 
 class Run:
-    def __init__(self, args, scenario_path):
+    """One scenario: from a file, or given as a dict with its name. With a
+    session the run takes place in the session's prefix and display, which
+    it leaves restored; otherwise in a prefix and display of its own."""
+
+    def __init__(self, args, scenario_path=None, scenario=None, name=None, session=None):
         self.args = args
-        self.name = os.path.splitext(os.path.basename(scenario_path))[0]
-        with open(scenario_path) as f:
-            self.sc = json.load(f)
+        if scenario is None:
+            self.name = os.path.splitext(os.path.basename(scenario_path))[0]
+            with open(scenario_path) as f:
+                self.sc = json.load(f)
+            self.scenario_dir = os.path.dirname(os.path.abspath(scenario_path))
+        else:
+            self.name = name
+            self.sc = scenario
+            self.scenario_dir = None
+        self.session = session
         self.work = os.path.join(args.work, self.name)
-        self.prefix = os.path.join(self.work, "prefix")
+        self.prefix = session.prefix if session else os.path.join(self.work, "prefix")
         self.artifacts = os.path.join(args.artifacts, self.name)
         self.inputs = {}
         self.total = 0
@@ -170,11 +193,14 @@ class Run:
         self.procs = []
         self.output = None
         self.package = None
+        self.exit_code = None
+        self.robot_code = None
 
     # ---- preparation ----
 
     def prepare(self):
-        if not os.path.isfile(os.path.join(self.args.base_prefix, ".glim-ready")):
+        if not self.session and not os.path.isfile(
+                os.path.join(self.args.base_prefix, ".glim-ready")):
             raise wh.HarnessError("base prefix %s is not ready (wine_base_prefix failed?)" %
                                   self.args.base_prefix)
         if os.path.exists(self.work):
@@ -183,7 +209,8 @@ class Run:
         if os.path.exists(self.artifacts):
             shutil.rmtree(self.artifacts)
         os.makedirs(self.artifacts)
-        wh.clone_prefix(self.args.base_prefix, self.prefix)
+        if not self.session:
+            wh.clone_prefix(self.args.base_prefix, self.prefix)
         program = self.build_program()
         dest = wh.resolve(self.prefix, self.sc["install_as"], create_dirs=True)
         shutil.copyfile(program, dest)
@@ -197,6 +224,7 @@ class Run:
         self.write_script("robot.txt", self.sc.get("robot", []), self.args.interactive)
         self.user_reg_before = self.read_prefix_file("user.reg")
         self.snap_before = wh.snapshot(os.path.join(self.prefix, "drive_c"))
+        self.tree_before = wh.tree_snapshot(os.path.join(self.prefix, "drive_c"))
 
     def build_program(self):
         program = self.sc["program"]
@@ -204,6 +232,13 @@ class Run:
             path = os.path.join(self.args.fixtures, program["fixture"])
             if not os.path.isfile(path):
                 raise wh.HarnessError("missing helper %s (build the win32 preset)" % path)
+            return path
+        if "crafted" in program:
+            path = program["crafted"]
+            if not os.path.isabs(path):
+                path = os.path.join(self.args.crafted_dir or self.scenario_dir or ".", path)
+            if not os.path.isfile(path):
+                raise wh.HarnessError("missing crafted file %s" % path)
             return path
         pkg = program["package"]
         data = self.package_inputs(pkg)
@@ -298,9 +333,16 @@ class Run:
     # ---- the run ----
 
     def execute(self):
-        limit = INTERACTIVE_TIMEOUT if self.args.interactive else SCENARIO_TIMEOUT
-        deadline = self.deadline = time.time() + limit
+        limit = self.sc.get("time_limit", SCENARIO_TIMEOUT)
         if self.args.interactive:
+            limit = INTERACTIVE_TIMEOUT
+        deadline = self.deadline = time.time() + limit
+        # A robot that serves ends by itself once every process it follows
+        # has ended, however long the saver runs; the run's limit still holds.
+        serving = any(step.split()[:1] == ["serve"] for step in self.sc.get("robot", []))
+        if self.session:
+            self.display = self.session.display
+        elif self.args.interactive:
             self.display = os.environ.get("DISPLAY")
             if not self.display:
                 raise wh.HarnessError("--interactive needs a display in $DISPLAY")
@@ -325,6 +367,7 @@ class Run:
         pending = b""
         while True:
             if time.time() > deadline:
+                self.dump_backtraces(env)
                 raise wh.HarnessError("scenario exceeded %d s" % limit)
             if os.path.exists(log_path):
                 with open(log_path, "rb") as f:
@@ -337,8 +380,10 @@ class Run:
                     self.on_log_line(json.loads(line.decode("latin-1")))
             started = any(e["event"] == "start" for e in self.log_lines)
             if program is None and started:
-                program = subprocess.Popen(["wine", self.sc["install_as"]], env=env,
-                                           cwd=self.work, stdout=out, stderr=out)
+                program = subprocess.Popen(
+                    ["wine", self.sc["install_as"]],
+                    env=self.session.program_env() if self.session else env, cwd=self.work,
+                    stdout=out, stderr=out)
                 self.procs.append(program)
             if program is None and robot.poll() is not None:
                 raise wh.HarnessError("the robot ended before it started (code %s)" %
@@ -346,7 +391,9 @@ class Run:
             if program is not None and self.exit_code is None and program.poll() is not None:
                 self.exit_code = program.returncode
                 program_ended = time.time()
-            if (self.robot_code is None and program_ended is not None
+                # What a serving robot waits for besides the processes.
+                open(os.path.join(self.work, "program.done"), "w").close()
+            if (self.robot_code is None and program_ended is not None and not serving
                     and time.time() - program_ended > ROBOT_GRACE):
                 # The robot waits for a window that can no longer come.
                 self.fail("the robot was still running %d s after the program ended; "
@@ -374,23 +421,18 @@ class Run:
                 # One more pass reads what the robot wrote just before it ended.
                 finishing = True
                 continue
-            time.sleep(0.03)
+            time.sleep(0.01 if self.session else 0.03)
+        if self.session:
+            # The session's server never exits; the serving robot has seen
+            # every process of the run end.
+            return
         # The installer starts the saver and ends; let everything in the
         # prefix finish before looking at the files.
         if not wh.wineserver(self.prefix, "-w", max(5, deadline - time.time())):
             raise wh.HarnessError("processes still running in the prefix at the time limit")
 
     def dump_backtraces(self, env):
-        """Where every thread in the prefix waits, for the artefacts."""
-        path = os.path.join(self.artifacts, "hang-backtraces.txt")
-        with open(path, "w") as f:
-            for command in ("info proc", "bt all"):
-                try:
-                    subprocess.run(["winedbg", "--command", command], env=env, timeout=30,
-                                   stdout=f, stderr=subprocess.STDOUT)
-                except subprocess.TimeoutExpired:
-                    f.write("winedbg %r timed out\n" % command)
-        print("backtraces of the hung prefix in %s" % path)
+        wh.dump_backtraces(env, os.path.join(self.artifacts, "hang-backtraces.txt"))
 
     def on_log_line(self, event):
         self.log_lines.append(event)
@@ -549,7 +591,9 @@ class Run:
     def check(self):
         exp = self.sc.get("expect", {})
         if self.robot_code != 0:
-            self.fail("the robot failed (exit code %s)" % self.robot_code)
+            errors = [e["message"] for e in self.log_lines if e["event"] == "error"]
+            self.fail("the robot failed (exit code %s)%s" % (
+                self.robot_code, ": " + errors[-1] if errors else ""))
         if "exit_code" in exp and self.exit_code != exp["exit_code"]:
             self.fail("exit code %s, expected %s" % (self.exit_code, exp["exit_code"]))
         windows = [e for e in self.log_lines if e["event"] == "window" and e["step"] != "unexpected"]
@@ -569,6 +613,31 @@ class Run:
                                                                    value))
         self.check_files(exp)
         self.check_settings(exp)
+        self.check_run(exp)
+
+    def wine_output(self):
+        if self.output:
+            self.output.flush()
+        with open(os.path.join(self.artifacts, "wine-output.txt"), encoding="latin-1") as f:
+            return f.read()
+
+    def check_run(self, exp):
+        """How the program ran: whether Wine started it, whether anything
+        crashed, and whether it kept to its directories."""
+        drive_c = os.path.join(self.prefix, "drive_c")
+        if exp.get("start_refused"):
+            if not wh.start_refused(self.wine_output()):
+                self.fail("Wine started the program, expected it to refuse")
+            windows = [e for e in self.log_lines if e["event"] == "window"]
+            if windows:
+                self.fail("windows appeared although Wine refused the program: %r" %
+                          [w["caption"] for w in windows])
+        if exp.get("no_crash"):
+            self.problems += wh.crash_evidence(self.wine_output(), self.log_lines)
+        if exp.get("contained"):
+            folder, _, name = self.sc["install_as"][3:].replace("\\", "/").rpartition("/")
+            self.problems += wh.stray_writes(self.tree_before, wh.tree_snapshot(drive_c),
+                                             folder, name)
 
     def expected_bytes(self, source, win_path):
         if source == "before":
@@ -696,7 +765,17 @@ class Run:
     # ---- the end ----
 
     def cleanup(self):
-        wh.stop_run(self.prefix, self.procs, self.xvfb)
+        if self.session:
+            if any(p.poll() is None for p in self.procs) or self.robot_code != 0:
+                # The run did not end cleanly, and a process of it may still
+                # be running: nothing of it may reach the next run.
+                self.session.recover()
+            for p in self.procs:
+                if p.poll() is None:
+                    p.kill()
+                    p.wait(10)
+        else:
+            wh.stop_run(self.prefix, self.procs, self.xvfb)
         if self.output:
             self.output.close()
         if os.path.isdir(self.work):
@@ -705,6 +784,8 @@ class Run:
         saver = os.path.join(self.prefix, "drive_c", "GLIMSAVER.RUN")
         if os.path.isfile(saver):
             shutil.copy2(saver, self.artifacts)
+        if self.session:
+            self.session.restore()
 
 
 def main():
@@ -719,6 +800,8 @@ def main():
     ap.add_argument("--samples", help="the win32 build's samples/stars folder (for \"scr\": "
                     "\"stars\"); by default found from --fixtures")
     ap.add_argument("--program", help="start this file instead of building the package")
+    ap.add_argument("--crafted-dir", help="where the relative files of \"crafted\" programs "
+                    "are (by default the scenario's folder)")
     ap.add_argument("--report", action="store_true",
                     help="print what was installed and the screenshots taken")
     ap.add_argument("--interactive", action="store_true",

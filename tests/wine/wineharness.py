@@ -122,6 +122,80 @@ def raise_on_signals():
         signal.signal(s, handler)
 
 
+class Session:
+    """One prefix, one virtual display and one wineserver kept for a batch of
+    runs. Starting Wine's server and its background processes costs seconds
+    for every program; kept running, a program starts in a few hundredths.
+    The prefix is a full copy of the base (a program under test could write
+    into Wine's library folders), and restore() puts its drive_c back as it
+    was before the first run."""
+
+    def __init__(self, base, prefix, warm_up, relay=(), size=(800, 600)):
+        self.base = os.path.abspath(base)
+        self.prefix = os.path.abspath(prefix)
+        # A program started once in the new server brings up Wine's
+        # background processes, so that no run pays for them or sees them.
+        self.warm_up = warm_up
+        # Functions (dll.name) whose every call by the program under test
+        # Wine writes to its output (see relay_calls).
+        self.relay = list(relay)
+        self.size = size
+        self.xvfb = None
+        self.display = None
+        self.env = None
+        self.clean = None
+
+    def drive_c(self, prefix=None):
+        return os.path.join(prefix or self.prefix, "drive_c")
+
+    def start(self):
+        if not os.path.isfile(os.path.join(self.base, ".glim-ready")):
+            raise HarnessError("base prefix %s is not ready (wine_base_prefix failed?)" %
+                               self.base)
+        clone_prefix(self.base, self.prefix, share_libraries=False)
+        self.xvfb, number = start_xvfb(*self.size)
+        self.display = ":%d" % number
+        self.env = wine_env(self.prefix, self.display)
+        self._start_server()
+        if self.relay:
+            subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Debug", "/v",
+                            "RelayInclude", "/d", ";".join(self.relay), "/f"], env=self.env,
+                           timeout=60, check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+        self.clean = tree_snapshot(self.drive_c())
+
+    def program_env(self):
+        """The environment of the program under test: Wine's relay channel on
+        when calls are to be written down (only those of self.relay are)."""
+        if not self.relay:
+            return self.env
+        return dict(self.env, WINEDEBUG="-all,+relay")
+
+    def _start_server(self):
+        # The server and the background processes the warm-up starts live on
+        # and inherit its standard handles: never a pipe anyone waits on.
+        subprocess.run(["wineserver", "-p"], env=self.env, timeout=30, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wine"] + self.warm_up, env=self.env, timeout=120,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def restore(self):
+        """drive_c as it was when the session started."""
+        restore_tree(self.drive_c(), self.drive_c(self.base), self.clean,
+                     tree_snapshot(self.drive_c()))
+
+    def recover(self):
+        """After a run that did not end: every Wine process goes, and a new
+        server takes over."""
+        wineserver(self.prefix, "-k", 20)
+        self._start_server()
+
+    def close(self):
+        if self.env is not None:
+            wineserver(self.prefix, "-k", 20)
+        kill_group(self.xvfb)
+
+
 # ---- paths ----------------------------------------------------------------------
 
 
@@ -334,15 +408,272 @@ def copy_tree_files(src_dir, dst_dir, names):
 _SHARED_DIRS = ("drive_c/windows/system32", "drive_c/windows/winsxs")
 
 
-def clone_prefix(base, dest):
+def clone_prefix(base, dest, share_libraries=True):
+    """A copy of the base prefix at dest. With share_libraries, Wine's library
+    folders are hard links to the base's files: quick, but a program that
+    wrote into them would change the base too, so the runs of programs that
+    might do so take a full copy."""
     if os.path.exists(dest):
         shutil.rmtree(dest)
 
     def copy(src, dst):
         rel = os.path.relpath(src, base).replace(os.sep, "/")
-        if any(rel.startswith(d + "/") for d in _SHARED_DIRS):
+        if share_libraries and any(rel.startswith(d + "/") for d in _SHARED_DIRS):
             os.link(src, dst)
         else:
             shutil.copy2(src, dst)
 
     shutil.copytree(base, dest, symlinks=True, copy_function=copy)
+
+
+def dump_backtraces(env, path):
+    """Where every thread in the prefix waits, for the artefacts of a hang.
+    Each command gets 15 s, so that a run stopped at its time limit still
+    ends well within the test's own."""
+    with open(path, "w") as f:
+        for command in ("info proc", "bt all"):
+            try:
+                subprocess.run(["winedbg", "--command", command], env=env, timeout=15,
+                               stdout=f, stderr=subprocess.STDOUT)
+            except subprocess.TimeoutExpired:
+                f.write("winedbg %r timed out\n" % command)
+    print("backtraces of the hung prefix in %s" % path)
+
+
+# ---- what a program may have changed in drive_c --------------------------------
+
+
+def tree_snapshot(root):
+    """Every file and folder below root, by its path relative to root with
+    "/" separators and its case as on disk: a file maps to (size, mtime_ns),
+    a folder to None. Unlike snapshot(), folders count: a folder created
+    where nothing may be created is a write too."""
+    result = {}
+    for dirpath, dirs, files in os.walk(root):
+        for d in dirs:
+            result[os.path.relpath(os.path.join(dirpath, d), root).replace(os.sep, "/")] = None
+        for f in files:
+            p = os.path.join(dirpath, f)
+            try:
+                st = os.lstat(p)
+            except FileNotFoundError:
+                continue
+            result[os.path.relpath(p, root).replace(os.sep, "/")] = (st.st_size, st.st_mtime_ns)
+    return result
+
+
+def tree_changes(before, after):
+    """(created, changed, removed) paths between two tree snapshots, sorted."""
+    created = sorted(set(after) - set(before))
+    removed = sorted(set(before) - set(after))
+    changed = sorted(n for n in set(before) & set(after) if before[n] != after[n])
+    return created, changed, removed
+
+
+def data_directory_name(package_name):
+    """The folder below QUILLFEN\\GLIMLOOM that an installer of this file name
+    owns: the name up to its last ".", the whole name without one. None
+    when that is no folder name ("", "." or "..")."""
+    base = package_name[:package_name.rfind(".")] if "." in package_name else package_name
+    return None if base in ("", ".", "..") else base
+
+
+def stray_writes(before, after, package_dir, package_name):
+    """What a run of the installer changed in drive_c outside what it may
+    change: files directly in the Windows directory, the three folders of its
+    data directory (windows/QUILLFEN/GLIMLOOM/<name>) and everything below
+    the last. Its own folder must hold the package alone, unchanged. Paths
+    compare without regard to case, as Windows names them."""
+    if not package_dir:
+        raise HarnessError("the program must lie in a folder of its own, not in C:\\")
+    created, changed, removed = tree_changes(before, after)
+    owned = ["quillfen", "quillfen/glimloom"]
+    name = data_directory_name(package_name)
+    if name is not None:
+        owned.append("quillfen/glimloom/" + name.lower())
+    package = (package_dir.rstrip("/") + "/" + package_name).lower()
+    problems = []
+    for what, paths in (("created", created), ("changed", changed), ("removed", removed)):
+        for path in paths:
+            low = path.lower()
+            if low == package:
+                problems.append("the package itself was %s: %s" % (what, path))
+                continue
+            if low.startswith(package_dir.lower().rstrip("/") + "/"):
+                problems.append("%s beside the package: %s" % (what, path))
+                continue
+            if low.startswith("windows/"):
+                rest = low[len("windows/"):]
+                if what != "removed" and "/" not in rest and after.get(path) is not None:
+                    continue  # a file directly in the Windows directory
+                if rest in owned and what == "created":
+                    continue
+                if name is not None and rest.startswith(owned[-1] + "/") and what != "removed":
+                    continue
+            problems.append("%s outside the installer's directories: %s" % (what, path))
+    return problems
+
+
+def restore_tree(root, pristine, before, after):
+    """Undoes the changes between the tree snapshots before and after below
+    root: removes what was created (deepest first) and copies back from the
+    pristine tree (the same layout, untouched) what was changed or removed."""
+    created, changed, removed = tree_changes(before, after)
+    for path in sorted(created, key=lambda p: p.count("/"), reverse=True):
+        full = os.path.join(root, path)
+        if after[path] is None:
+            shutil.rmtree(full, ignore_errors=True)
+        elif os.path.lexists(full):
+            os.remove(full)
+    for path in sorted(changed + removed, key=lambda p: p.count("/")):
+        src = os.path.join(pristine, path)
+        dst = os.path.join(root, path)
+        if before[path] is None:
+            os.makedirs(dst, exist_ok=True)
+            continue
+        if os.path.isdir(dst):
+            shutil.rmtree(dst)
+        os.makedirs(os.path.dirname(dst), exist_ok=True)
+        shutil.copy2(src, dst)
+
+
+# ---- what Wine says when a program cannot start or crashes -----------------------
+
+# Printed when Wine will not run a file as a program at all: it is no PE
+# file, its headers end early, or it is taken for a DOS program.
+_START_REFUSED = re.compile(
+    r"^(Application could not be started|wine: failed to start|wine: Bad EXE format|"
+    r"winevdm: ).*$", re.M)
+# Printed by Wine for an exception nobody handled, whether or not a crash
+# dialog is shown after it.
+_UNHANDLED = re.compile(r"^wine: (Unhandled|Unimplemented function|Call from).*$", re.M)
+# The exception codes a process that died of an exception ends with. Other
+# status codes as exit codes (0xC000007B for an image Wine would not load)
+# are no crash.
+EXCEPTION_CODES = {
+    0x80000002: "datatype misalignment", 0x80000003: "breakpoint",
+    0xC0000005: "access violation", 0xC0000006: "in-page error",
+    0xC000001D: "illegal instruction", 0xC0000025: "noncontinuable exception",
+    0xC000008C: "array bounds exceeded", 0xC000008E: "float divide by zero",
+    0xC0000094: "integer divide by zero", 0xC0000095: "integer overflow",
+    0xC0000096: "privileged instruction", 0xC00000FD: "stack overflow",
+    0xC0000374: "heap corruption", 0xC0000409: "stack buffer overrun",
+}
+# Relay lines of window and dialog procedures, hundreds per run, of no use
+# in the artefacts.
+_RELAY_NOISE = re.compile(r"^[0-9a-f]+:(Call|Ret) +(window|dialog) proc ")
+
+
+def without_relay_noise(text):
+    return "".join(l for l in text.splitlines(True) if not _RELAY_NOISE.match(l))
+
+
+def start_refused(output):
+    """The line with which Wine refused to start a program, or None."""
+    m = _START_REFUSED.search(output)
+    return m.group(0).strip() if m else None
+
+
+def crash_evidence(output, events):
+    """Signs that a program crashed under Wine, each as one line: Wine's
+    message on its output, its debugger started for a process (and the
+    crash dialog or console it opens), and a process ending with an
+    exception code as its exit code."""
+    found = ["crash: Wine says %r" % m.group(0).strip() for m in _UNHANDLED.finditer(output)]
+    names = {}
+    for e in events:
+        if e.get("event") == "process":
+            names[e["pid"]] = e["name"]
+    for e in events:
+        if e.get("event") == "process" and e["name"].lower() == "winedbg.exe":
+            found.append("crash: Wine's debugger was started for %s" %
+                         names.get(e["parent"], "process %s" % e["parent"]))
+        elif e.get("event") == "exit" and e.get("code") in EXCEPTION_CODES:
+            found.append("crash: %s ended with exception code 0x%08X (%s)" %
+                         (e["name"] or "process %s" % e["pid"], e["code"],
+                          EXCEPTION_CODES[e["code"]]))
+        elif e.get("event") == "window" and is_crash_window(e):
+            found.append("crash: Wine showed %r (%s)" % (e["caption"], e["class"]))
+    return found
+
+
+_RELAY_CALL = re.compile(r"^[0-9a-f]+:Call ([A-Za-z0-9_]+)\.([A-Za-z0-9_]+)\((.*)\) ret=[0-9a-f]+$")
+_RELAY_RET = re.compile(r"^[0-9a-f]+:Ret  ([A-Za-z0-9_]+)\.([A-Za-z0-9_]+)\(\) retval=([0-9a-f]+) ")
+
+
+_HEX = re.compile(r"[0-9a-fA-F]+")
+
+
+def _relay_args(text):
+    """The arguments of one relay line: numbers as ints, a pointer followed
+    by its string (as Wine writes a string argument) as that string. Wine
+    escapes a string as C does (\\xNN for other characters, \\xNNNN in wide
+    ones) and cuts a long one, writing "..." after its closing quote; the
+    cut string ends in "..." here too."""
+    args = []
+    i = 0
+    while i < len(text):
+        m = _HEX.match(text, i)
+        if not m:
+            raise ValueError("unreadable relay arguments: %r" % text)
+        value = int(m.group(0), 16)
+        i = m.end()
+        if text.startswith(' "', i) or text.startswith(' L"', i):
+            digits = 4 if text[i + 1] == "L" else 2
+            i = text.index('"', i) + 1
+            chars = []
+            while text[i] != '"':
+                if text[i] == "\\":
+                    nxt = text[i + 1]
+                    if nxt == "x":
+                        chars.append(chr(int(text[i + 2:i + 2 + digits], 16)))
+                        i += 2 + digits
+                        continue
+                    chars.append({"n": "\n", "r": "\r", "t": "\t"}.get(nxt, nxt))
+                    i += 2
+                    continue
+                chars.append(text[i])
+                i += 1
+            i += 1
+            if text.startswith("...", i):
+                chars.append("...")
+                i += 3
+            value = "".join(chars)
+        args.append(value)
+        if i < len(text):
+            if text[i] != ",":
+                raise ValueError("unreadable relay arguments: %r" % text)
+            i += 1
+    return args
+
+
+def relay_calls(output):
+    """The calls Wine's relay channel wrote to a program's output, in order:
+    {"function": "dll.name", "args": [...], "ret": value or None}, the dll
+    in lower case (Wine writes some in capitals). A call whose return line
+    never came (the program ended inside it) has None."""
+    calls = []
+    open_calls = []
+    for line in output.splitlines():
+        m = _RELAY_CALL.match(line)
+        if m:
+            calls.append({"function": "%s.%s" % (m.group(1).lower(), m.group(2)),
+                          "args": _relay_args(m.group(3)), "ret": None})
+            open_calls.append(calls[-1])
+            continue
+        m = _RELAY_RET.match(line)
+        if m:
+            name = "%s.%s" % (m.group(1).lower(), m.group(2))
+            for call in reversed(open_calls):
+                if call["function"] == name:
+                    call["ret"] = int(m.group(3), 16)
+                    open_calls.remove(call)
+                    break
+    return calls
+
+
+def is_crash_window(window):
+    """Wine's crash dialog, or the console its debugger writes into."""
+    caption = window.get("caption", "")
+    return caption == "Program Error" or (window.get("class") == "WineConsoleClass" and
+                                          "winedbg" in caption.lower())

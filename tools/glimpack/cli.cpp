@@ -5,6 +5,7 @@
 #include <new>
 
 #include "package/text.h"
+#include "tools/glimpack/version.h"
 
 namespace glimpack {
 namespace {
@@ -20,6 +21,66 @@ const Option* FindOption(const std::vector<Option>& options, const std::string& 
 }
 
 } // namespace
+
+Option Flag(std::vector<std::string> names, std::string help, bool* set) {
+    return Option{std::move(names), "", std::move(help),
+                  [set](const std::string&) { *set = true; }};
+}
+
+Option Value(std::vector<std::string> names, std::string value, std::string help,
+             std::string* into) {
+    return Option{std::move(names), std::move(value), std::move(help),
+                  [into](const std::string& v) { *into = v; }};
+}
+
+std::string HelpText(const CommandText& text, const std::vector<Option>& options) {
+    std::string out = std::string("Usage: glimpack ") + text.name + " [OPTIONS] " + text.operands +
+                      "\n\n" + text.description + "\n\nOptions:\n";
+    for (const Option& o : options) {
+        std::string spelling;
+        for (const std::string& n : o.names)
+            spelling += (spelling.empty() ? "" : ", ") + n;
+        if (!o.value.empty())
+            spelling += " " + o.value;
+        std::string line = "  " + spelling;
+        // The help text in a column of its own, continued lines indented.
+        std::string help = o.help;
+        size_t start = 0;
+        bool first = true;
+        while (start <= help.size()) {
+            size_t end = help.find('\n', start);
+            std::string piece = help.substr(start, end == std::string::npos ? end : end - start);
+            if (first && line.size() < 25)
+                out += line + std::string(26 - line.size(), ' ') + piece + "\n";
+            else if (first)
+                out += line + "\n" + std::string(26, ' ') + piece + "\n";
+            else
+                out += std::string(26, ' ') + piece + "\n";
+            first = false;
+            if (end == std::string::npos)
+                break;
+            start = end + 1;
+        }
+    }
+    return out;
+}
+
+std::string VersionLine() {
+    return std::string("glimpack ") + GLIMPACK_VERSION;
+}
+
+bool ParseCommandLine(const CommandText& text, int argc, char** argv, std::vector<Option> options,
+                      std::vector<std::string>* operands) {
+    bool help = false, version = false;
+    options.push_back(Flag({"-h", "--help"}, "show this help and exit", &help));
+    options.push_back(Flag({"--version"}, "show the version and exit", &version));
+    ParseOptions(argc, argv, options, operands);
+    if (help)
+        std::fputs(HelpText(text, options).c_str(), stdout);
+    else if (version)
+        std::printf("%s\n", VersionLine().c_str());
+    return !help && !version;
+}
 
 void ParseOptions(int argc, char** argv, const std::vector<Option>& options,
                   std::vector<std::string>* operands) {
@@ -54,9 +115,9 @@ void ParseOptions(int argc, char** argv, const std::vector<Option>& options,
         if (!option)
             throw UsageError("unknown option '" + (has_value && name.size() == 2 ? arg : name) +
                              "'");
-        if (!option->takes_value && has_value)
+        if (option->value.empty() && has_value)
             throw UsageError("option '" + name + "' takes no value");
-        if (option->takes_value && !has_value) {
+        if (!option->value.empty() && !has_value) {
             if (i + 1 >= argc)
                 throw UsageError("option '" + name + "' needs a value");
             value = argv[++i];
@@ -106,21 +167,48 @@ uint64_t ParseSize(const std::string& option, const std::string& value) {
     return ParseNumber(option, v, UINT64_MAX / unit) * unit;
 }
 
-namespace {
-
 // A message about a file may quote the file's name or a package's bytes:
 // shown without raw control characters, so it stays one line and cannot
 // drive the terminal.
-void Report(const std::string& text) {
+void ReportError(const std::string& text) {
     std::fprintf(stderr, "%s\n", EscapeForDisplay(text, false).c_str());
+}
+
+int ForEachPackage(const std::vector<std::string>& packages, std::FILE* summary,
+                   const std::function<int(const std::string& package)>& each) {
+    int worst = kExitOk;
+    size_t failed = 0;
+    for (const std::string& package : packages) {
+        int rc;
+        try {
+            rc = each(package);
+        } catch (const ToolError& e) {
+            ReportError(std::string("glimpack: ") + e.what());
+            rc = kExitBadInput;
+        }
+        if (rc != kExitOk)
+            ++failed;
+        if (rc > worst)
+            worst = rc;
+    }
+    if (summary && packages.size() > 1)
+        std::fprintf(summary, "%zu packages: %zu OK, %zu with problems\n", packages.size(),
+                     packages.size() - failed, failed);
+    return worst;
+}
+
+namespace {
+
+void Report(const std::string& text) {
+    ReportError(text);
 }
 
 int RunBody(const char* name, int (*body)(int, char**), int argc, char** argv) {
     try {
         return body(argc, argv);
     } catch (const UsageError& e) {
-        Report(std::string("glimpack ") + name + ": " + e.what());
-        std::fprintf(stderr, "Try 'glimpack %s --help'.\n", name);
+        Report(std::string("glimpack ") + name + ": " + e.what() + " (see 'glimpack help " + name +
+               "')");
         return kExitUsage;
     } catch (const ToolError& e) {
         Report(std::string("glimpack: ") + e.what());

@@ -1,10 +1,8 @@
 // glimpack compress / decompress: raw streams without any package around
 // them, for checking this format against other implementations of it.
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <new>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -13,6 +11,8 @@
 #include "hostos/cleanup.h"
 #include "package/decode.h"
 #include "package/errors.h"
+#include "package/input.h"
+#include "package/spill.h"
 #include "package/text.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
@@ -20,25 +20,16 @@
 namespace glimpack {
 namespace {
 
-const char kCompressHelp[] =
-    "Usage: glimpack compress [--best | --greedy] [--overwrite] [-q] IN OUT\n"
-    "\n"
+const CommandText kCompressText = {
+    "compress", "IN OUT",
     "Compresses IN into the raw stream OUT (no header: keep the size of IN to\n"
-    "decompress it) and prints the sizes.\n"
-    "\n"
-    "  --best       slower, smallest output\n"
-    "  --greedy     the plain longest-match parse (for comparison)\n"
-    "  --overwrite  replace OUT if it exists (default: refuse)\n"
-    "  -q           print nothing but errors\n";
+    "decompress it) and prints the sizes."};
 
-const char kDecompressHelp[] =
-    "Usage: glimpack decompress --size N [--overwrite] IN OUT\n"
-    "\n"
-    "Decodes the raw stream IN into OUT, which gets exactly N bytes (the size\n"
-    "the stream was made from; the stream does not record it).\n"
-    "\n"
-    "  --size N     bytes to produce (suffix K, M or G for binary multiples)\n"
-    "  --overwrite  replace OUT if it exists (default: refuse)\n";
+const CommandText kDecompressText = {
+    "decompress", "--size N IN OUT",
+    "Decodes the raw stream IN into OUT, which gets exactly N bytes (the size the\n"
+    "stream was made from; the stream does not record it). A stream that runs out\n"
+    "before N bytes is an error, and OUT is not written."};
 
 struct Files {
     std::string in;
@@ -54,91 +45,122 @@ Files TakeFiles(const std::vector<std::string>& operands) {
     return Files{operands[0], operands[1]};
 }
 
-struct MemorySource {
-    const std::vector<uint8_t>* data;
-    size_t next = 0;
+// The compressed stream going to the output file.
+class OutputSink : public encoder::Sink {
+  public:
+    explicit OutputSink(AtomicOutput* out) : out_(out) {}
+    void Write(const uint8_t* data, size_t size) override { out_->Write(data, size); }
+
+  private:
+    AtomicOutput* out_;
 };
 
-size_t ReadFromMemory(void* context, uint8_t* buffer, size_t capacity) {
-    MemorySource* src = static_cast<MemorySource*>(context);
-    size_t n = std::min(capacity, src->data->size() - src->next);
-    if (n)
-        std::memcpy(buffer, src->data->data() + src->next, n);
-    src->next += n;
-    return n;
+std::string TooLargeToCompress() {
+    return "too large for a compressed stream (at most " + std::to_string(encoder::kMaxInputSize) +
+           " bytes)";
+}
+
+// The decoder's source over the input file. The decoder cannot pass an
+// exception through, so a read error ends its input and is thrown again
+// once it has returned.
+struct FileSource {
+    FileInput* in;
+    std::exception_ptr error;
+};
+
+size_t ReadFromFile(void* context, uint8_t* buffer, size_t capacity) {
+    FileSource* src = static_cast<FileSource*>(context);
+    if (src->error)
+        return 0;
+    try {
+        return src->in->Read(buffer, capacity);
+    } catch (...) {
+        src->error = std::current_exception();
+        return 0;
+    }
 }
 
 } // namespace
 
 int CmdCompress(int argc, char** argv) {
     encoder::Mode mode = encoder::Mode::Default;
-    bool overwrite = false, quiet = false, help = false;
+    bool overwrite = false, quiet = false;
     std::vector<std::string> operands;
-    ParseOptions(argc, argv,
-                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
-                  {{"--best"}, false, [&](const std::string&) { mode = encoder::Mode::Best; }},
-                  {{"--greedy"}, false, [&](const std::string&) { mode = encoder::Mode::Greedy; }},
-                  {{"--overwrite"}, false, [&](const std::string&) { overwrite = true; }},
-                  {{"-q", "--quiet"}, false, [&](const std::string&) { quiet = true; }}},
-                 &operands);
-    if (help) {
-        std::fputs(kCompressHelp, stdout);
+    if (!ParseCommandLine(
+            kCompressText, argc, argv,
+            {Option{{"--best"},
+                    "",
+                    "slower, smallest output",
+                    [&](const std::string&) { mode = encoder::Mode::Best; }},
+             Option{{"--greedy"},
+                    "",
+                    "the plain longest-match parse (for comparison)",
+                    [&](const std::string&) { mode = encoder::Mode::Greedy; }},
+             Flag({"--overwrite"}, "replace OUT if it exists (default: refuse)", &overwrite),
+             Flag({"-q", "--quiet"}, "print nothing but errors", &quiet)},
+            &operands))
         return kExitOk;
-    }
     Files files = TakeFiles(operands);
 
     hostos::InstallInterruptCleanup();
+    FileInput in(files.in, files.in);
+    if (in.Size() && *in.Size() > encoder::kMaxInputSize)
+        Fail(files.in, TooLargeToCompress());
+
+    // The input is read and the stream written as they go; Best's candidate
+    // streams spill into scratch files beside the output.
     AtomicOutput out(files.out, overwrite, {files.in});
-    std::vector<uint8_t> data = ReadWholeFile(files.in);
-    if (data.size() > encoder::kMaxInputSize)
-        Fail(files.in, "too large for a compressed stream (at most " +
-                           std::to_string(encoder::kMaxInputSize) + " bytes)");
-    std::vector<uint8_t> packed = encoder::Compress(data.data(), data.size(), mode);
-    out.Write(packed.data(), packed.size());
+    OutputSink sink(&out);
+    ScratchSpoolStore spools(DirectoryOf(files.out));
+    encoder::StreamResult r = encoder::CompressStream(in, sink, mode, spools);
+    if (r.too_large)
+        Fail(files.in, TooLargeToCompress());
     out.Commit();
     if (!quiet) {
-        double ratio = data.empty() ? 0.0 : 100.0 * double(packed.size()) / double(data.size());
-        std::printf("%s: %zu bytes -> %s: %zu bytes (%.1f%%)\n", files.in.c_str(), data.size(),
-                    files.out.c_str(), packed.size(), ratio);
+        double ratio =
+            r.input_size == 0 ? 0.0 : 100.0 * double(r.output_size) / double(r.input_size);
+        std::printf("%s: %llu bytes -> %s: %llu bytes (%.1f%%)\n", files.in.c_str(),
+                    static_cast<unsigned long long>(r.input_size), files.out.c_str(),
+                    static_cast<unsigned long long>(r.output_size), ratio);
     }
     return kExitOk;
 }
 
 int CmdDecompress(int argc, char** argv) {
-    bool overwrite = false, have_size = false, help = false;
-    uint64_t size = 0;
+    bool overwrite = false, quiet = false;
+    std::string size_text;
     std::vector<std::string> operands;
-    ParseOptions(argc, argv,
-                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
-                  {{"--size"},
-                   true,
-                   [&](const std::string& v) {
-                       size = ParseSize("--size", v);
-                       if (size > UINT32_MAX)
-                           throw UsageError("option '--size': " + std::to_string(size) +
-                                            " is over the limit of " + std::to_string(UINT32_MAX));
-                       have_size = true;
-                   }},
-                  {{"--overwrite"}, false, [&](const std::string&) { overwrite = true; }}},
-                 &operands);
-    if (help) {
-        std::fputs(kDecompressHelp, stdout);
+    if (!ParseCommandLine(
+            kDecompressText, argc, argv,
+            {Value({"--size"}, "N", "bytes to produce (suffix K, M or G for binary\nmultiples)",
+                   &size_text),
+             Flag({"--overwrite"}, "replace OUT if it exists (default: refuse)", &overwrite),
+             Flag({"-q", "--quiet"}, "print nothing but errors", &quiet)},
+            &operands))
         return kExitOk;
-    }
+    bool have_size = !size_text.empty();
+    uint64_t size = have_size ? ParseSize("--size", size_text) : 0;
+    if (size > UINT32_MAX)
+        throw UsageError("option '--size': " + std::to_string(size) + " is over the limit of " +
+                         std::to_string(UINT32_MAX));
     if (!have_size)
         throw UsageError("--size N is required: a raw stream does not record its size");
     Files files = TakeFiles(operands);
 
     hostos::InstallInterruptCleanup();
-    AtomicOutput out(files.out, overwrite, {files.in});
-    std::vector<uint8_t> packed = ReadWholeFile(files.in);
-    if (packed.size() > UINT32_MAX)
+    FileInput in(files.in, files.in);
+    if (in.Size() && *in.Size() > UINT32_MAX)
         Fail(files.in, "too large for a compressed stream");
+    // A pipe's length is known only at its end: the decoder reads until then.
+    const uint64_t stored = in.Size().value_or(UINT32_MAX);
 
-    MemorySource source{&packed};
-    DecodeReport report = DecodeToSink(
-        ReadFromMemory, &source, static_cast<uint32_t>(packed.size()), static_cast<uint32_t>(size),
-        [&](const uint8_t* data, size_t n) { out.Write(data, n); });
+    AtomicOutput out(files.out, overwrite, {files.in});
+    FileSource source{&in, nullptr};
+    DecodeReport report = DecodeToSink(ReadFromFile, &source, static_cast<uint32_t>(stored),
+                                       static_cast<uint32_t>(size),
+                                       [&](const uint8_t* data, size_t n) { out.Write(data, n); });
+    if (source.error)
+        std::rethrow_exception(source.error);
     // A stream that has used its stored bytes cannot give the rest of --size:
     // what would follow is decoded zero bits, not data.
     if (report.ran_out_of_input)
@@ -146,7 +168,7 @@ int CmdDecompress(int argc, char** argv) {
                            " bytes, short of the " + WithThousands(size) +
                            " asked for (a cut stream, or the wrong --size?)");
     out.Commit();
-    if (report.stored_bytes_unused)
+    if (report.stored_bytes_unused && !quiet)
         std::fprintf(stderr,
                      "glimpack: warning: %s: %s bytes of the stream were left unread (a larger "
                      "--size?)\n",

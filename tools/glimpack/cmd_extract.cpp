@@ -7,6 +7,7 @@
 // few renames. A failure or an interruption before that leaves the target
 // as it was: the scratch files and the folders made for them go again.
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,124 +23,203 @@
 #include "platform/host/host_world.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
-#include "tools/glimpack/status_line.h"
+#include "tools/glimpack/progress.h"
 
 namespace glimpack {
 namespace {
 
-const char kHelp[] =
-    "Usage: glimpack extract [-d DIR] [--overwrite] [-q] [--max-size BYTES] PACKAGE\n"
+const CommandText kText = {
+    "extract", "PACKAGE...",
+    "Writes the files of each PACKAGE where the installer would, DIR standing for\n"
+    "the Windows directory: the saver as DIR/NAME.SCR, the data files below\n"
+    "DIR/QUILLFEN/GLIMLOOM/NAME/. Without -d, each package goes into a new\n"
+    "directory named after it. For each package, either every file is written\n"
+    "or none: a package with any problem is refused before anything is written,\n"
+    "and a failure or an interruption leaves the target as it was. With several\n"
+    "packages, each is extracted on its own and a summary line ends the run.\n"
     "\n"
-    "Writes every file of PACKAGE where the installer would, DIR standing for the\n"
-    "Windows directory: the saver as DIR/NAME.SCR, the data files below\n"
-    "DIR/QUILLFEN/GLIMLOOM/NAME/. Without -d, a new directory named after the\n"
-    "package is made. Either every file is written or none: a package with any\n"
-    "problem is refused before anything is written, and a failure or an\n"
-    "interruption leaves the target as it was.\n"
-    "\n"
-    "  -d DIR           extract into DIR (made when missing)\n"
-    "  --overwrite      replace files that already exist (default: refuse); only\n"
-    "                   regular files are ever replaced\n"
-    "  -q               print nothing but errors\n"
-    "  --max-size BYTES refuse records larger than this (default 1G)\n";
-
-// Packages above this size show a progress line on a terminal.
-constexpr uint64_t kProgressThreshold = uint64_t(4) << 20;
+    "A PATTERN chooses files by their destination (as list shows it): whole path\n"
+    "components, compared without regard to case, with * and ? within a\n"
+    "component; it matches the end of the destination (\"*.BMP\", \"STARS/*\") or,\n"
+    "starting with / or \\, the whole of it. Only the chosen files are read."};
 
 struct Options {
     std::string dir;
-    std::string package;
     bool overwrite = false;
+    bool keep = false;
     bool quiet = false;
+    bool verbose = false;
+    bool dry_run = false;
+    bool to_stdout = false;
+    std::vector<std::string> patterns;
     Limits limits;
 };
 
-Options ParseCommandLine(int argc, char** argv, bool* help) {
+Options ParseCommandLine(int argc, char** argv, std::vector<std::string>* packages, bool* run) {
     Options o;
-    std::vector<std::string> packages;
-    ParseOptions(argc, argv,
-                 {{{"-h", "--help"}, false, [&](const std::string&) { *help = true; }},
-                  {{"-d", "--directory"},
-                   true,
-                   [&](const std::string& v) {
-                       if (v.empty())
-                           throw UsageError("option '-d' needs a directory");
-                       o.dir = v;
-                   }},
-                  {{"--overwrite"}, false, [&](const std::string&) { o.overwrite = true; }},
-                  {{"-q", "--quiet"}, false, [&](const std::string&) { o.quiet = true; }},
-                  {{"--max-size"},
-                   true,
-                   [&](const std::string& v) { o.limits.max_size = ParseSize("--max-size", v); }}},
-                 &packages);
-    if (*help)
+    std::string max_size;
+    *run = glimpack::ParseCommandLine(
+        kText, argc, argv,
+        {Value({"-d", "--directory"}, "DIR", "extract into DIR (made when missing)", &o.dir),
+         Option{{"-I", "--include"},
+                "PATTERN",
+                "extract only the files whose destination matches\nPATTERN (may be given again)",
+                [&](const std::string& v) { o.patterns.push_back(v); }},
+         Flag({"-p", "--stdout"},
+              "write the chosen files' contents to standard output,\n"
+              "one after the other, and nothing to disk",
+              &o.to_stdout),
+         Flag({"--overwrite"},
+              "replace files that already exist (default: refuse);\n"
+              "only regular files are ever replaced",
+              &o.overwrite),
+         Flag({"-n", "--keep"}, "keep files that already exist and write the others", &o.keep),
+         Flag({"--dry-run"}, "check everything and show what would be written,\nwriting nothing",
+              &o.dry_run),
+         Flag({"-v", "--verbose"}, "name each file as it is written", &o.verbose),
+         Flag({"-q", "--quiet"}, "print nothing but errors", &o.quiet),
+         Value({"--max-size"}, "BYTES", "refuse records larger than this (default 1G)", &max_size)},
+        packages);
+    if (!*run)
         return o;
-    if (packages.empty())
+    if (packages->empty())
         throw UsageError("no package given");
-    if (packages.size() > 1)
-        throw UsageError("more than one package given");
-    o.package = packages[0];
+    if (o.overwrite && o.keep)
+        throw UsageError("--overwrite and --keep exclude each other");
+    if (o.to_stdout && (o.dry_run || !o.dir.empty()))
+        throw UsageError("--stdout writes nothing to disk; it goes with neither -d nor --dry-run");
+    if (!max_size.empty())
+        o.limits.max_size = ParseSize("--max-size", max_size);
     return o;
+}
+
+// Splits a destination or a pattern into its components ("/" and "\").
+std::vector<std::string> Components(const std::string& path) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : path) {
+        if (c == '/' || c == '\\') {
+            if (!part.empty())
+                parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    if (!part.empty())
+        parts.push_back(part);
+    return parts;
+}
+
+char Folded(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+
+// `*` any run of characters, `?` any one, within one component; letters
+// compare without regard to case, as Windows compares names. Iterative, so a
+// pattern of many stars costs no more than its length times the name's.
+bool GlobMatches(const std::string& pattern, const std::string& name) {
+    size_t p = 0, n = 0, star = std::string::npos, resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || Folded(pattern[p]) == Folded(name[n]))) {
+            p++;
+            n++;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (star != std::string::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        p++;
+    return p == pattern.size();
+}
+
+bool Matches(const std::string& destination, const std::string& pattern) {
+    std::vector<std::string> want = Components(pattern), have = Components(destination);
+    bool anchored = !pattern.empty() && (pattern[0] == '/' || pattern[0] == '\\');
+    if (want.empty() || want.size() > have.size() || (anchored && want.size() != have.size()))
+        return false;
+    size_t skip = have.size() - want.size();
+    for (size_t i = 0; i < want.size(); i++) {
+        if (!GlobMatches(want[i], have[skip + i]))
+            return false;
+    }
+    return true;
+}
+
+// The records the patterns choose (all of them without patterns). A pattern
+// that chooses nothing is a mistake worth saying.
+std::vector<size_t> Chosen(const InspectedPackage& pkg, const Options& o) {
+    std::vector<size_t> chosen;
+    std::vector<bool> used(o.patterns.size(), false);
+    for (size_t i = 0; i < pkg.records.size(); i++) {
+        bool take = o.patterns.empty();
+        for (size_t k = 0; k < o.patterns.size(); k++) {
+            if (Matches(pkg.records[i].destination, o.patterns[k])) {
+                take = true;
+                used[k] = true;
+            }
+        }
+        if (take)
+            chosen.push_back(i);
+    }
+    for (size_t k = 0; k < o.patterns.size(); k++) {
+        if (!used[k])
+            Fail(pkg.path, "no file matches \"" + EscapeForDisplay(o.patterns[k], true) + "\"");
+    }
+    return chosen;
 }
 
 std::string HostPathOf(const InspectedRecord& r) {
     return host::ToHostPath(std::string(kWindowsDirectory) + "\\" + r.destination);
 }
 
+// What happens to one chosen record.
+enum class Fate { Write, Keep };
+
 // Everything that can be known before the first byte is written is checked
 // first, so that a bad package or a target in the way leaves nothing behind.
-void CheckBeforeWriting(const InspectedPackage& pkg, const Options& o, const std::string& target) {
+std::vector<Fate> CheckBeforeWriting(const InspectedPackage& pkg, const Options& o,
+                                     const std::vector<size_t>& chosen, const std::string& target) {
     if (!pkg.Sound())
         Fail(pkg.path, FirstProblem(pkg));
     hostos::Status package = hostos::GetStatus(pkg.path, true);
-    for (const InspectedRecord& r : pkg.records) {
+    std::vector<Fate> fates;
+    uint64_t needed = 0;
+    for (size_t i : chosen) {
+        const InspectedRecord& r = pkg.records[i];
         std::string host_path = HostPathOf(r);
         if (host_path.empty())
             Fail(pkg.path, "record " + std::to_string(r.index) + ": destination " +
                                EscapeForDisplay(r.destination, false) +
                                " would lie outside the target directory");
         hostos::Status there = hostos::GetStatus(host_path, false);
-        if (there.kind == hostos::Kind::Missing)
-            continue;
-        if (!o.overwrite)
-            Fail(host_path, "already exists (use --overwrite to replace it)");
-        if (there.kind != hostos::Kind::Regular)
-            Fail(host_path, DescribeNotRegular(there.kind));
-        if (hostos::SameFile(there, package))
-            Fail(host_path, "is the package being extracted");
+        Fate fate = Fate::Write;
+        if (there.kind != hostos::Kind::Missing) {
+            if (there.kind != hostos::Kind::Regular)
+                Fail(host_path, DescribeNotRegular(there.kind));
+            if (hostos::SameFile(there, package))
+                Fail(host_path, "is the package being extracted");
+            if (o.keep)
+                fate = Fate::Keep;
+            else if (!o.overwrite)
+                Fail(host_path, "already exists (use --overwrite to replace it, or --keep)");
+        }
+        if (fate == Fate::Write)
+            needed += InstalledSize(&r.record);
+        fates.push_back(fate);
     }
     uint64_t free_bytes = 0;
-    if (hostos::FreeSpace(target, &free_bytes) && free_bytes < pkg.installed_bytes)
-        Fail(target, "not enough free space: the package needs " +
-                         WithThousands(pkg.installed_bytes) + " bytes, " +
-                         WithThousands(free_bytes) + " are free");
+    if (!o.dry_run && hostos::FreeSpace(target, &free_bytes) && free_bytes < needed)
+        Fail(target, "not enough free space: the package needs " + WithThousands(needed) +
+                         " bytes, " + WithThousands(free_bytes) + " are free");
+    return fates;
 }
-
-class Progress {
-  public:
-    Progress(bool enabled, uint64_t total)
-        : enabled_(enabled && total), total_(total),
-          line_(stderr, hostos::TerminalTakesEscapes(2)) {}
-    void Add(uint64_t n, const std::string& name) {
-        done_ += n;
-        if (!enabled_)
-            return;
-        int pct = int(done_ * 100 / total_);
-        if (pct == last_pct_)
-            return;
-        last_pct_ = pct;
-        char percent[8];
-        std::snprintf(percent, sizeof percent, "%3d%%  ", pct);
-        line_.Show(percent + name);
-    }
-
-  private:
-    bool enabled_;
-    uint64_t total_;
-    uint64_t done_ = 0;
-    int last_pct_ = -1;
-    StatusLine line_;
-};
 
 // The files and folders one extraction makes, kept until all of it is
 // there; destroyed before Publish, it takes them all away again.
@@ -167,7 +247,7 @@ class Extraction {
         if (st.kind != hostos::Kind::Missing)
             Fail(parent, "cannot hold the extracted files: " + DescribeNotRegular(st.kind));
         MakeFoldersFor(parent);
-        hostos::HoldInterrupts hold; // made and registered in one step
+        hostos::HoldInterrupts hold; // made and registered at once
         if (!hostos::MakeDirectory(parent))
             Fail(parent, "cannot create directory: " + hostos::ErrorText(hostos::LastError()));
         folders_.push_back({parent, hostos::RegisterScratch(parent, true)});
@@ -202,18 +282,28 @@ class Extraction {
     std::vector<Folder> folders_;
 };
 
+// Reads one record in full into `sink`; a problem with its contents refuses
+// the whole package.
+void Stream(const InspectedPackage& pkg, InspectedRecord& r, Progress& progress,
+            const std::function<void(const uint8_t*, size_t)>& sink) {
+    CheckContents(pkg, r, [&](const uint8_t* d, size_t n) {
+        if (sink)
+            sink(d, n);
+        progress.Add(n, r.destination);
+    });
+    if (!r.problems.empty())
+        Fail(pkg.path, "record " + std::to_string(r.index) + ": " + r.problems.front());
+}
+
 void WriteRecord(const InspectedPackage& pkg, InspectedRecord& r, const Options& o,
                  Extraction& extraction, Progress& progress) {
     std::string host_path = HostPathOf(r);
     extraction.MakeFoldersFor(host_path);
     hostos::AtomicFile& out = extraction.NewFile(host_path, o.overwrite);
-    CheckContents(pkg, r, [&](const uint8_t* d, size_t n) {
+    Stream(pkg, r, progress, [&](const uint8_t* d, size_t n) {
         if (!out.Write(d, n))
             Fail(host_path, "write error: " + hostos::ErrorText(out.error()));
-        progress.Add(n, r.destination);
     });
-    if (!r.problems.empty())
-        Fail(pkg.path, "record " + std::to_string(r.index) + ": " + r.problems.front());
     if (!out.Finish())
         Fail(host_path, "write error: " + hostos::ErrorText(out.error()));
 }
@@ -224,28 +314,27 @@ std::string DefaultTarget(const std::string& package) {
     char base[GLIM_PATH_CAPACITY];
     std::string name = hostos::FileNamePart(package);
     if (!GetInstallerBaseName(name.c_str(), base, sizeof base))
-        throw UsageError("cannot name a directory after '" + package + "'; give one with -d");
+        Fail(package, "cannot name a directory after it; give one with -d");
     return base;
 }
 
-} // namespace
-
-int CmdExtract(int argc, char** argv) {
-    bool help = false;
-    Options o = ParseCommandLine(argc, argv, &help);
-    if (help) {
-        std::fputs(kHelp, stdout);
-        return kExitOk;
-    }
-    hostos::InstallInterruptCleanup();
-
+// Extracts one package; returns the exit code for it.
+int ExtractPackage(const std::string& package, const Options& o) {
     // Without -d the files go to a scratch directory beside the final one,
     // which is renamed into place only when everything is written.
-    std::string final_dir = o.dir.empty() ? DefaultTarget(o.package) : o.dir;
+    std::string final_dir = o.dir.empty() ? DefaultTarget(package) : o.dir;
     std::unique_ptr<ScratchDirectory> scratch;
     MadeDirectories made_target;
     std::string target;
-    if (o.dir.empty()) {
+    if (o.to_stdout || o.dry_run) {
+        // Nothing is written; the installer code only needs a folder to see
+        // as the Windows directory (and, for --dry-run, the real target when
+        // there is one, to tell which files exist).
+        bool real = o.dry_run && hostos::GetStatus(final_dir, true).kind == hostos::Kind::Directory;
+        if (!real)
+            scratch = std::make_unique<ScratchDirectory>("glimpack-extract");
+        target = real ? final_dir : scratch->path();
+    } else if (o.dir.empty()) {
         if (hostos::GetStatus(final_dir, false).kind != hostos::Kind::Missing)
             Fail(final_dir, "already exists; choose a directory with -d");
         std::string parent =
@@ -261,32 +350,79 @@ int CmdExtract(int argc, char** argv) {
     if (!hostos::RealPath(target, &target))
         Fail(target, "cannot use as target directory: " + hostos::ErrorText(hostos::LastError()));
 
-    InspectedPackage pkg = InspectPackage(o.package, target, o.limits);
-    CheckBeforeWriting(pkg, o, target);
+    InspectedPackage pkg = InspectPackage(package, target, o.limits);
+    std::vector<size_t> chosen = Chosen(pkg, o);
+    std::vector<Fate> fates = CheckBeforeWriting(pkg, o, chosen, target);
+    uint64_t total = 0;
+    size_t written = 0;
+    for (size_t k = 0; k < chosen.size(); k++) {
+        if (fates[k] == Fate::Write) {
+            total += InstalledSize(&pkg.records[chosen[k]].record);
+            ++written;
+        }
+    }
+    // Names of files go where the files' contents do not.
+    std::FILE* names = o.to_stdout ? stderr : stdout;
+    auto name = [&](const InspectedRecord& r, const char* how) {
+        if ((o.verbose || o.dry_run) && !o.quiet)
+            std::fprintf(names, "%s%s\n", how, EscapeForDisplay(r.destination, false).c_str());
+    };
     {
+        Progress progress(total, o.quiet || o.to_stdout);
         Extraction extraction;
-        Progress progress(!o.quiet && hostos::IsTerminal(2) &&
-                              pkg.installed_bytes > kProgressThreshold,
-                          pkg.installed_bytes);
-        for (InspectedRecord& r : pkg.records)
-            WriteRecord(pkg, r, o, extraction, progress);
-        hostos::HoldInterrupts hold;
-        extraction.Publish();
-        if (scratch) {
-            // The working directory is private; give it the usual permissions.
-            hostos::SetDefaultPermissions(target, true);
-            if (!hostos::RenameNoReplace(target, final_dir))
-                Fail(final_dir, "cannot rename the extracted directory into place: " +
-                                    hostos::ErrorText(hostos::LastError()));
-            scratch->Release();
+        for (size_t k = 0; k < chosen.size(); k++) {
+            InspectedRecord& r = pkg.records[chosen[k]];
+            if (fates[k] == Fate::Keep) {
+                name(r, "kept: ");
+                continue;
+            }
+            if (o.to_stdout) {
+                name(r, "");
+                Stream(pkg, r, progress, [&](const uint8_t* d, size_t n) {
+                    if (std::fwrite(d, 1, n, stdout) != n)
+                        Fail("standard output", "write error");
+                });
+            } else if (o.dry_run) {
+                Stream(pkg, r, progress, nullptr);
+                name(r, "");
+            } else {
+                WriteRecord(pkg, r, o, extraction, progress);
+                name(r, "");
+            }
+        }
+        if (!o.to_stdout && !o.dry_run) {
+            hostos::HoldInterrupts hold;
+            extraction.Publish();
+            if (scratch) {
+                // The working directory is private; give it the usual permissions.
+                hostos::SetDefaultPermissions(target, true);
+                if (!hostos::RenameNoReplace(target, final_dir))
+                    Fail(final_dir, "cannot rename the extracted directory into place: " +
+                                        hostos::ErrorText(hostos::LastError()));
+                scratch->Release();
+            }
         }
     }
     made_target.Keep();
-    if (!o.quiet)
-        std::printf("Extracted %zu file%s, %s bytes, to %s\n", pkg.records.size(),
-                    pkg.records.size() == 1 ? "" : "s", WithThousands(pkg.installed_bytes).c_str(),
+    if (!o.quiet && !o.to_stdout)
+        std::printf("%s %zu file%s, %s bytes, to %s\n", o.dry_run ? "Would extract" : "Extracted",
+                    written, written == 1 ? "" : "s", WithThousands(total).c_str(),
                     EscapeForDisplay(final_dir, false).c_str());
     return kExitOk;
+}
+
+} // namespace
+
+int CmdExtract(int argc, char** argv) {
+    std::vector<std::string> packages;
+    bool run = false;
+    Options o = ParseCommandLine(argc, argv, &packages, &run);
+    if (!run)
+        return kExitOk;
+    hostos::InstallInterruptCleanup();
+    hostos::SetBinaryOutput(1);
+    return ForEachPackage(packages, o.quiet ? nullptr : (o.to_stdout ? stderr : stdout),
+                          [&](const std::string& package) { return ExtractPackage(package, o); });
 }
 
 } // namespace glimpack

@@ -11,32 +11,25 @@
 namespace glimpack {
 namespace {
 
-const char kHelp[] =
-    "Usage: glimpack fix-stub [--overwrite] [-q] LINKED.EXE OUT.EXE\n"
-    "\n"
+const CommandText kText = {
+    "fix-stub", "LINKED.EXE OUT.EXE",
     "Rewrites the resource section of a linked installer so that the 4-byte\n"
     "\"LASTRES\" resource (1000, language 1033) holds the last bytes of the section\n"
     "and .rsrc is the file's last section: a .reloc section after it is removed\n"
     "(relocations stripped), the file ends with .rsrc, the checksum is renewed.\n"
-    "Every other resource keeps its bytes.\n"
-    "\n"
-    "  --overwrite  replace OUT.EXE when it exists (default: refuse)\n"
-    "  -q           print nothing but errors\n";
+    "Every other resource keeps its bytes."};
 
 } // namespace
 
 int CmdFixStub(int argc, char** argv) {
-    bool overwrite = false, quiet = false, help = false;
+    bool overwrite = false, quiet = false;
     std::vector<std::string> files;
-    ParseOptions(argc, argv,
-                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
-                  {{"--overwrite"}, false, [&](const std::string&) { overwrite = true; }},
-                  {{"-q", "--quiet"}, false, [&](const std::string&) { quiet = true; }}},
-                 &files);
-    if (help) {
-        std::fputs(kHelp, stdout);
+    if (!ParseCommandLine(
+            kText, argc, argv,
+            {Flag({"--overwrite"}, "replace OUT.EXE when it exists (default: refuse)", &overwrite),
+             Flag({"-q", "--quiet"}, "print nothing but errors", &quiet)},
+            &files))
         return kExitOk;
-    }
     if (files.size() != 2)
         throw UsageError("needs LINKED.EXE and OUT.EXE");
 

@@ -9,54 +9,80 @@
 #include "package/read.h"
 #include "package/verdict.h"
 #include "tools/glimpack/commands.h"
+#include "tools/glimpack/progress.h"
 
 namespace glimpack {
 
 namespace {
 
-const char kListHelp[] =
-    "Usage: glimpack list [--json] [--max-size BYTES] PACKAGE\n"
-    "\n"
-    "Shows the package's title, the number of its first further data file, one\n"
+const CommandText kText = {
+    "list", "PACKAGE...",
+    "Shows each package's title, the number of its first further data file, one\n"
     "line per record (index, role, method, stored and unpacked size, offset,\n"
     "CRC-32 of the contents, and the destination below the Windows directory,\n"
     "named as the installer will name it from the package's file name) with the\n"
     "problems found in it, the installed total and the verdict. Every record is\n"
-    "read and decoded in memory, as `test` does; the exit code is 2 when the\n"
-    "package has any problem, and what can be read is shown all the same.\n"
-    "\n"
-    "  --json             the same as one JSON object\n"
-    "  --max-size BYTES   records installing more are a problem (default 1G)\n";
+    "read and decoded in memory, as `test` does: a package `test` refuses is\n"
+    "shown all the same, and makes the exit code 2. With several packages, each\n"
+    "is shown in turn and a summary line ends the list (with --json, one array\n"
+    "of the packages' objects)."};
 
 } // namespace
 
+// What list, test and extract share: reading a package with its verdict,
+// progress shown while its contents are checked.
+InspectedPackage ReadAndJudge(const std::string& package, const std::string& windows_dir,
+                              const Limits& limits, bool quiet) {
+    InspectedPackage pkg = InspectPackage(package, windows_dir, limits);
+    Progress progress(pkg.installed_bytes, quiet);
+    CheckAllContents(pkg, [&](uint64_t bytes) { progress.Add(bytes, package); });
+    return pkg;
+}
+
 int CmdList(int argc, char** argv) {
-    bool json = false;
-    bool help = false;
-    Limits limits;
+    bool json = false, quiet = false;
+    std::string max_size;
     std::vector<std::string> packages;
-    ParseOptions(argc, argv,
-                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
-                  {{"--json"}, false, [&](const std::string&) { json = true; }},
-                  {{"--max-size"},
-                   true,
-                   [&](const std::string& v) { limits.max_size = ParseSize("--max-size", v); }}},
-                 &packages);
-    if (help) {
-        std::fputs(kListHelp, stdout);
+    if (!ParseCommandLine(
+            kText, argc, argv,
+            {Flag({"--json"}, "the same as one JSON object per package", &json),
+             Value({"--max-size"}, "BYTES",
+                   "records installing more are a problem (default 1G;\n"
+                   "suffix K, M or G for binary multiples)",
+                   &max_size),
+             Flag({"-q", "--quiet"}, "show only the packages that have problems", &quiet)},
+            &packages))
         return kExitOk;
-    }
     if (packages.empty())
         throw UsageError("missing PACKAGE");
-    if (packages.size() > 1)
-        throw UsageError("give one package");
+    Limits limits;
+    if (!max_size.empty())
+        limits.max_size = ParseSize("--max-size", max_size);
+
     // Nothing is written; the Windows directory only has to exist for the
     // host back end to mount it.
-    InspectedPackage pkg = InspectPackage(packages[0], hostos::TempDirectory(), limits);
-    CheckAllContents(pkg);
-    std::string text = json ? FormatListingJson(pkg) : FormatListingText(pkg);
-    std::fputs(text.c_str(), stdout);
-    return pkg.Sound() ? kExitOk : kExitBadInput;
+    const std::string windows = hostos::TempDirectory();
+    bool many = packages.size() > 1;
+    bool first = true;
+    if (json && many)
+        std::fputs("[\n", stdout);
+    int rc =
+        ForEachPackage(packages, json || quiet ? nullptr : stdout, [&](const std::string& package) {
+            InspectedPackage pkg = ReadAndJudge(package, windows, limits, false);
+            if (quiet && pkg.Sound())
+                return kExitOk;
+            std::string text = json ? FormatListingJson(pkg) : FormatListingText(pkg);
+            if (json && many)
+                text = (first ? "" : ",\n") + text.substr(0, text.size() - 1);
+            else if (many && !first)
+                text = "\n" + text;
+            first = false;
+            std::fputs(text.c_str(), stdout);
+            return pkg.Sound() ? kExitOk : kExitBadInput;
+        });
+    if (json && many)
+        std::fputs("\n]\n", stdout);
+    return rc;
 }
 
 } // namespace glimpack

@@ -12,87 +12,93 @@
 #include "package/verdict.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
+#include "tools/glimpack/progress.h"
 
 namespace glimpack {
 
 namespace {
 
-const char kPackHelp[] =
-    "Usage: glimpack pack -o NAME.EXE --title TITLE --scr FILE --dat FILE\n"
-    "                     [--first-number N] [--stub STUB] [--overwrite]\n"
-    "                     [--max-size BYTES] [DATA-FILE ...]\n"
-    "\n"
+const CommandText kText = {
+    "pack", "-o NAME.EXE --title TITLE --scr FILE --dat FILE [DATA-FILE...]",
     "Builds a self-installing package from an installer stub. The package's file\n"
-    "name decides what gets installed: NAME.EXE installs NAME.SCR. The finished\n"
-    "package is checked as `test` checks one before it is put in place, so pack\n"
-    "never leaves a package that the installer or extract would refuse.\n"
+    "name decides what gets installed: NAME.EXE installs NAME.SCR and the data\n"
+    "directory QUILLFEN\\GLIMLOOM\\NAME. Every file is stored as it is unless\n"
+    "compressing makes it smaller. The finished package is checked as `test`\n"
+    "checks one before it is put in place, so pack never leaves a package that\n"
+    "the installer or extract would refuse. Further data files are installed as\n"
+    "FILEnnnn.EXT (from --first-number on), keeping their extension (at most 3\n"
+    "characters after the dot), upper-cased.\n"
     "\n"
-    "  -o, --output FILE    the package to write\n"
-    "  --overwrite          replace FILE when it exists (default: refuse)\n"
-    "  --title TITLE        the saver's title, at most 32 bytes in Windows-1252\n"
-    "  --scr FILE           the screen saver (record 0)\n"
-    "  --dat FILE           the saver's main data file (record 1)\n"
-    "  --first-number N     number of the first further data file (default 0);\n"
-    "                       data files are installed as FILE0000.EXT, FILE0001.EXT, ...\n"
-    "  --store              store every file as it is (default: compress each file\n"
-    "                       and store it only when compression does not make it smaller)\n"
-    "  --best               compress harder (slower)\n"
-    "  --max-size BYTES     refuse files larger than this (default 1G), as extract\n"
-    "                       refuses records larger than its own limit\n"
-    "  -q                   print nothing but errors\n"
-    "  --stub STUB          installer stub (default: glimsetup.exe beside glimpack,\n"
-    "                       else $GLIMPACK_STUB, else the build's stub)\n"
-    "  DATA-FILE            further data files; the extension (at most 3 characters\n"
-    "                       after the dot) is kept, upper-cased\n";
+    "The stub is --stub STUB, else $GLIMPACK_STUB, else glimsetup.exe beside\n"
+    "glimpack (or in ../share/glimpack), else the one this glimpack was built\n"
+    "with."};
 
-// An input must be a regular file glimpack can read, and not over the limit.
-void CheckInput(const std::string& path, const Limits& limits) {
+// An input must be a file glimpack can read: a regular file, not empty and
+// not over the limit, or a pipe or device, whose size is known only at its
+// end (the build checks those as it reads them).
+uint64_t CheckInput(const std::string& path, const Limits& limits) {
     hostos::Status st = hostos::GetStatus(path, true);
     if (st.kind == hostos::Kind::Missing || st.kind == hostos::Kind::Error)
         Fail(path, hostos::ErrorText(hostos::LastError()));
+    if (st.kind == hostos::Kind::Other)
+        return 0;
     if (st.kind != hostos::Kind::Regular)
-        Fail(path, "not a regular file");
+        Fail(path, st.kind == hostos::Kind::Directory ? "is a directory" : "not a regular file");
     if (st.size == 0)
         Fail(path, "empty file (a stored size of 0 would end the record table)");
     if (st.size > limits.max_size)
         Fail(path, WithThousands(st.size) + " bytes, over the limit of " +
                        WithThousands(limits.max_size) + " bytes (see --max-size)");
+    return st.size;
 }
+
+// The package file: written in order, its record table filled in at the end.
+class PackageFile : public PackageOutput {
+  public:
+    explicit PackageFile(AtomicOutput* out) : out_(out) {}
+    void Write(const uint8_t* data, size_t size) override { out_->Write(data, size); }
+    void WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+        out_->WriteAt(offset, data, size);
+    }
+    void Truncate(uint64_t size) override { out_->Truncate(size); }
+
+  private:
+    AtomicOutput* out_;
+};
 
 } // namespace
 
 int CmdPack(int argc, char** argv) {
-    std::string output, title, scr, dat, stub, first_number;
-    bool have_title = false, store = false, best = false, quiet = false, help = false;
-    bool overwrite = false;
-    Limits limits;
+    std::string output, title, scr, dat, stub, first_number, max_size;
+    bool have_title = false, store = false, best = false, quiet = false, overwrite = false;
     std::vector<std::string> data_files;
-    auto value_of = [](std::string* into) { return [into](const std::string& v) { *into = v; }; };
-    ParseOptions(argc, argv,
-                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
-                  {{"-o", "--output"}, true, value_of(&output)},
-                  {{"--title"},
-                   true,
-                   [&](const std::string& v) {
-                       title = v;
-                       have_title = true;
-                   }},
-                  {{"--scr"}, true, value_of(&scr)},
-                  {{"--dat"}, true, value_of(&dat)},
-                  {{"--first-number"}, true, value_of(&first_number)},
-                  {{"--stub"}, true, value_of(&stub)},
-                  {{"--store"}, false, [&](const std::string&) { store = true; }},
-                  {{"--best"}, false, [&](const std::string&) { best = true; }},
-                  {{"--overwrite"}, false, [&](const std::string&) { overwrite = true; }},
-                  {{"--max-size"},
-                   true,
-                   [&](const std::string& v) { limits.max_size = ParseSize("--max-size", v); }},
-                  {{"-q", "--quiet"}, false, [&](const std::string&) { quiet = true; }}},
-                 &data_files);
-    if (help) {
-        std::fputs(kPackHelp, stdout);
+    if (!ParseCommandLine(
+            kText, argc, argv,
+            {Value({"-o", "--output"}, "FILE", "the package to write", &output),
+             Option{{"--title"},
+                    "TITLE",
+                    "the saver's title, at most 32 bytes in Windows-1252",
+                    [&](const std::string& v) {
+                        title = v;
+                        have_title = true;
+                    }},
+             Value({"--scr"}, "FILE", "the screen saver (record 0)", &scr),
+             Value({"--dat"}, "FILE", "the saver's main data file (record 1)", &dat),
+             Value({"--first-number"}, "N", "number of the first further data file (default 0)",
+                   &first_number),
+             Value({"--stub"}, "STUB", "the installer stub to build on", &stub),
+             Flag({"--store"}, "store every file as it is", &store),
+             Flag({"--best"}, "compress harder (slower)", &best),
+             Flag({"--overwrite"}, "replace FILE when it exists (default: refuse)", &overwrite),
+             Value({"--max-size"}, "BYTES",
+                   "refuse files larger than this (default 1G), as\nextract refuses larger records",
+                   &max_size),
+             Flag({"-q", "--quiet"}, "print nothing but errors", &quiet)},
+            &data_files))
         return kExitOk;
-    }
+    Limits limits;
+    if (!max_size.empty())
+        limits.max_size = ParseSize("--max-size", max_size);
     if (output.empty())
         throw UsageError("missing -o NAME.EXE");
     if (!have_title)
@@ -136,24 +142,34 @@ int CmdPack(int argc, char** argv) {
     }
     std::vector<std::string> paths = {scr, dat};
     paths.insert(paths.end(), data_files.begin(), data_files.end());
+    uint64_t total = 0;
     for (const std::string& path : paths)
-        CheckInput(path, limits);
+        total += CheckInput(path, limits);
     std::vector<std::string> all_inputs = paths;
     all_inputs.push_back(options.stub_path);
     CheckOutputPath(output, overwrite, all_inputs);
 
-    for (size_t i = 0; i < paths.size(); i++) {
+    for (size_t i = 0; i < paths.size(); i++)
         inputs[i].path = paths[i];
-        inputs[i].data = ReadWholeFile(paths[i]);
-    }
     options.inputs = std::move(inputs);
-    encoder::Mode mode = best ? encoder::Mode::Best : encoder::Mode::Default;
-    BodyEncoder encode = store ? BodyEncoder(StoreBody) : [mode](const std::vector<uint8_t>& in) {
-        return CompressOrStoreBody(in, mode);
-    };
+    options.store = store;
+    options.mode = best ? encoder::Mode::Best : encoder::Mode::Default;
     options.stub = ReadWholeFile(options.stub_path);
     AtomicOutput out(options.output, overwrite, all_inputs);
-    BuildPackage(options, encode, [&](const uint8_t* data, size_t size) { out.Write(data, size); });
+    // The spools of --best spill beside the package, where its space is.
+    options.scratch_directory = DirectoryOf(options.output);
+    options.max_input_size = limits.max_size;
+    PackageFile file(&out);
+    {
+        Progress progress(total, quiet);
+        uint64_t reported = 0;
+        std::string label = "packing " + EscapeForDisplay(hostos::FileNamePart(output), false);
+        options.progress = [&](uint64_t done, uint64_t) {
+            progress.Add(done - reported, label);
+            reported = done;
+        };
+        BuildPackage(options, file);
+    }
     out.Finish();
     // The verdict on what was written, under the name it will have: a package
     // pack publishes is one that test passes.
@@ -161,7 +177,9 @@ int CmdPack(int argc, char** argv) {
         ScratchDirectory windows("glimpack-pack");
         InspectedPackage written =
             InspectPackage(out.temp_path(), windows.path(), limits, hostos::FileNamePart(output));
-        CheckAllContents(written);
+        Progress progress(written.installed_bytes, quiet);
+        std::string label = "checking " + EscapeForDisplay(hostos::FileNamePart(output), false);
+        CheckAllContents(written, [&](uint64_t bytes) { progress.Add(bytes, label); });
         if (!written.Sound())
             Fail(output, "the package built would not pass its own test: " + FirstProblem(written));
     }

@@ -14,45 +14,18 @@
 namespace glimpack {
 namespace {
 
-const char kHelp[] = "Usage: glimpack test [-q] [--max-size BYTES] PACKAGE\n"
-                     "\n"
-                     "Checks that every body lies inside the file, in order and clear of the\n"
-                     "record table, that every destination is one the installer can write,\n"
-                     "and decodes every compressed record in memory. Prints one line per\n"
-                     "record with the CRC-32 of the file's contents and OK or the problem\n"
-                     "found. Exit code 0 only when every record is OK.\n"
-                     "\n"
-                     "  -q               print only problems and the summary\n"
-                     "  --max-size BYTES refuse records larger than this (default 1G)\n";
+const CommandText kText = {
+    "test", "PACKAGE...",
+    "Checks that every body lies inside the file, in order and clear of the\n"
+    "record table, that every destination is one the installer can write, and\n"
+    "reads or decodes every record in memory. Prints one line per record with\n"
+    "the CRC-32 of the file's contents and OK or the problem found, and a\n"
+    "verdict line per package. With several packages (glimpack test *.EXE),\n"
+    "each is checked on its own and a summary line ends the run. The exit code\n"
+    "is 0 only when every record of every package is OK."};
 
-} // namespace
-
-int CmdTest(int argc, char** argv) {
-    bool quiet = false;
-    bool help = false;
-    Limits limits;
-    std::vector<std::string> packages;
-    ParseOptions(argc, argv,
-                 {{{"-h", "--help"}, false, [&](const std::string&) { help = true; }},
-                  {{"-q", "--quiet"}, false, [&](const std::string&) { quiet = true; }},
-                  {{"--max-size"},
-                   true,
-                   [&](const std::string& v) { limits.max_size = ParseSize("--max-size", v); }}},
-                 &packages);
-    if (help) {
-        std::fputs(kHelp, stdout);
-        return kExitOk;
-    }
-    if (packages.empty())
-        throw UsageError("no package given");
-    if (packages.size() > 1)
-        throw UsageError("more than one package given");
-    const std::string shown = EscapeForDisplay(packages[0], false);
-
-    ScratchDirectory windows("glimpack-test");
-    InspectedPackage pkg = InspectPackage(packages[0], windows.path(), limits);
-    CheckAllContents(pkg);
-
+void PrintRecords(const InspectedPackage& pkg, bool quiet) {
+    const std::string shown = EscapeForDisplay(pkg.path, false);
     if (!quiet)
         std::printf("%s: \"%s\", %zu record%s\n", shown.c_str(),
                     TitleForDisplay(pkg.header).c_str(), pkg.records.size(),
@@ -77,7 +50,48 @@ int CmdTest(int argc, char** argv) {
     for (const std::string& note : pkg.notes)
         std::printf("%s: note: %s\n", shown.c_str(), note.c_str());
     std::printf("%s: %s\n", shown.c_str(), VerdictLine(pkg).c_str());
-    return pkg.Sound() ? kExitOk : kExitBadInput;
+}
+
+} // namespace
+
+int CmdTest(int argc, char** argv) {
+    bool quiet = false, json = false;
+    std::string max_size;
+    std::vector<std::string> packages;
+    if (!ParseCommandLine(
+            kText, argc, argv,
+            {Flag({"-q", "--quiet"}, "print only problems and the verdict lines", &quiet),
+             Flag({"--json"}, "the verdict as JSON: the object list --json gives", &json),
+             Value({"--max-size"}, "BYTES", "refuse records larger than this (default 1G)",
+                   &max_size)},
+            &packages))
+        return kExitOk;
+    if (packages.empty())
+        throw UsageError("no package given");
+    Limits limits;
+    if (!max_size.empty())
+        limits.max_size = ParseSize("--max-size", max_size);
+
+    ScratchDirectory windows("glimpack-test");
+    bool many = packages.size() > 1, first = true;
+    if (json && many)
+        std::fputs("[\n", stdout);
+    int rc = ForEachPackage(packages, json ? nullptr : stdout, [&](const std::string& package) {
+        InspectedPackage pkg = ReadAndJudge(package, windows.path(), limits, quiet);
+        if (json) {
+            std::string text = FormatListingJson(pkg);
+            if (many)
+                text = (first ? "" : ",\n") + text.substr(0, text.size() - 1);
+            first = false;
+            std::fputs(text.c_str(), stdout);
+        } else {
+            PrintRecords(pkg, quiet);
+        }
+        return pkg.Sound() ? kExitOk : kExitBadInput;
+    });
+    if (json && many)
+        std::fputs("\n]\n", stdout);
+    return rc;
 }
 
 } // namespace glimpack

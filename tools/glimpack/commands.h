@@ -4,9 +4,17 @@
 #ifndef GLIM_TOOLS_GLIMPACK_COMMANDS_H
 #define GLIM_TOOLS_GLIMPACK_COMMANDS_H
 
+#include <string>
+
+#include "package/read.h"
 #include "tools/glimpack/cli.h"
 
 namespace glimpack {
+
+// A package read with its verdict (package/verdict.h), every record's
+// contents checked, progress shown meanwhile unless `quiet`.
+InspectedPackage ReadAndJudge(const std::string& package, const std::string& windows_dir,
+                              const Limits& limits, bool quiet);
 
 int CmdPack(int argc, char** argv);
 int CmdList(int argc, char** argv);

@@ -67,6 +67,16 @@ void AtomicOutput::Write(const void* data, size_t size) {
         Fail(file_.path(), "write error: " + hostos::ErrorText(file_.error()));
 }
 
+void AtomicOutput::WriteAt(uint64_t offset, const void* data, size_t size) {
+    if (!file_.WriteAt(offset, data, size))
+        Fail(file_.path(), "write error: " + hostos::ErrorText(file_.error()));
+}
+
+void AtomicOutput::Truncate(uint64_t size) {
+    if (!file_.Truncate(size))
+        Fail(file_.path(), "write error: " + hostos::ErrorText(file_.error()));
+}
+
 void AtomicOutput::Commit() {
     Finish();
     Publish();
@@ -90,7 +100,9 @@ void AtomicOutput::Publish() {
 
 ScratchDirectory::ScratchDirectory(const std::string& prefix, const std::string& parent) {
     std::string base = parent.empty() ? hostos::TempDirectory() : parent;
-    hostos::HoldInterrupts hold; // made and registered in one step
+    // Made and registered with interruptions held back, so that no
+    // interruption comes between the two.
+    hostos::HoldInterrupts hold;
     if (!hostos::MakeTempDirectory(base + "/" + prefix + ".", &path_))
         Fail(base, "cannot create a working directory: " + SystemReason());
     cleanup_ = hostos::RegisterScratch(path_, true);
@@ -100,6 +112,12 @@ ScratchDirectory::~ScratchDirectory() {
     if (!path_.empty())
         hostos::RemoveTree(path_);
     hostos::ForgetScratch(cleanup_);
+}
+
+std::string DirectoryOf(const std::string& path) {
+    std::string name = hostos::FileNamePart(path);
+    std::string parent = path.substr(0, path.size() - name.size());
+    return parent.empty() ? "." : parent;
 }
 
 MadeDirectories::~MadeDirectories() {
@@ -135,20 +153,24 @@ void MakeDirectories(const std::string& path, std::vector<std::string>* made) {
 }
 
 std::string DefaultStubPath() {
-    std::string exe = hostos::ExecutablePath();
-    if (!exe.empty()) {
-        std::string name = hostos::FileNamePart(exe);
-        std::string beside = exe.substr(0, exe.size() - name.size()) + "glimsetup.exe";
-        if (hostos::GetStatus(beside, true).kind == hostos::Kind::Regular)
-            return beside;
-    }
+    // The user's own choice first, then where an installed or unpacked
+    // glimpack keeps its stub, then the one it was built with.
     if (std::string env = hostos::Environment("GLIMPACK_STUB"); !env.empty())
         return env;
+    std::string exe = hostos::ExecutablePath();
+    if (!exe.empty()) {
+        std::string dir = exe.substr(0, exe.size() - hostos::FileNamePart(exe).size());
+        for (const char* place : {"glimsetup.exe", "../share/glimpack/glimsetup.exe"}) {
+            std::string candidate = dir + place;
+            if (hostos::GetStatus(candidate, true).kind == hostos::Kind::Regular)
+                return candidate;
+        }
+    }
 #ifdef GLIM_DEFAULT_STUB
-    return GLIM_DEFAULT_STUB;
-#else
-    throw ToolError("no installer stub: give --stub or set GLIMPACK_STUB");
+    if (hostos::GetStatus(GLIM_DEFAULT_STUB, true).kind == hostos::Kind::Regular)
+        return GLIM_DEFAULT_STUB;
 #endif
+    throw ToolError("no installer stub found: give --stub STUB or set GLIMPACK_STUB");
 }
 
 } // namespace glimpack

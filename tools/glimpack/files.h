@@ -29,6 +29,9 @@ class AtomicOutput {
     AtomicOutput& operator=(const AtomicOutput&) = delete;
 
     void Write(const void* data, size_t size);
+    // Over bytes already written, and cutting them off (see hostos::AtomicFile).
+    void WriteAt(uint64_t offset, const void* data, size_t size);
+    void Truncate(uint64_t size);
     void Commit();
     // Commit in two steps, for a caller that checks the finished file (under
     // its scratch name) before it is put in place.
@@ -84,13 +87,18 @@ class MadeDirectories {
     std::vector<std::string> made_;
 };
 
+// The folder that holds `path` ("." for a bare name): where scratch files
+// that stand in for memory go while `path` is written.
+std::string DirectoryOf(const std::string& path);
+
 // Makes `path` and any missing folders above it; a ToolError names the one
 // that could not be made. `made` (may be null) gets each one made, outermost
 // first.
 void MakeDirectories(const std::string& path, std::vector<std::string>* made = nullptr);
 
-// Where the default stub is looked for: glimsetup.exe beside the running
-// executable, else $GLIMPACK_STUB, else the path this tool was built with.
+// Where the default stub is looked for: $GLIMPACK_STUB, else glimsetup.exe
+// beside the running executable or in ../share/glimpack from it, else the
+// path this tool was built with.
 std::string DefaultStubPath();
 
 } // namespace glimpack

@@ -19,43 +19,69 @@ struct Command {
 const Command kCommands[] = {
     {"pack", glimpack::CmdPack,
      "build a package from a stub, a saver, its data file and more data"},
-    {"list", glimpack::CmdList, "show a package's title and records"},
-    {"extract", glimpack::CmdExtract, "write a package's files where the installer would"},
-    {"test", glimpack::CmdTest, "check a package's structure and decode every record"},
+    {"list", glimpack::CmdList, "show packages' titles, records and verdicts"},
+    {"test", glimpack::CmdTest, "check packages' structure and decode every record"},
+    {"extract", glimpack::CmdExtract, "write packages' files where the installer would"},
     {"compress", glimpack::CmdCompress, "compress a file into a raw stream"},
     {"decompress", glimpack::CmdDecompress, "decode a raw stream to a given size"},
     {"fix-stub", glimpack::CmdFixStub, "lay out a linked installer's resources for packing"},
 };
 
-void PrintUsage(std::FILE* out) {
-    std::fprintf(out, "Usage: glimpack COMMAND [OPTIONS] ...\n\nCommands:\n");
+void PrintUsage() {
+    std::printf("Usage: glimpack COMMAND [OPTIONS] ...\n\nCommands:\n");
     for (const Command& c : kCommands)
-        std::fprintf(out, "  %-11s %s\n", c.name, c.summary);
-    std::fprintf(out, "\n'glimpack COMMAND --help' describes each command.\n"
-                      "Exit codes: 0 success, 1 usage error, 2 bad input or I/O error.\n");
+        std::printf("  %-11s %s\n", c.name, c.summary);
+    std::printf("\n'glimpack help COMMAND' (or 'glimpack COMMAND --help') describes each command;\n"
+                "'glimpack --version' gives the version.\n"
+                "Exit codes: 0 success, 1 usage error, 2 bad input or I/O error.\n");
+}
+
+const Command* Find(const char* name) {
+    for (const Command& c : kCommands) {
+        if (!std::strcmp(name, c.name))
+            return &c;
+    }
+    return nullptr;
+}
+
+int Unknown(const char* name) {
+    glimpack::ReportError(std::string("glimpack: unknown command '") + name +
+                          "' (see 'glimpack --help')");
+    return glimpack::kExitUsage;
 }
 
 int Run(int argc, char** argv) {
     if (argc < 2) {
-        PrintUsage(stderr);
+        glimpack::ReportError("glimpack: no command given (see 'glimpack --help')");
         return glimpack::kExitUsage;
     }
-    if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
-        !std::strcmp(argv[1], "help")) {
-        PrintUsage(stdout);
+    const char* first = argv[1];
+    if (!std::strcmp(first, "--help") || !std::strcmp(first, "-h") ||
+        (!std::strcmp(first, "help") && argc == 2)) {
+        PrintUsage();
         return glimpack::kExitOk;
     }
-    for (const Command& c : kCommands) {
-        if (!std::strcmp(argv[1], c.name))
-            return glimpack::RunCommand(c.name, c.body, argc - 2, argv + 2);
+    if (!std::strcmp(first, "--version")) {
+        std::printf("%s\n", glimpack::VersionLine().c_str());
+        return glimpack::kExitOk;
     }
+    if (!std::strcmp(first, "help")) {
+        // help COMMAND: the command's own --help.
+        const Command* c = Find(argv[2]);
+        if (!c)
+            return Unknown(argv[2]);
+        char help[] = "--help";
+        char* args[] = {help, nullptr};
+        return glimpack::RunCommand(c->name, c->body, 1, args);
+    }
+    const Command* c = Find(first);
 #ifdef _WIN32
-    if (argc == 2 && glimpack::IsDroppedFile(argv[1]))
-        return glimpack::ExtractDropped(argv[1]);
+    if (!c && argc == 2 && glimpack::IsDroppedFile(first))
+        return glimpack::ExtractDropped(first);
 #endif
-    std::fprintf(stderr, "glimpack: unknown command '%s'\n", argv[1]);
-    PrintUsage(stderr);
-    return glimpack::kExitUsage;
+    if (!c)
+        return Unknown(first);
+    return glimpack::RunCommand(c->name, c->body, argc - 2, argv + 2);
 }
 
 } // namespace

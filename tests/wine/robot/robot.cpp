@@ -31,6 +31,25 @@
 //   memory                    Log the memory counters of the current window's
 //                             process ({"event":"memory",...}, in bytes).
 //   sleep MS
+//   answer [caption=...] [class=...] [child=...] [has-text=...] ACTION
+//       A standing answer for "serve": a window matching the criteria (as for
+//       "window") is answered with ACTION, one of "press ID", "key esc",
+//       "key enter", "close" or "none" (the window goes away by itself, like
+//       the installer's progress box). The first answer that matches wins.
+//   serve until=NAME [timeout=SECONDS]
+//       For a program whose windows are not known in advance: answers every
+//       new visible top-level window by the answers given so far, and follows
+//       every process started after the robot (Wine's own background
+//       processes aside). Ends once the harness has created NAME.done beside
+//       the log (it does so when the program it started has ended) and every
+//       process followed has ended. Each window is logged when it is
+//       answered, with step "answer N" (N counting the answers from 1). A
+//       window that no answer matches is logged with step "unanswered" and
+//       closed with the close box, and the step fails at its end; one that
+//       closed before it could be matched is logged with step "vanished".
+//       Each process is logged once its name is known
+//       ({"event":"process","pid","parent","name"}) and when it has ended
+//       ({"event":"exit","pid","name","code"}).
 //
 // press, command, key and close wait until the current window has gone unless
 // "nowait" is given; a window that stays fails the step.
@@ -57,6 +76,8 @@
 // Exit code: 0 when every step passed, 1 on the first failing step (logged as
 // {"event":"error",...}), 2 for a usage or script error.
 #include <windows.h>
+// The process list for "serve".
+#include <tlhelp32.h>
 // GetProcessMemoryInfo as K32GetProcessMemoryInfo from kernel32: no psapi
 // import library needed.
 #define PSAPI_VERSION 2
@@ -406,8 +427,10 @@ bool ReadScript(const char* path, std::vector<Step>* steps) {
 
 struct State {
     HWND current = nullptr;
-    std::vector<HWND> handled;  // windows already matched by a "window" step
-    std::vector<HWND> baseline; // visible windows that were there before the script ran
+    std::vector<HWND> handled;             // windows already matched by a "window" step
+    std::vector<HWND> baseline;            // visible windows that were there before the script ran
+    std::vector<Step> answers;             // the "answer" steps so far, in order
+    std::vector<DWORD> baseline_processes; // processes that ran before the script
 };
 
 bool Matches(HWND w, const Step& s) {
@@ -454,6 +477,25 @@ std::string Tail(const Step& s) {
     return t;
 }
 
+// Posts the key to the control that has the focus in w's thread (w itself
+// when there is none) and returns that control.
+HWND PostKey(HWND w, const std::string& name) {
+    WPARAM vk = name == "esc" ? VK_ESCAPE : VK_RETURN;
+    UINT scan = name == "esc" ? 0x01 : 0x1c;
+    GUITHREADINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    HWND target = w;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info) && info.hwndFocus)
+        target = info.hwndFocus;
+    // Repeat count 1 and the scan code; the key-up adds "was down" and
+    // "being released" (bits 30 and 31).
+    DWORD down_bits = 1u | (scan << 16);
+    PostMessageA(target, WM_KEYDOWN, vk, static_cast<LPARAM>(down_bits));
+    PostMessageA(target, WM_KEYUP, vk, static_cast<LPARAM>(down_bits | 0xC0000000u));
+    return target;
+}
+
 bool Act(State& st, const Step& s, std::string* error) {
     if (!st.current) {
         *error = "no current window: a 'window' step must come first";
@@ -481,31 +523,11 @@ bool Act(State& st, const Step& s, std::string* error) {
         PostMessageA(w, WM_COMMAND, wp, 0);
     } else if (s.verb == "key") {
         std::string name = s.words.empty() ? "" : s.words[0];
-        WPARAM vk;
-        UINT scan;
-        if (name == "esc") {
-            vk = VK_ESCAPE;
-            scan = 0x01;
-        } else if (name == "enter") {
-            vk = VK_RETURN;
-            scan = 0x1c;
-        } else {
+        if (name != "esc" && name != "enter") {
             *error = "key must be esc or enter";
             return false;
         }
-        GUITHREADINFO info;
-        std::memset(&info, 0, sizeof info);
-        info.cbSize = sizeof info;
-        HWND target = w;
-        if (GetGUIThreadInfo(GetWindowThreadProcessId(w, nullptr), &info) && info.hwndFocus)
-            target = info.hwndFocus;
-        // Repeat count 1 and the scan code; the key-up adds "was down" and
-        // "being released" (bits 30 and 31).
-        DWORD down_bits = 1u | (scan << 16);
-        LPARAM down = static_cast<LPARAM>(down_bits);
-        LPARAM up = static_cast<LPARAM>(down_bits | 0xC0000000u);
-        PostMessageA(target, WM_KEYDOWN, vk, down);
-        PostMessageA(target, WM_KEYUP, vk, up);
+        HWND target = PostKey(w, name);
         LogLine("{\"event\":\"key\",\"key\":" + JsonString(name) + ",\"target\":" +
                 HandleJson(target) + ",\"target_class\":" + JsonString(ClassOf(target)) +
                 ",\"target_id\":" + std::to_string(GetDlgCtrlID(target)) + "}");
@@ -517,6 +539,203 @@ bool Act(State& st, const Step& s, std::string* error) {
         return true;
     if (!WaitGone(w, static_cast<DWORD>(NumberOption(s, "timeout", 15) * 1000))) {
         *error = "window " + JsonString(Text(w)) + " still open after '" + Tail(s) + "'";
+        return false;
+    }
+    return true;
+}
+
+// ---- serve: answering whatever windows come, following every new process ----
+
+// Wine starts these on its own as a prefix is used; they belong to no test.
+bool IsWineBackgroundProcess(const std::string& exe) {
+    static const char* const kNames[] = {"services.exe", "winedevice.exe", "plugplay.exe",
+                                         "svchost.exe",  "rpcss.exe",      "explorer.exe",
+                                         "conhost.exe",  "tabtip.exe",     "winemenubuilder.exe"};
+    for (const char* name : kNames) {
+        if (lstrcmpiA(exe.c_str(), name) == 0)
+            return true;
+    }
+    return false;
+}
+
+struct ProcessInfo {
+    DWORD pid;
+    DWORD parent;
+    std::string name;
+};
+
+std::vector<ProcessInfo> Processes() {
+    std::vector<ProcessInfo> list;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return list;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snap, &entry); more; more = Process32Next(snap, &entry))
+        list.push_back({entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile});
+    CloseHandle(snap);
+    return list;
+}
+
+// A process being followed: its handle is opened when it is first seen, so
+// that its exit code can still be read after it has ended.
+struct Followed {
+    ProcessInfo info;
+    HANDLE handle;
+    bool ended;
+};
+
+void LogProcess(const Followed& f) {
+    LogLine("{\"event\":\"process\",\"pid\":" + std::to_string(f.info.pid) +
+            ",\"parent\":" + std::to_string(f.info.parent) +
+            ",\"name\":" + JsonString(f.info.name) + ",\"ms\":" + MsJson() + "}");
+}
+
+bool ParseAnswer(const Step& s, std::string* error) {
+    if (s.words.empty()) {
+        *error = "answer needs an action (press ID, key esc|enter, close or none)";
+        return false;
+    }
+    const std::string& a = s.words[0];
+    if (a == "press" && s.words.size() == 2)
+        return true;
+    if (a == "key" && s.words.size() == 2 && (s.words[1] == "esc" || s.words[1] == "enter"))
+        return true;
+    if ((a == "close" || a == "none") && s.words.size() == 1)
+        return true;
+    *error = "unknown answer action in '" + Tail(s) + "'";
+    return false;
+}
+
+enum class Answered { kAnswered, kUnanswered, kVanished };
+
+// Answers one window by the first matching answer, or closes it.
+Answered AnswerWindow(const State& st, HWND w) {
+    for (size_t i = 0; i < st.answers.size(); ++i) {
+        const Step& a = st.answers[i];
+        if (!Matches(w, a))
+            continue;
+        LogLine(DescribeWindow(w, "answer " + std::to_string(i + 1)));
+        const std::string& action = a.words[0];
+        if (action == "press") {
+            int id = static_cast<int>(std::strtol(a.words[1].c_str(), nullptr, 0));
+            PostMessageA(w, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(w, id)));
+        } else if (action == "key") {
+            PostKey(w, a.words[1]);
+        } else if (action == "close") {
+            PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0);
+        }
+        LogLine("{\"event\":\"act\",\"step\":" + JsonString(Tail(a)) + ",\"ms\":" + MsJson() + "}");
+        return Answered::kAnswered;
+    }
+    // A window that closed while it was being looked at (the progress box of
+    // a run that has nothing to write is up for milliseconds) is no fault.
+    if (!IsWindow(w) || !IsWindowVisible(w)) {
+        LogLine(DescribeWindow(w, "vanished"));
+        return Answered::kVanished;
+    }
+    LogLine(DescribeWindow(w, "unanswered"));
+    PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return Answered::kUnanswered;
+}
+
+bool Serve(State& st, const Step& s, std::string* error) {
+    std::string until;
+    if (!Option(s, "until", &until)) {
+        *error = "serve needs until=NAME";
+        return false;
+    }
+    const std::string done = g_log_dir + until + ".done";
+    const DWORD ms = static_cast<DWORD>(NumberOption(s, "timeout", 60) * 1000);
+    const DWORD start = GetTickCount();
+    std::vector<Followed> followed;
+    int unanswered = 0;
+    DWORD last_scan = 0;
+    bool first_scan = true;
+    for (;;) {
+        for (HWND w : TopLevelWindows()) {
+            if (!IsWindowVisible(w) || Contains(st.handled, w) || Contains(st.baseline, w))
+                continue;
+            st.handled.push_back(w);
+            if (AnswerWindow(st, w) == Answered::kUnanswered)
+                ++unanswered;
+        }
+        // The process list costs more than the windows; every 10 ms is often
+        // enough, since a process that ends is seen ended at the next look
+        // whenever that is.
+        const DWORD now = GetTickCount();
+        if (first_scan || now - last_scan >= 10) {
+            first_scan = false;
+            last_scan = now;
+            for (const ProcessInfo& p : Processes()) {
+                bool known = p.pid == GetCurrentProcessId();
+                for (DWORD b : st.baseline_processes)
+                    known = known || b == p.pid;
+                for (Followed& f : followed) {
+                    // A new process is listed before Wine has given it its
+                    // image name; it is logged once the name is there.
+                    if (f.info.pid == p.pid && f.info.name.empty() && !p.name.empty()) {
+                        f.info.name = p.name;
+                        LogProcess(f);
+                    }
+                    known = known || f.info.pid == p.pid;
+                }
+                if (known)
+                    continue;
+                HANDLE h =
+                    OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, p.pid);
+                followed.push_back({p, h, false});
+                if (!p.name.empty())
+                    LogProcess(followed.back());
+            }
+            for (Followed& f : followed) {
+                if (f.ended || (f.handle && WaitForSingleObject(f.handle, 0) == WAIT_TIMEOUT))
+                    continue;
+                f.ended = true;
+                if (f.info.name.empty())
+                    LogProcess(f);
+                DWORD code = 0;
+                std::string code_json = "null";
+                if (f.handle && GetExitCodeProcess(f.handle, &code)) {
+                    char buf[16];
+                    std::snprintf(buf, sizeof buf, "%lu", static_cast<unsigned long>(code));
+                    code_json = buf;
+                }
+                LogLine("{\"event\":\"exit\",\"pid\":" + std::to_string(f.info.pid) +
+                        ",\"name\":" + JsonString(f.info.name) + ",\"code\":" + code_json +
+                        ",\"ms\":" + MsJson() + "}");
+            }
+        }
+        // Wine's background processes are followed and logged but do not
+        // hold the step open: one started on demand would outlive the run.
+        bool running = false;
+        for (const Followed& f : followed)
+            running = running || (!f.ended && !IsWineBackgroundProcess(f.info.name));
+        if (!running && GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES)
+            break;
+        if (GetTickCount() - start >= ms) {
+            std::string names;
+            for (const Followed& f : followed) {
+                if (!f.ended && !IsWineBackgroundProcess(f.info.name))
+                    names +=
+                        (names.empty() ? "" : ", ") +
+                        (f.info.name.empty() ? "pid " + std::to_string(f.info.pid) : f.info.name);
+            }
+            *error = "still running after " + std::to_string(ms / 1000) + " s: " +
+                     (names.empty() ? "nothing, but " + until + ".done never came" : names);
+            break;
+        }
+        Sleep(1);
+    }
+    for (Followed& f : followed) {
+        if (f.handle)
+            CloseHandle(f.handle);
+    }
+    if (!error->empty())
+        return false;
+    if (unanswered) {
+        *error = std::to_string(unanswered) + " window(s) no answer matched";
         return false;
     }
     return true;
@@ -629,6 +848,14 @@ bool RunStep(State& st, const Step& s, std::string* error) {
                 ",\"pagefile\":" + std::to_string(pmc.PagefileUsage) + "}");
         return true;
     }
+    if (s.verb == "answer") {
+        if (!ParseAnswer(s, error))
+            return false;
+        st.answers.push_back(s);
+        return true;
+    }
+    if (s.verb == "serve")
+        return Serve(st, s, error);
     if (s.verb == "sleep") {
         Sleep(s.words.empty() ? 100
                               : static_cast<DWORD>(std::strtoul(s.words[0].c_str(), nullptr, 0)));
@@ -663,8 +890,17 @@ int main(int argc, char** argv) {
         if (IsWindowVisible(w))
             st.baseline.push_back(w);
     }
-    LogLine("{\"event\":\"start\",\"steps\":" + std::to_string(steps.size()) +
-            ",\"baseline\":" + std::to_string(st.baseline.size()) + "}");
+    // What ran before the script is no part of it; the list lets a harness
+    // that reuses one prefix see a process left over from an earlier run.
+    std::string processes;
+    for (const ProcessInfo& p : Processes()) {
+        if (p.pid == GetCurrentProcessId())
+            continue;
+        st.baseline_processes.push_back(p.pid);
+        processes += (processes.empty() ? "" : ",") + JsonString(p.name);
+    }
+    LogLine("{\"event\":\"start\",\"steps\":" + std::to_string(steps.size()) + ",\"baseline\":" +
+            std::to_string(st.baseline.size()) + ",\"processes\":[" + processes + "]}");
 
     int rc = 0;
     for (const Step& s : steps) {

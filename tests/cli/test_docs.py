@@ -1,0 +1,90 @@
+"""The documentation cannot drift from the tool: every option each command
+accepts (its --help is made from the same table its parser uses) is in the man
+page and the bash completion, and the other way round; the version is one."""
+import os
+import re
+import subprocess
+import unittest
+
+GLIMPACK = os.environ.get("GLIMPACK", "glimpack")
+MAN_PAGE = os.environ.get("GLIMPACK_MAN", "")
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+COMMANDS = ["pack", "list", "test", "extract", "compress", "decompress", "fix-stub"]
+EVERYWHERE = {"-h", "--help", "--version"}  # described once, for every command
+
+
+def help_options(command):
+    out = subprocess.run([GLIMPACK, "help", command], stdout=subprocess.PIPE, text=True,
+                         check=True).stdout
+    options = set()
+    section = out.split("\nOptions:\n", 1)[1]
+    for line in section.splitlines():
+        m = re.match(r"  (-[^ ,]+(?:, -[^ ,]+)*)", line)
+        if m:
+            options.update(o.strip() for o in m.group(1).split(","))
+    return options
+
+
+def man_options():
+    with open(MAN_PAGE) as f:
+        text = f.read()
+    sections = {}
+    for m in re.finditer(r'^\.SS "glimpack ([a-z-]+)"\n(.*?)(?=^\.SS |^\.SH )', text,
+                         re.S | re.M):
+        options = set()
+        for tp in re.finditer(r"^\.TP\n(.*)$", m.group(2), re.M):
+            options.update(o.replace("\\-", "-")
+                           for o in re.findall(r"\\-(?:\\-)?[a-zA-Z][\w\\-]*", tp.group(1)))
+        sections[m.group(1)] = options
+    return sections, text
+
+
+def completion_options():
+    with open(os.path.join(SOURCE, "docs", "glimpack.bash")) as f:
+        text = f.read()
+    return {m.group(1): set(m.group(2).split())
+            for m in re.finditer(r'^\s+([a-z-]+)\) options="([^"]*)"', text, re.M)}
+
+
+class Documentation(unittest.TestCase):
+    def test_the_man_page_documents_exactly_what_each_command_accepts(self):
+        sections, _ = man_options()
+        for command in COMMANDS:
+            with self.subTest(command=command):
+                self.assertEqual(sections.get(command), help_options(command) - EVERYWHERE)
+
+    def test_the_completion_offers_exactly_what_each_command_accepts(self):
+        completion = completion_options()
+        for command in COMMANDS:
+            with self.subTest(command=command):
+                self.assertEqual(completion.get(command), help_options(command) - EVERYWHERE)
+
+    def test_the_version_is_one_in_the_tool_the_man_page_and_the_build(self):
+        with open(os.path.join(SOURCE, "CMakeLists.txt")) as f:
+            project = re.search(r"project\(\S+ VERSION (\S+)", f.read()).group(1)
+        tool = subprocess.run([GLIMPACK, "--version"], stdout=subprocess.PIPE, text=True,
+                              check=True).stdout.strip()
+        self.assertEqual(tool, "glimpack " + project)
+        for command in COMMANDS:
+            out = subprocess.run([GLIMPACK, command, "--version"], stdout=subprocess.PIPE,
+                                 text=True, check=True).stdout.strip()
+            self.assertEqual(out, tool)
+        _, man = man_options()
+        self.assertIn('"glimpack %s"' % project, man)
+
+    def test_the_readme_names_every_command_and_long_option(self):
+        with open(os.path.join(SOURCE, "README.md")) as f:
+            readme = f.read()
+        missing = []
+        for command in COMMANDS:
+            if "**%s**" % command not in readme:
+                missing.append(command)
+            for option in help_options(command) - EVERYWHERE:
+                if option.startswith("--") and not re.search(
+                        r"(?<![\w-])%s(?![\w-])" % re.escape(option), readme):
+                    missing.append("%s %s" % (command, option))
+        self.assertEqual(missing, [], "not in the README")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,217 @@
+"""What people bring from other archive tools, tried on the real program:
+several packages per call with a closing summary, choosing files, one file to
+standard output, skip-existing, dry runs, verbose names, --version, help,
+one-line usage errors, and progress only where a terminal can show it."""
+import json
+import os
+import pty
+import select
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+
+GLIMPACK = os.environ.get("GLIMPACK", "glimpack")
+STUB = os.environ.get("GLIMPACK_STUB", "")
+DATA = os.environ.get("GLIM_TEST_DATA", os.path.join(os.path.dirname(__file__), "..", "data"))
+
+
+def run(*args, cwd=None, env=None):
+    return subprocess.run([GLIMPACK, *args], cwd=cwd, env=env, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=300)
+
+
+class Habits(unittest.TestCase):
+    def setUp(self):
+        self._tmp = tempfile.TemporaryDirectory(prefix="glimpack-habits-")
+        self.dir = self._tmp.name
+
+    def tearDown(self):
+        self._tmp.cleanup()
+
+    def path(self, *names):
+        return os.path.join(self.dir, *names)
+
+    def pack(self, name, *files):
+        r = run("pack", "-q", "--stub", STUB, "-o", self.path(name), "--title", "Habits",
+                "--first-number", "7", "--scr", os.path.join(DATA, "stars.scr"),
+                "--dat", os.path.join(DATA, "prose.txt"), *files)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return self.path(name)
+
+    def files_below(self, folder):
+        found = {}
+        for root, _, names in os.walk(folder):
+            for name in names:
+                with open(os.path.join(root, name), "rb") as f:
+                    found[os.path.relpath(os.path.join(root, name), folder)] = f.read()
+        return found
+
+    def broken(self):
+        with open(self.pack("GOOD.EXE"), "rb") as f:
+            data = f.read()
+        with open(self.path("BROKEN.EXE"), "wb") as f:
+            f.write(data[: len(data) - 5000])
+        return self.path("BROKEN.EXE")
+
+    def test_several_packages_are_each_judged_and_summed_up(self):
+        a = self.pack("A.EXE", os.path.join(DATA, "runs.bmp"))
+        b = self.pack("B.EXE")
+        bad = self.broken()
+        r = run("test", "-q", a, b, bad)
+        self.assertEqual(r.returncode, 2)
+        out = r.stdout.decode()
+        self.assertIn("A.EXE: OK (3 records)", out)
+        self.assertIn("B.EXE: OK (2 records)", out)
+        self.assertTrue(out.endswith("3 packages: 2 OK, 1 with problems\n"), out)
+        self.assertEqual(run("test", "-q", a, b).returncode, 0)
+        listing = json.loads(run("list", "--json", a, b).stdout)
+        self.assertEqual([p["package"] for p in listing], [a, b])
+        self.assertTrue(all(p["ok"] for p in listing))
+        # Without -d every package gets its own folder, named after it.
+        r = run("extract", "-q", a, b, cwd=self.dir)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("A.SCR", os.listdir(self.path("A")))
+        self.assertIn("B.SCR", os.listdir(self.path("B")))
+
+    def test_chosen_files_and_standard_output(self):
+        package = self.pack("STARS.EXE", os.path.join(DATA, "runs.bmp"),
+                            os.path.join(DATA, "random.bin"))
+        r = run("extract", "-q", "-d", self.path("out"), "-I", "*.bmp", "--include=STARS/*.DAT",
+                package)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(sorted(self.files_below(self.path("out"))),
+                         ["QUILLFEN/GLIMLOOM/STARS/FILE0007.BMP",
+                          "QUILLFEN/GLIMLOOM/STARS/STARS.DAT"])
+        # Anchored: the saver's own path, and nothing else.
+        r = run("extract", "-p", "-I", "/stars.scr", package)
+        with open(os.path.join(DATA, "stars.scr"), "rb") as f:
+            self.assertEqual(r.stdout, f.read())
+        # Several files follow one another in record order.
+        r = run("extract", "-p", "-I", "FILE*", package)
+        with open(os.path.join(DATA, "runs.bmp"), "rb") as f1, \
+                open(os.path.join(DATA, "random.bin"), "rb") as f2:
+            self.assertEqual(r.stdout, f1.read() + f2.read())
+        r = run("extract", "-p", "-I", "*.WAV", package)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b'no file matches "*.WAV"', r.stderr)
+
+    def test_keep_dry_run_and_verbose(self):
+        package = self.pack("STARS.EXE", os.path.join(DATA, "runs.bmp"))
+        os.makedirs(self.path("out"))
+        with open(self.path("out", "STARS.SCR"), "wb") as f:
+            f.write(b"mine")
+        # A dry run says what the real run would do, refusal included.
+        self.assertEqual(run("extract", "--dry-run", "-d", self.path("out"), package).returncode,
+                         2)
+        r = run("extract", "--dry-run", "-n", "-d", self.path("out"), package)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(list(self.files_below(self.path("out"))), ["STARS.SCR"])
+        self.assertIn(b"kept: STARS.SCR", r.stdout)
+        self.assertIn(b"QUILLFEN\\GLIMLOOM\\STARS\\FILE0007.BMP", r.stdout)
+        self.assertIn(b"Would extract 2 files", r.stdout)
+        self.assertEqual(run("extract", "-q", "-d", self.path("out"), package).returncode, 2)
+        r = run("extract", "-v", "-n", "-d", self.path("out"), package)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"kept: STARS.SCR", r.stdout)
+        self.assertIn(b"QUILLFEN\\GLIMLOOM\\STARS\\STARS.DAT\n", r.stdout)
+        files = self.files_below(self.path("out"))
+        self.assertEqual(files["STARS.SCR"], b"mine")
+        self.assertEqual(len(files), 3)
+
+    def test_version_help_and_one_line_mistakes(self):
+        version = run("--version").stdout
+        self.assertRegex(version, rb"^glimpack \d+\.\d+\.\d+\n$")
+        for command in ("pack", "list", "test", "extract", "compress", "decompress", "fix-stub"):
+            with self.subTest(command=command):
+                self.assertEqual(run(command, "--version").stdout, version)
+                helped = run("help", command)
+                self.assertEqual(helped.returncode, 0)
+                self.assertTrue(helped.stdout.startswith(b"Usage: glimpack " + command.encode()))
+                self.assertEqual(helped.stdout, run(command, "--help").stdout)
+                r = run(command, "--no-such-option")
+                self.assertEqual(r.returncode, 1)
+                self.assertEqual(r.stderr.count(b"\n"), 1, r.stderr)
+                self.assertIn(b"-q", run("help", command).stdout)  # quiet everywhere
+        for args in (["frobnicate"], ["help", "frobnicate"], []):
+            r = run(*args)
+            self.assertEqual(r.returncode, 1)
+            self.assertEqual(r.stderr.count(b"\n"), 1, r.stderr)
+
+    def test_options_end_at_a_double_dash(self):
+        package = self.pack("-q.EXE")
+        r = run("list", "--", "-q.EXE", cwd=self.dir)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"-q.EXE", r.stdout)
+
+    def slow_package(self):
+        """Many copies of one compressed record: seconds of decoding."""
+        package = bytearray(open(self.pack("SLOW.EXE"), "rb").read())
+        payload = json.loads(run("list", "--json", self.path("SLOW.EXE")).stdout)
+        table = payload["payload_offset"] + 34
+        record = payload["records"][1]
+        body = package[record["offset"]:record["offset"] + record["stored_size"]]
+        copies = 1500
+        head = package[:table + 32]  # the saver's and the data file's records
+        body_start = table + 16 * (2 + copies + 1)
+        records = bytearray()
+        offset = body_start
+        bodies = bytearray()
+        for index, r in enumerate(payload["records"]):
+            data = package[r["offset"]:r["offset"] + r["stored_size"]]
+            records += struct.pack("<III4s", offset, r["stored_size"], r["unpacked_size"],
+                                   r["extension"].encode().ljust(4, b"\0"))
+            bodies += data
+            offset += len(data)
+        for _ in range(copies):
+            records += struct.pack("<III4s", offset, len(body), record["unpacked_size"], b".TXT")
+            bodies += body
+            offset += len(body)
+        with open(self.path("SLOW.EXE"), "wb") as f:
+            f.write(bytes(head[:table]) + bytes(records) + bytes(16) + bytes(bodies))
+        return self.path("SLOW.EXE")
+
+    def stderr_on_a_terminal(self, args, term):
+        leader, follower = pty.openpty()
+        env = dict(os.environ, TERM=term)
+        p = subprocess.Popen([GLIMPACK, *args], stdout=subprocess.DEVNULL, stderr=follower,
+                             env=env)
+        os.close(follower)
+        seen = b""
+        while True:
+            ready, _, _ = select.select([leader], [], [], 1)
+            if ready:
+                try:
+                    chunk = os.read(leader, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                seen += chunk
+            elif p.poll() is not None:
+                break
+        os.close(leader)
+        self.assertEqual(p.wait(timeout=300), 0)
+        return seen
+
+    def test_progress_only_on_a_terminal_that_can_show_it(self):
+        package = self.slow_package()
+        start = time.monotonic()
+        shown = self.stderr_on_a_terminal(["test", package], "xterm")
+        took = time.monotonic() - start
+        # Progress appears once work has taken a second; this much decoding
+        # takes several, even in an optimised build.
+        self.assertGreater(took, 2.5, "the slow package was not slow enough to tell")
+        if took > 2.5:
+            self.assertIn(b" left", shown)
+            self.assertIn(b"\r", shown)
+            self.assertNotIn(b"\x1b", shown)  # no escape sequences at all
+        self.assertEqual(self.stderr_on_a_terminal(["test", package], "dumb"), b"")
+        self.assertEqual(self.stderr_on_a_terminal(["test", "-q", package], "xterm"), b"")
+        r = run("test", package)  # standard error is a pipe
+        self.assertEqual(r.stderr, b"")
+
+
+if __name__ == "__main__":
+    unittest.main()

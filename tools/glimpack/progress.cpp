@@ -1,0 +1,71 @@
+#include "tools/glimpack/progress.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "hostos/os.h"
+
+namespace glimpack {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Duration(double seconds) {
+    long s = seconds < 0 ? 0 : std::lround(seconds);
+    char text[32];
+    if (s >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+} // namespace
+
+bool ProgressPossible() {
+    const char* term = std::getenv("TERM");
+    if (term && std::strcmp(term, "dumb") == 0)
+        return false;
+    return hostos::IsTerminal(2);
+}
+
+Progress::Progress(uint64_t total, bool quiet)
+    : enabled_(!quiet && total > 0 && ProgressPossible()), total_(total), start_(Clock::now()),
+      last_(start_) {}
+
+Progress::~Progress() {
+    if (drawn_ != 0) {
+        std::fprintf(stderr, "\r%*s\r", static_cast<int>(drawn_), "");
+        std::fflush(stderr);
+    }
+}
+
+void Progress::Add(uint64_t bytes, const std::string& label) {
+    done_ += bytes;
+    if (!enabled_)
+        return;
+    Clock::time_point now = Clock::now();
+    double elapsed = std::chrono::duration<double>(now - start_).count();
+    if (elapsed < 1.0 || now - last_ < std::chrono::milliseconds(200))
+        return;
+    last_ = now;
+    uint64_t done = done_ < total_ ? done_ : total_;
+    int percent = static_cast<int>(done * 100 / total_);
+    std::string text = std::to_string(percent) + "%  " + label;
+    if (done > 0)
+        text += "  " + Duration(elapsed * double(total_ - done) / double(done)) + " left";
+    Draw(text);
+}
+
+void Progress::Draw(const std::string& text) {
+    // A long label is cut from the front: the end of a path says the most.
+    std::string shown = text.size() > 78 ? "..." + text.substr(text.size() - 75) : text;
+    size_t pad = drawn_ > shown.size() ? drawn_ - shown.size() : 0;
+    std::fprintf(stderr, "\r%s%*s", shown.c_str(), static_cast<int>(pad), "");
+    std::fflush(stderr);
+    drawn_ = shown.size();
+}
+
+} // namespace glimpack
