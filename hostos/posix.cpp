@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "hostos/os.h"
 
@@ -363,7 +364,7 @@ std::vector<std::string> ArgumentsFromWide(int argc, wchar_t** argv) {
     for (int i = 0; i < argc; ++i) {
         std::string out;
         for (const wchar_t* p = argv[i]; *p; ++p) {
-            auto c = static_cast<uint32_t>(*p);
+            auto c = static_cast<uint32_t>(std::char_traits<wchar_t>::to_int_type(*p));
             if (c < 0x80) {
                 out += char(c);
             } else if (c < 0x800) {

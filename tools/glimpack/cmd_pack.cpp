@@ -169,6 +169,7 @@ int CmdPack(int argc, char** argv) {
             reported = done;
         };
         BuildPackage(options, file);
+        options.progress = nullptr; // it draws on this block's progress line
     }
     out.Finish();
     // The verdict on what was written, under the name it will have: a package
