@@ -52,10 +52,18 @@ struct CallbackSink {
     uint32_t unpacked_size;
     uint32_t delivered;  // bytes the callback accepted
     uint64_t feed_limit; // bytes the window may take before the decode gives up; 0: no limit
+    const CallbackSource* source;
     int gave_up;
 
     int GivesUp(uint64_t bytes_fed) {
-        if (feed_limit != 0 && bytes_fed > feed_limit)
+        if (feed_limit == 0)
+            return gave_up;
+        // A source that ends before the stored size (a pipe, whose length
+        // was not known) holds the stream to the bytes it gave.
+        uint64_t limit = feed_limit;
+        if (source->exhausted && source->supplied + DECODE_GIVE_UP_SLACK < limit)
+            limit = source->supplied + DECODE_GIVE_UP_SLACK;
+        if (bytes_fed > limit)
             gave_up = 1;
         return gave_up;
     }
@@ -127,6 +135,7 @@ int Decode(DecodeSourceFn source, void* source_context, uint32_t stored_size, De
     // items end within its stored bytes.
     if (give_up)
         job->sink.feed_limit = (uint64_t)stored_size + DECODE_GIVE_UP_SLACK;
+    job->sink.source = &job->source;
 
     ResetBitReader(&job->state, stored_size);
     int stopped = 0;

@@ -47,8 +47,10 @@ int DecodeWithCallbacks(DecodeSourceFn source, void* source_context, uint32_t st
                         DecodeReport* report);
 
 // As DecodeWithCallbacks, but gives up soon after the items have used the
-// stored bytes (within a block of output): such a stream cannot give its
-// unpacked size, and decoding zero bits for the rest would only cost time.
+// stored bytes, or the bytes a source that ended early gave (within a block
+// of output): such a stream cannot give its unpacked size, and decoding zero
+// bits for the rest would only cost time. A caller that does not know the
+// stored size (a pipe) passes the largest one and lets the source end.
 // Then report->gave_up and ran_out_of_input are set, and fewer than
 // unpacked_size bytes went to the sink. Returns 0 only when the sink stopped.
 int DecodeUntilExhausted(DecodeSourceFn source, void* source_context, uint32_t stored_size,

@@ -32,6 +32,9 @@ class FileInput : public InputSource {
   public:
     // Opens `path`; problems are ToolErrors naming `name`.
     FileInput(const std::string& path, const std::string& name);
+    // Standard input, read as bytes (never closed here).
+    struct StandardInputTag {};
+    FileInput(StandardInputTag, const std::string& name);
     ~FileInput() override;
     FileInput(const FileInput&) = delete;
     FileInput& operator=(const FileInput&) = delete;
@@ -42,9 +45,13 @@ class FileInput : public InputSource {
     void Rewind() override;
 
   private:
+    void TakeStatus();
+
     std::string name_;
     int fd_ = -1;
-    std::optional<uint64_t> size_; // regular files only
+    bool owned_ = true;
+    uint64_t start_ = 0;           // where reading began (standard input may be part-read)
+    std::optional<uint64_t> size_; // of what is left from there; regular files only
 };
 
 // Bytes in memory (a copy of them).

@@ -408,6 +408,31 @@ TEST(DecodeWithCallbacks, UnpackedSizesAboveTheSignedRangeAreDecoded) {
     EXPECT_EQ(sink.data, oracle::Decode(stream, 3 * 16384).output);
 }
 
+TEST(DecodeUntilExhausted, GivesUpSoonAfterTheBytesASourceOfUnknownLengthGave) {
+    // A pipe: the caller passes the largest stored size and lets the source
+    // end. A stream of 1000 bytes asked for 4 GiB must stop within a block
+    // or two of what those bytes can give, not decode zero bits to the end.
+    std::mt19937 rng(17);
+    Bytes stream = RandomBytes(rng, 1000);
+    CountingSource src{&stream, 0, stream.size(), {}};
+    VectorSink sink;
+    DecodeReport r{};
+    EXPECT_EQ(DecodeUntilExhausted(CountingSource::Read, &src, UINT32_MAX, VectorSink::Write, &sink,
+                                   UINT32_MAX, &r),
+              1);
+    EXPECT_TRUE(r.gave_up);
+    EXPECT_TRUE(r.ran_out_of_input);
+    EXPECT_LE(r.produced, MaxUnpackedSize(1000) + 2 * 16384);
+    // With the stored size known, the same stream stops at the same point.
+    CountingSource again{&stream, 0, stream.size(), {}};
+    VectorSink known;
+    DecodeReport k{};
+    DecodeUntilExhausted(CountingSource::Read, &again, 1000, VectorSink::Write, &known, UINT32_MAX,
+                         &k);
+    EXPECT_EQ(k.produced, r.produced);
+    EXPECT_EQ(known.data, sink.data);
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(DecoderOracle, AgreesOnRandomStreams) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "package/text.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
+#include "tools/glimpack/progress.h"
 
 namespace glimpack {
 namespace {
@@ -23,17 +25,27 @@ namespace {
 const CommandText kCompressText = {
     "compress", "IN OUT",
     "Compresses IN into the raw stream OUT (no header: keep the size of IN to\n"
-    "decompress it) and prints the sizes."};
+    "decompress it) and prints the sizes. IN or OUT may be - for standard input\n"
+    "or output; a stream is not written to a terminal."};
 
 const CommandText kDecompressText = {
     "decompress", "--size N IN OUT",
     "Decodes the raw stream IN into OUT, which gets exactly N bytes (the size the\n"
     "stream was made from; the stream does not record it). A stream that runs out\n"
-    "before N bytes is an error, and OUT is not written."};
+    "before N bytes is an error, and OUT is not written. IN or OUT may be - for\n"
+    "standard input or output; what went to standard output before an error\n"
+    "cannot be taken back, but the exit code says it is not whole."};
+
+// "-" for standard input or output, as other archive and compression tools
+// take it. A file really named "-" is still reached as ./-.
+const char kStandard[] = "-";
 
 struct Files {
     std::string in;
     std::string out;
+    // How messages name them.
+    std::string in_shown() const { return in == kStandard ? "standard input" : in; }
+    std::string out_shown() const { return out == kStandard ? "standard output" : out; }
 };
 
 Files TakeFiles(const std::vector<std::string>& operands) {
@@ -45,14 +57,50 @@ Files TakeFiles(const std::vector<std::string>& operands) {
     return Files{operands[0], operands[1]};
 }
 
-// The compressed stream going to the output file.
-class OutputSink : public encoder::Sink {
+std::unique_ptr<FileInput> OpenInput(const Files& files) {
+    if (files.in == kStandard)
+        return std::make_unique<FileInput>(FileInput::StandardInputTag{}, files.in_shown());
+    return std::make_unique<FileInput>(files.in, files.in);
+}
+
+// Where OUT goes: a new file, put in place only once whole, or standard
+// output, written as the bytes come (a pipe cannot take them back, so a
+// failure there is reported after some bytes went out).
+class Output : public encoder::Sink {
   public:
-    explicit OutputSink(AtomicOutput* out) : out_(out) {}
-    void Write(const uint8_t* data, size_t size) override { out_->Write(data, size); }
+    Output(const Files& files, bool overwrite) : shown_(files.out_shown()) {
+        if (files.out == kStandard) {
+            hostos::SetBinaryOutput(1);
+            return;
+        }
+        std::vector<std::string> inputs;
+        if (files.in != kStandard)
+            inputs.push_back(files.in);
+        file_ = std::make_unique<AtomicOutput>(files.out, overwrite, inputs);
+        directory_ = DirectoryOf(files.out);
+    }
+    void Write(const uint8_t* data, size_t size) override {
+        if (file_)
+            file_->Write(data, size);
+        else if (size != 0 && std::fwrite(data, 1, size, stdout) != size)
+            Fail(shown_, "write error: " + hostos::ErrorText(hostos::LastError()));
+    }
+    void Commit() {
+        if (file_)
+            file_->Commit();
+        else if (std::fflush(stdout) != 0)
+            Fail(shown_, "write error: " + hostos::ErrorText(hostos::LastError()));
+    }
+    bool standard() const { return !file_; }
+    // Where scratch files go: beside the output, else the temporary folder.
+    std::string scratch_directory() const {
+        return directory_.empty() ? hostos::TempDirectory() : directory_;
+    }
 
   private:
-    AtomicOutput* out_;
+    std::string shown_;
+    std::string directory_;
+    std::unique_ptr<AtomicOutput> file_;
 };
 
 std::string TooLargeToCompress() {
@@ -60,12 +108,30 @@ std::string TooLargeToCompress() {
            " bytes)";
 }
 
+// The input as the encoder reads it, counted for the progress line.
+class ProgressSource : public encoder::Source {
+  public:
+    ProgressSource(FileInput* in, Progress* progress, std::string label)
+        : in_(in), progress_(progress), label_(std::move(label)) {}
+    size_t Read(uint8_t* buffer, size_t capacity) override {
+        size_t n = in_->Read(buffer, capacity);
+        progress_->Add(n, label_);
+        return n;
+    }
+
+  private:
+    FileInput* in_;
+    Progress* progress_;
+    std::string label_;
+};
+
 // The decoder's source over the input file. The decoder cannot pass an
 // exception through, so a read error ends its input and is thrown again
 // once it has returned.
 struct FileSource {
     FileInput* in;
     std::exception_ptr error;
+    uint64_t delivered = 0; // bytes handed to the decoder
 };
 
 size_t ReadFromFile(void* context, uint8_t* buffer, size_t capacity) {
@@ -73,10 +139,28 @@ size_t ReadFromFile(void* context, uint8_t* buffer, size_t capacity) {
     if (src->error)
         return 0;
     try {
-        return src->in->Read(buffer, capacity);
+        size_t n = src->in->Read(buffer, capacity);
+        src->delivered += n;
+        return n;
     } catch (...) {
         src->error = std::current_exception();
         return 0;
+    }
+}
+
+// Reads what is left of a stream whose size was not known beforehand (a
+// pipe), to learn how many of its bytes the decode left unread. Returns the
+// stream's whole size, or fails once it is more than a stream can be.
+uint64_t DrainRest(FileSource& source, const std::string& shown) {
+    std::vector<uint8_t> buffer(64 * 1024);
+    uint64_t total = source.delivered;
+    for (;;) {
+        size_t n = source.in->Read(buffer.data(), buffer.size());
+        if (n == 0)
+            return total;
+        total += n;
+        if (total > UINT32_MAX)
+            Fail(shown, "too large for a compressed stream");
     }
 }
 
@@ -101,27 +185,38 @@ int CmdCompress(int argc, char** argv) {
             &operands))
         return kExitOk;
     Files files = TakeFiles(operands);
+    if (files.out == kStandard && hostos::IsTerminal(1))
+        throw UsageError("a compressed stream is not written to a terminal; redirect standard "
+                         "output or name OUT");
 
     hostos::InstallInterruptCleanup();
-    FileInput in(files.in, files.in);
-    if (in.Size() && *in.Size() > encoder::kMaxInputSize)
-        Fail(files.in, TooLargeToCompress());
+    std::unique_ptr<FileInput> in = OpenInput(files);
+    if (in->Size() && *in->Size() > encoder::kMaxInputSize)
+        Fail(files.in_shown(), TooLargeToCompress());
 
     // The input is read and the stream written as they go; Best's candidate
     // streams spill into scratch files beside the output.
-    AtomicOutput out(files.out, overwrite, {files.in});
-    OutputSink sink(&out);
-    ScratchSpoolStore spools(DirectoryOf(files.out));
-    encoder::StreamResult r = encoder::CompressStream(in, sink, mode, spools);
+    Output out(files, overwrite);
+    ScratchSpoolStore spools(out.scratch_directory());
+    encoder::StreamResult r;
+    {
+        Progress progress(in->Size().value_or(0), quiet);
+        ProgressSource source(in.get(), &progress,
+                              "compressing " + EscapeForDisplay(files.in_shown(), false));
+        r = encoder::CompressStream(source, out, mode, spools);
+    }
     if (r.too_large)
-        Fail(files.in, TooLargeToCompress());
+        Fail(files.in_shown(), TooLargeToCompress());
     out.Commit();
     if (!quiet) {
+        // The sizes go where the stream does not.
         double ratio =
             r.input_size == 0 ? 0.0 : 100.0 * double(r.output_size) / double(r.input_size);
-        std::printf("%s: %llu bytes -> %s: %llu bytes (%.1f%%)\n", files.in.c_str(),
-                    static_cast<unsigned long long>(r.input_size), files.out.c_str(),
-                    static_cast<unsigned long long>(r.output_size), ratio);
+        std::fprintf(out.standard() ? stderr : stdout, "%s: %s bytes -> %s: %s bytes (%.1f%%)\n",
+                     EscapeForDisplay(files.in_shown(), false).c_str(),
+                     WithThousands(r.input_size).c_str(),
+                     EscapeForDisplay(files.out_shown(), false).c_str(),
+                     WithThousands(r.output_size).c_str(), ratio);
     }
     return kExitOk;
 }
@@ -148,31 +243,46 @@ int CmdDecompress(int argc, char** argv) {
     Files files = TakeFiles(operands);
 
     hostos::InstallInterruptCleanup();
-    FileInput in(files.in, files.in);
-    if (in.Size() && *in.Size() > UINT32_MAX)
-        Fail(files.in, "too large for a compressed stream");
+    std::unique_ptr<FileInput> in = OpenInput(files);
+    if (in->Size() && *in->Size() > UINT32_MAX)
+        Fail(files.in_shown(), "too large for a compressed stream");
     // A pipe's length is known only at its end: the decoder reads until then.
-    const uint64_t stored = in.Size().value_or(UINT32_MAX);
+    const bool known = in->Size().has_value();
+    const uint64_t stored = in->Size().value_or(UINT32_MAX);
 
-    AtomicOutput out(files.out, overwrite, {files.in});
-    FileSource source{&in, nullptr};
-    DecodeReport report = DecodeToSink(ReadFromFile, &source, static_cast<uint32_t>(stored),
-                                       static_cast<uint32_t>(size),
-                                       [&](const uint8_t* data, size_t n) { out.Write(data, n); });
+    Output out(files, overwrite);
+    FileSource source{in.get(), nullptr};
+    DecodeReport report;
+    {
+        Progress progress(size, quiet);
+        std::string label = "decompressing " + EscapeForDisplay(files.in_shown(), false);
+        report = DecodeToSink(ReadFromFile, &source, static_cast<uint32_t>(stored),
+                              static_cast<uint32_t>(size), [&](const uint8_t* data, size_t n) {
+                                  out.Write(data, n);
+                                  progress.Add(n, label);
+                              });
+    }
     if (source.error)
         std::rethrow_exception(source.error);
     // A stream that has used its stored bytes cannot give the rest of --size:
     // what would follow is decoded zero bits, not data.
     if (report.ran_out_of_input)
-        Fail(files.in, "the stream runs out after " + WithThousands(report.produced) +
-                           " bytes, short of the " + WithThousands(size) +
-                           " asked for (a cut stream, or the wrong --size?)");
+        Fail(files.in_shown(), "the stream runs out after " + WithThousands(report.produced) +
+                                   " bytes, short of the " + WithThousands(size) +
+                                   " asked for (a cut stream, or the wrong --size?)");
+    uint64_t unused = report.stored_bytes_unused;
+    if (!known) {
+        uint64_t whole = DrainRest(source, files.in_shown());
+        uint64_t reached = (report.bits_consumed + 7) / 8;
+        unused = whole > reached ? whole - reached : 0;
+    }
     out.Commit();
-    if (report.stored_bytes_unused && !quiet)
+    if (unused && !quiet)
         std::fprintf(stderr,
                      "glimpack: warning: %s: %s bytes of the stream were left unread (a larger "
                      "--size?)\n",
-                     files.in.c_str(), WithThousands(report.stored_bytes_unused).c_str());
+                     EscapeForDisplay(files.in_shown(), false).c_str(),
+                     WithThousands(unused).c_str());
     return kExitOk;
 }
 

@@ -66,6 +66,20 @@ class PackageFile : public PackageOutput {
     AtomicOutput* out_;
 };
 
+// Builds with a progress line that lives exactly as long as the building:
+// the options are a copy, so the callback never outlives what it draws on.
+void BuildWithProgress(PackOptions options, PackageOutput& file, uint64_t total, bool quiet) {
+    Progress progress(total, quiet);
+    uint64_t reported = 0;
+    const std::string label =
+        "packing " + EscapeForDisplay(hostos::FileNamePart(options.output), false);
+    options.progress = [&progress, &reported, &label](uint64_t done, uint64_t) {
+        progress.Add(done - reported, label);
+        reported = done;
+    };
+    BuildPackage(options, file);
+}
+
 } // namespace
 
 int CmdPack(int argc, char** argv) {
@@ -160,17 +174,7 @@ int CmdPack(int argc, char** argv) {
     options.scratch_directory = DirectoryOf(options.output);
     options.max_input_size = limits.max_size;
     PackageFile file(&out);
-    {
-        Progress progress(total, quiet);
-        uint64_t reported = 0;
-        std::string label = "packing " + EscapeForDisplay(hostos::FileNamePart(output), false);
-        options.progress = [&](uint64_t done, uint64_t) {
-            progress.Add(done - reported, label);
-            reported = done;
-        };
-        BuildPackage(options, file);
-        options.progress = nullptr; // it draws on this block's progress line
-    }
+    BuildWithProgress(options, file, total, quiet);
     out.Finish();
     // The verdict on what was written, under the name it will have: a package
     // pack publishes is one that test passes.

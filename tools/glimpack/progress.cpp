@@ -31,9 +31,23 @@ bool ProgressPossible() {
     return hostos::IsTerminal(2);
 }
 
+namespace {
+
+// Seconds of work before the line shows: one, or $GLIMPACK_PROGRESS_DELAY.
+double ProgressDelay() {
+    const char* text = std::getenv("GLIMPACK_PROGRESS_DELAY");
+    if (!text || !*text)
+        return 1.0;
+    char* end = nullptr;
+    double seconds = std::strtod(text, &end);
+    return *end == '\0' && seconds >= 0 ? seconds : 1.0;
+}
+
+} // namespace
+
 Progress::Progress(uint64_t total, bool quiet)
-    : enabled_(!quiet && total > 0 && ProgressPossible()), total_(total), start_(Clock::now()),
-      last_(start_) {}
+    : enabled_(!quiet && total > 0 && ProgressPossible()), total_(total),
+      delay_(enabled_ ? ProgressDelay() : 0), start_(Clock::now()), last_(start_) {}
 
 Progress::~Progress() {
     if (drawn_ != 0) {
@@ -48,7 +62,7 @@ void Progress::Add(uint64_t bytes, const std::string& label) {
         return;
     Clock::time_point now = Clock::now();
     double elapsed = std::chrono::duration<double>(now - start_).count();
-    if (elapsed < 1.0 || now - last_ < std::chrono::milliseconds(200))
+    if (elapsed < delay_ || (drawn_ != 0 && now - last_ < std::chrono::milliseconds(200)))
         return;
     last_ = now;
     uint64_t done = done_ < total_ ? done_ : total_;

@@ -1,7 +1,8 @@
 // A progress line on standard error for work that may take more than a
 // second: percent done, what is being worked on, and the time left. Shown
 // only on a terminal (not in a pipe or a log, nor with TERM=dumb), only once
-// the work has taken a second, redrawn a few times a second with a carriage
+// the work has taken a second ($GLIMPACK_PROGRESS_DELAY seconds when set),
+// redrawn a few times a second with a carriage
 // return alone (no escape sequences, so every console shows it), and wiped
 // when the work ends. No colour is ever used.
 #ifndef GLIM_TOOLS_GLIMPACK_PROGRESS_H
@@ -28,6 +29,7 @@ class Progress {
 
     bool enabled_;
     uint64_t total_;
+    double delay_; // seconds of work before the line shows
     uint64_t done_ = 0;
     size_t drawn_ = 0; // characters of the line now on screen
     std::chrono::steady_clock::time_point start_;

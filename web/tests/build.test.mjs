@@ -95,7 +95,7 @@ describe('a build the page refuses', () => {
     const refusals = [
       [{ mode: 'default', title: 'T'.repeat(33) }, 'Title: the title is 33 bytes in Windows-1252; at most 32 fit'],
       [{ title: 'Stars ☃' }, 'Title: the title holds'],
-      [{ title: 'Stars', files: [longExtension] }, 'PHOTO.JPEG: extension ".JPEG" is longer than 4 characters'],
+      [{ title: 'Stars', files: [longExtension] }, 'PHOTO.JPEG: extension ".JPEG" has 4 characters after the dot; at most 3 fit'],
       [{ files: [], data: empty }, 'EMPTY.DAT: empty file'],
       [{ data: inputs.data, name: 'a/b.EXE' }, 'File name: "a/b.EXE" is not a file name'],
     ];
