@@ -4,7 +4,7 @@
 # Debian packages (as root) or says how to.
 SHELL := /bin/bash
 
-.PHONY: all deps native native-release win32 web web-screenshots test static fuzz-replay fuzz demo bench bench-wine bench-web format clean
+.PHONY: all deps native native-release win32 web web-screenshots test static fuzz-replay fuzz demo bench bench-wine bench-web dist format clean
 
 all: native-release win32
 
@@ -68,6 +68,12 @@ bench-wine: native-release win32
 # glimpack test on the same file.
 bench-web: web native-release
 	node bench/web_check.mjs
+
+# The release archives in build/dist (packaging/dist.sh says what each
+# holds): the same bytes from the same commit. The tool is built with the
+# dist preset in build/dist-tool, the Windows binaries come from win32.
+dist: deps win32
+	packaging/dist.sh
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
