@@ -4,7 +4,7 @@
 # Debian packages (as root) or says how to.
 SHELL := /bin/bash
 
-.PHONY: all deps native native-release win32 web web-screenshots test static fuzz-replay fuzz demo bench bench-wine bench-web dist format clean
+.PHONY: all deps native native-release win32 web web-screenshots test static fuzz-replay fuzz demo bench bench-wine bench-web dist dist-check format clean
 
 all: native-release win32
 
@@ -74,6 +74,12 @@ bench-web: web native-release
 # dist preset in build/dist-tool, the Windows binaries come from win32.
 dist: deps win32
 	packaging/dist.sh
+
+# make dist twice, the second time from a clean build folder, compared; what
+# each archive holds; lintian on the .deb. CI adds --dpkg-install.
+DIST_CHECK_FLAGS ?=
+dist-check: deps win32
+	packaging/dist-check.sh $(DIST_CHECK_FLAGS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -48,6 +48,15 @@ endif()
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/glimpack)
 
+# The release scripts' own tests (make dist-check checks whole releases).
+if(GLIM_TESTS)
+  add_test(NAME packaging_scripts
+    COMMAND /usr/bin/python3 -m unittest -q test_packaging
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}/packaging/tests)
+  set_tests_properties(packaging_scripts PROPERTIES
+    ENVIRONMENT "GLIM_VERSION=${PROJECT_VERSION}" LABELS packaging)
+endif()
+
 # The Debian package: the install rules above and in tools/, laid out as
 # Debian expects by packaging/deb-layout.cmake once CPack has staged them.
 set(CPACK_GENERATOR DEB)
