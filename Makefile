@@ -4,7 +4,7 @@
 # Debian packages (as root) or says how to.
 SHELL := /bin/bash
 
-.PHONY: all deps native native-release win32 clang-libcxx web web-screenshots test static fuzz-replay fuzz demo bench bench-memory bench-wine bench-web format clean
+.PHONY: all deps native native-release win32 clang-libcxx web web-screenshots test static fuzz-replay fuzz demo bench bench-memory bench-wine bench-web dist dist-check format clean
 
 all: native-release win32
 
@@ -84,6 +84,18 @@ bench-wine: native-release win32
 # glimpack test on the same file.
 bench-web: web native-release
 	node bench/web_check.mjs
+
+# The release archives in build/dist (packaging/dist.sh says what each
+# holds): the same bytes from the same commit. The tool is built with the
+# dist preset in build/dist-tool, the Windows binaries come from win32.
+dist: deps win32
+	packaging/dist.sh
+
+# make dist twice, the second time from a clean build folder, compared; what
+# each archive holds; lintian on the .deb. CI adds --dpkg-install.
+DIST_CHECK_FLAGS ?=
+dist-check: deps win32
+	packaging/dist-check.sh $(DIST_CHECK_FLAGS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
