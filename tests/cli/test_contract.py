@@ -12,6 +12,7 @@ $GLIMPACK_STUB) in a scratch folder of its own:
   claims;
 - it reports what goes wrong, also a failed write of its own output.
 """
+import json
 import os
 import signal
 import stat
@@ -333,6 +334,25 @@ class Messages(Folder):
         self.write("CUT.EXE", package[:payload + 20])
         r = run("list", self.path("CUT.EXE"))
         self.assertOneLineNaming(r, "payload header", "cut short")
+
+    def test_the_installed_total_is_the_true_sum_with_a_note_when_it_wraps(self):
+        # Two stored records of 2.25 GiB each, behind a sparse file: the
+        # installer's 32-bit total would show 512 MiB.
+        package = bytearray(open(self.pack("WRAP.EXE", "--store"), "rb").read())
+        listing = json.loads(run("list", "--json", self.path("WRAP.EXE")).stdout)
+        table = listing["payload_offset"] + 34
+        first = struct.unpack_from("<I", package, table)[0]
+        size = 0x90000000
+        struct.pack_into("<II", package, table + 4, size, 0)
+        struct.pack_into("<III", package, table + 16, first + size, size, 0)
+        self.write("WRAP.EXE", bytes(package))
+        os.truncate(self.path("WRAP.EXE"), first + 2 * size)
+        text = run("list", "--max-size", "3G", self.path("WRAP.EXE")).stdout
+        self.assertIn("4,831,838,208 bytes", text)
+        self.assertIn("wraps in the installer's 32-bit count, which shows 536,870,912", text)
+        listing = json.loads(run("list", "--json", "--max-size", "3G", self.path("WRAP.EXE")).stdout)
+        self.assertEqual((listing["installed_total"], listing["installer_total"]),
+                         (2 * size, 2 * size - 2**32))
 
 
 if __name__ == "__main__":
