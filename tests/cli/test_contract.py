@@ -100,8 +100,15 @@ class Outputs(Folder):
         self.write("real.txt", b"mine")
         os.symlink(self.path("real.txt"), self.path("link"))
         os.mkdir(self.path("folder"))
+        # A device of our own where we may make one (root, as in CI); else the
+        # system's, in a folder an ordinary user cannot write anyway.
+        device = self.path("null")
+        try:
+            os.mknod(device, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+        except PermissionError:
+            device = "/dev/null"
         for name, kind in [("fifo", "special file"), ("link", "symbolic link"),
-                           ("folder", "directory")]:
+                           ("folder", "directory"), (device, "special file")]:
             commands, _ = self.outputs_of_every_command(self.path(name))
             for command in commands:
                 with self.subTest(output=name, command=command[0]):
@@ -111,6 +118,7 @@ class Outputs(Folder):
         self.assertTrue(os.path.islink(self.path("link")))
         self.assertEqual(self.read("real.txt"), b"mine")
         self.assertTrue(os.path.isdir(self.path("folder")))
+        self.assertTrue(stat.S_ISCHR(os.lstat(device).st_mode))
 
     def test_an_output_that_is_one_of_the_inputs_is_refused(self):
         self.pack("STARS.EXE")
