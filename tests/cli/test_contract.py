@@ -18,6 +18,7 @@ PREFIX". The promises are the same there, kept with Windows' means, and
 where a test uses something Windows does not have it uses its Windows
 counterpart instead (WINDOWS_COUNTERPARTS says which, and what has none).
 """
+import json
 import os
 import shlex
 import signal
@@ -130,8 +131,15 @@ class Outputs(Folder):
         else:
             os.mkfifo(self.path("fifo"))
             os.symlink(self.path("real.txt"), self.path("link"))
+            # A device of our own where we may make one (root, as in CI); else
+            # the system's, in a folder an ordinary user cannot write anyway.
+            device = self.path("null")
+            try:
+                os.mknod(device, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+            except PermissionError:
+                device = "/dev/null"
             cases = [("fifo", "special file"), ("link", "symbolic link"),
-                     ("folder", "directory")]
+                     ("folder", "directory"), (device, "special file")]
         for name, kind in cases:
             commands, _ = self.outputs_of_every_command(self.path(name))
             for command in commands:
@@ -144,6 +152,7 @@ class Outputs(Folder):
             self.assertEqual(os.listdir(self.path("elsewhere")), [])
         else:
             self.assertTrue(stat.S_ISFIFO(os.lstat(self.path("fifo")).st_mode))
+            self.assertTrue(stat.S_ISCHR(os.lstat(device).st_mode))
         self.assertTrue(os.path.islink(self.path("link")))
         self.assertEqual(self.read("real.txt"), b"mine")
         self.assertTrue(os.path.isdir(self.path("folder")))
@@ -377,6 +386,25 @@ class Messages(Folder):
         self.write("CUT.EXE", package[:payload + 20])
         r = run("list", self.path("CUT.EXE"))
         self.assertOneLineNaming(r, "payload header", "cut short")
+
+    def test_the_installed_total_is_the_true_sum_with_a_note_when_it_wraps(self):
+        # Two stored records of 2.25 GiB each, behind a sparse file: the
+        # installer's 32-bit total would show 512 MiB.
+        package = bytearray(open(self.pack("WRAP.EXE", "--store"), "rb").read())
+        listing = json.loads(run("list", "--json", self.path("WRAP.EXE")).stdout)
+        table = listing["payload_offset"] + 34
+        first = struct.unpack_from("<I", package, table)[0]
+        size = 0x90000000
+        struct.pack_into("<II", package, table + 4, size, 0)
+        struct.pack_into("<III", package, table + 16, first + size, size, 0)
+        self.write("WRAP.EXE", bytes(package))
+        os.truncate(self.path("WRAP.EXE"), first + 2 * size)
+        text = run("list", "--max-size", "3G", self.path("WRAP.EXE")).stdout
+        self.assertIn("4,831,838,208 bytes", text)
+        self.assertIn("wraps in the installer's 32-bit count, which shows 536,870,912", text)
+        listing = json.loads(run("list", "--json", "--max-size", "3G", self.path("WRAP.EXE")).stdout)
+        self.assertEqual((listing["installed_total"], listing["installer_total"]),
+                         (2 * size, 2 * size - 2**32))
 
 
 if __name__ == "__main__":
