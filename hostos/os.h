@@ -129,6 +129,11 @@ bool CopyPermissions(const std::string& from, int fd);
 // --- The program and its console ----------------------------------------------------
 // The arguments of a wide-character entry point (Windows' wmain) as UTF-8.
 std::vector<std::string> ArgumentsFromWide(int argc, wchar_t** argv);
+
+// Appends `code_point` to `out` in UTF-8, the form every name and text has
+// inside the tool. A lone surrogate (a Windows name that is not valid UTF-16)
+// is encoded as its three bytes, so that it survives the trip back.
+void AppendUtf8(std::string& out, uint32_t code_point);
 // Sets up standard output and error for UTF-8 text written as bytes: binary
 // mode (no "\r" added to "\n", so output is the same bytes everywhere) and a
 // console that shows UTF-8. Call once at the start of the program.

@@ -365,21 +365,7 @@ std::vector<std::string> ArgumentsFromWide(int argc, wchar_t** argv) {
         std::string out;
         for (const wchar_t* p = argv[i]; *p; ++p) {
             auto c = static_cast<uint32_t>(std::char_traits<wchar_t>::to_int_type(*p));
-            if (c < 0x80) {
-                out += char(c);
-            } else if (c < 0x800) {
-                out += char(0xC0 | (c >> 6));
-                out += char(0x80 | (c & 0x3F));
-            } else if (c < 0x10000) {
-                out += char(0xE0 | (c >> 12));
-                out += char(0x80 | ((c >> 6) & 0x3F));
-                out += char(0x80 | (c & 0x3F));
-            } else {
-                out += char(0xF0 | (c >> 18));
-                out += char(0x80 | ((c >> 12) & 0x3F));
-                out += char(0x80 | ((c >> 6) & 0x3F));
-                out += char(0x80 | (c & 0x3F));
-            }
+            AppendUtf8(out, c);
         }
         args.push_back(out);
     }

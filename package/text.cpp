@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "hostos/os.h"
+
 namespace glimpack {
 namespace {
 
@@ -10,24 +12,6 @@ const uint16_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026
                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
                                   0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // Decodes one UTF-8 sequence at `pos`; returns its length, 0 when invalid
 // (overlong forms, surrogates and values past U+10FFFF included).
@@ -103,9 +87,9 @@ std::string Windows1252ToUtf8(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {
         if (c >= 0x80 && c < 0xA0 && kCp1252High[c - 0x80])
-            AppendUtf8(out, kCp1252High[c - 0x80]);
+            hostos::AppendUtf8(out, kCp1252High[c - 0x80]);
         else
-            AppendUtf8(out, c);
+            hostos::AppendUtf8(out, c);
     }
     return out;
 }

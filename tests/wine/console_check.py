@@ -44,14 +44,7 @@ BACKSTOP = 120
 class Console(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if not os.path.isfile(os.path.join(BASE_PREFIX, ".glim-ready")):
-            raise wh.HarnessError("base prefix %s is not ready (wine_base_prefix failed?)" %
-                                  BASE_PREFIX)
-        if os.path.exists(WORK):
-            shutil.rmtree(WORK)
-        os.makedirs(WORK)
-        cls.prefix = os.path.join(WORK, "prefix")
-        wh.clone_prefix(BASE_PREFIX, cls.prefix)
+        cls.prefix = wh.fresh_work_prefix(BASE_PREFIX, WORK)
         cls.xvfb, display = wh.start_xvfb(800, 600)
         cls.env = wh.wine_env(cls.prefix, display)
         # Stored, and large enough for the progress line and for an

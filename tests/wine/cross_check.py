@@ -51,14 +51,7 @@ def tree(top):
 class CrossCheck(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        if not os.path.isfile(os.path.join(BASE_PREFIX, ".glim-ready")):
-            raise wh.HarnessError("base prefix %s is not ready (wine_base_prefix failed?)" %
-                                  BASE_PREFIX)
-        if os.path.exists(WORK):
-            shutil.rmtree(WORK)
-        os.makedirs(WORK)
-        cls.prefix = os.path.join(WORK, "prefix")
-        wh.clone_prefix(BASE_PREFIX, cls.prefix)
+        cls.prefix = wh.fresh_work_prefix(BASE_PREFIX, WORK)
         cls.inputs = os.path.join(WORK, "in")
         os.makedirs(cls.inputs)
         shutil.copyfile(os.path.join(DATA, "stars.scr"), os.path.join(cls.inputs, "stars.scr"))

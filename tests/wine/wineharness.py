@@ -408,6 +408,20 @@ def copy_tree_files(src_dir, dst_dir, names):
 _SHARED_DIRS = ("drive_c/windows/system32", "drive_c/windows/winsxs")
 
 
+def fresh_work_prefix(base, work):
+    """Empties the folder `work` and clones the ready base prefix into
+    work/prefix, which it returns; a base that is not ready is the harness's
+    failure, not the test's."""
+    if not os.path.isfile(os.path.join(base, ".glim-ready")):
+        raise HarnessError("base prefix %s is not ready (wine_base_prefix failed?)" % base)
+    if os.path.exists(work):
+        shutil.rmtree(work)
+    os.makedirs(work)
+    prefix = os.path.join(work, "prefix")
+    clone_prefix(base, prefix)
+    return prefix
+
+
 def clone_prefix(base, dest, share_libraries=True):
     """A copy of the base prefix at dest. With share_libraries, Wine's library
     folders are hard links to the base's files: quick, but a program that
