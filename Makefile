@@ -8,8 +8,12 @@ SHELL := /bin/bash
 
 all: native-release win32
 
+# How 32-bit programs (Wine's 32-bit side) run: auto keeps what works and
+# sets up qemu's emulator only where the kernel refuses them; emulated or
+# native chooses (cmake/ensure-wine32.py).
+WINE32 ?= auto
 deps:
-	@cmake/ensure-deps.sh
+	@WINE32=$(WINE32) cmake/ensure-deps.sh
 
 native: deps
 	cmake --preset native

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in debian-packages.txt that are missing.
-# As root it runs apt-get itself (one update, one install); otherwise it prints
-# the exact command to run and fails, so nothing half-works later.
+# Installs the Debian packages listed in debian-packages.txt that are missing,
+# then makes sure 32-bit programs run (ensure-wine32.py; WINE32=auto, native
+# or emulated chooses how). As root it runs apt-get itself (one update, one
+# install); otherwise it prints the exact command to run and fails, so nothing
+# half-works later.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 list="$here/debian-packages.txt"
@@ -12,7 +14,9 @@ for pkg in "${wanted[@]}"; do
     status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
     [ "$status" = installed ] || missing+=("$pkg")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+    exec /usr/bin/python3 "$here/ensure-wine32.py"
+fi
 
 need_i386=0
 for pkg in "${missing[@]}"; do
@@ -37,3 +41,4 @@ echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${missing[@]}"
+exec /usr/bin/python3 "$here/ensure-wine32.py"
