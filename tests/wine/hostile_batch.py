@@ -405,13 +405,23 @@ def main():
     try:
         session.start()
         print("session ready in %.1f s" % (time.time() - start))
+        longest = (0.0, "-")
         for case, variant, sc in runs:
+            began = time.time()
             res = run_one(run_args, session, case, variant, sc)
+            took = time.time() - began
             results.append(res)
-            print("%-28s %-6s %-12s %-6s %s" % (case["id"], variant, res.outcome, res.verdict,
-                                               ", ".join(res.dialogs) or "-"))
+            if res.outcome != "hang":
+                longest = max(longest, (took, "%s %s" % (case["id"], variant)))
+            print("%-28s %-6s %-12s %-6s %5.1f s  %s" % (case["id"], variant, res.outcome,
+                                                        res.verdict, took,
+                                                        ", ".join(res.dialogs) or "-"))
             for p in res.problems:
                 print("    %s %s" % ("EXPECTED" if res.verdict == "xfail" else "FAIL", p))
+        # How close the slowest run that ended came to being called hung: the
+        # margin that matters when Wine's 32-bit side runs emulated.
+        print("longest run that ended: %.1f s (%s), hung after %d s" %
+              (longest[0], longest[1], args.time_limit))
     finally:
         session.close()
     print()
