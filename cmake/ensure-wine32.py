@@ -71,9 +71,10 @@ def probe_elf():
 class Probe:
     """Runs the probe once as is and once asking an emulator for its version."""
 
-    def __init__(self, runs, emulator):
+    def __init__(self, runs, emulator, failure=None):
         self.runs = runs
         self.emulator = emulator  # "qemu-i386 version X" or None when native
+        self.failure = failure  # how it did not run, in words
 
     def describe(self):
         if not self.runs:
@@ -92,12 +93,14 @@ def run_probe():
         os.chmod(path, 0o755)
         env = {k: v for k, v in os.environ.items() if not k.startswith("QEMU_")}
         try:
-            runs = subprocess.run([path], env=env, stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL, timeout=60).returncode == PROBE_EXIT
-        except OSError:  # ENOEXEC: the kernel refused it
-            runs = False
-        if not runs:
-            return Probe(False, None)
+            code = subprocess.run([path], env=env, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL, timeout=60).returncode
+        except OSError as e:  # ENOEXEC: the kernel refused it
+            return Probe(False, None, "the kernel refused it: %s" % e.strerror)
+        except subprocess.TimeoutExpired:
+            return Probe(False, None, "it did not end within 60 s")
+        if code != PROBE_EXIT:
+            return Probe(False, None, "it ended with %d instead of %d" % (code, PROBE_EXIT))
         # qemu's user-mode emulators take their options from the environment
         # too: QEMU_VERSION makes one print its version instead of running the
         # program, which the kernel never does.
@@ -284,11 +287,11 @@ def ensure(mode):
             probe = run_probe()
             print("removed the emulator's binfmt_misc entry for 32-bit programs")
         if not probe.runs or probe.emulator:
-            raise SetupError("this machine's kernel does not run 32-bit programs itself; "
-                             "use WINE32=auto or WINE32=emulated")
+            raise SetupError("this machine's kernel does not run 32-bit programs itself (%s); "
+                             "use WINE32=auto or WINE32=emulated"
+                             % (probe.failure or "another emulator runs them"))
     elif not probe.runs:
-        print(set_up_emulator("this machine's kernel refuses 32-bit programs "
-                              "(Exec format error)"))
+        print(set_up_emulator("a 32-bit test program does not run here (%s)" % probe.failure))
         probe = run_probe()
     elif mode == "emulated" and not probe.emulator:
         print(set_up_emulator("the emulated path was asked for (WINE32=emulated)"))

@@ -78,7 +78,7 @@ class Probe(unittest.TestCase):
 
 class WithoutRoot(unittest.TestCase):
     def test_prints_the_commands_and_fails(self):
-        refused = w32.Probe(False, None)
+        refused = w32.Probe(False, None, "the kernel refused it: Exec format error")
         err = io.StringIO()
         with mock.patch.object(w32, "run_probe", return_value=refused), \
                 mock.patch.object(w32, "installed_qemu", return_value=None), \
@@ -88,7 +88,7 @@ class WithoutRoot(unittest.TestCase):
                 contextlib.redirect_stderr(err), contextlib.redirect_stdout(io.StringIO()):
             self.assertEqual(w32.main(["ensure-wine32.py", "auto"]), 1)
         text = err.getvalue()
-        self.assertIn("refuses 32-bit programs", text)
+        self.assertIn("does not run here (the kernel refused it: Exec format error)", text)
         self.assertIn("sudo apt-get install -y -t bookworm-backports qemu-user-static", text)
         self.assertIn("'%s' | sudo tee /proc/sys/fs/binfmt_misc/register" % w32.REGISTRATION, text)
         self.assertTrue(text.rstrip().endswith("32-bit programs cannot run yet"))
