@@ -1,16 +1,15 @@
-// Reading a package on the tool's side: the installer's own locator, record
-// walk and naming rules (through the host back end), the checked reading of
-// what the installer takes on trust, and the verdict (package/verdict.h)
-// that list, test, extract and pack all give the same way.
+// A package as the tool sees it: what the installer's own walk found in it,
+// record by record, with what is wrong with each; and the checked reading of
+// the headers the installer takes on trust. A package session
+// (package/session.h) reads the file and fills this in; the verdict
+// (package/verdict.h) judges it. Nothing here opens a file.
 #ifndef GLIM_PACKAGE_READ_H
 #define GLIM_PACKAGE_READ_H
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "package/decode.h"
 #include "payload/payload.h"
 
 namespace glimpack {
@@ -56,35 +55,43 @@ struct InspectedPackage {
     size_t RecordsWithProblems() const;
 };
 
-// Reads the package at `path`, with the host back end set up so that the
-// installer code sees it as its own file and `host_windows_dir` as the
-// Windows directory, and judges everything that can be judged without
-// decoding (package/verdict.h). Throws ToolError "PATH: not a package ..."
-// (or why it could not be read) when there is no record table to trust at
-// all. Problems of single records are collected in their `problems`.
-// `as_name`, when given, is the file name the installer sees instead of the
-// file's own (a package still under its scratch name).
-InspectedPackage InspectPackage(const std::string& path, const std::string& host_windows_dir,
-                                const Limits& limits = Limits(), const std::string& as_name = "");
-
 // The installer's own path for a package file named `file_name`, as the tool
 // shows it to the installer code ("C:\PACKAGES\" + file_name).
 std::string ModulePathFor(const std::string& file_name);
 
-// What streaming one record's contents gave.
+// "saver", "data" or "data file": what record `index` is to the installer.
+const char* RoleOf(uint32_t index);
+
+// The installer trusts its own headers; the tool first makes sure it is
+// looking at a PE file at all, so that the message says so. `head` holds the
+// file's first bytes: 64, and up to the PE signature when the DOS header
+// points past them (HeadBytesNeeded).
+void CheckPeSignature(const std::string& path, const std::vector<uint8_t>& head);
+// How many of the file's first bytes CheckPeSignature needs, once the first
+// 64 (or all there are) are in `head`.
+uint64_t HeadBytesNeeded(const std::vector<uint8_t>& head, uint64_t file_size);
+
+// How many of the file's first bytes CheckPayloadResource reads: up to the
+// end of the resource section the installer found, within a bound that
+// keeps a hostile size from being read into memory.
+uint64_t ResourceBytesNeeded(const PayloadLocation& location, uint64_t file_size);
+// The resource section as the installer found it (`location`), read with the
+// checked reader from `bytes`, the file's first ResourceBytesNeeded bytes:
+// its first type must be the named type "LASTRES", leading to the data entry
+// the installer's walk reached. An ordinary program, whose first type is
+// numbered, is refused here instead of having its resources walked as a
+// record table.
+void CheckPayloadResource(const std::string& path, const std::vector<uint8_t>& bytes,
+                          const PayloadLocation& location);
+
+// What reading one record's contents gave.
 struct StreamResult {
-    uint64_t bytes = 0;            // bytes handed to the sink
+    uint64_t bytes = 0;            // bytes handed on
     bool ran_out_of_input = false; // compressed: the stream cannot give its unpacked size
     uint32_t stored_bytes_unused = 0;
     bool short_body = false; // the file ended before stored_size bytes
+    uint32_t crc32 = 0;      // of the bytes handed on
 };
-
-// Hands a record's contents (the stored body, or the decoded stream) to
-// `sink` in pieces. A compressed stream that runs out of its stored bytes is
-// given up on at once: what it would decode from there is zero bits. The
-// sink may throw to stop.
-StreamResult StreamRecord(const InspectedPackage& pkg, const InspectedRecord& record,
-                          const ByteSink& sink);
 
 // The title as text: Windows-1252 converted to UTF-8, control characters
 // shown as \xNN so that they cannot disturb a terminal.

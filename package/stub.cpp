@@ -4,11 +4,9 @@
 #include <string>
 
 #include "format/package_format.h"
-#include "hostos/os.h"
 #include "package/errors.h"
+#include "package/session.h"
 #include "pe/pe_image.h"
-#include "platform/host/host_world.h"
-#include "platform/platform.h"
 
 namespace glimpack {
 namespace {
@@ -17,22 +15,6 @@ std::string Hex(uint64_t value) {
     char text[32];
     std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
     return text;
-}
-
-// Runs the installer's own payload locator over the stub at `path`, through
-// the host back end. Sets *found when it reached a ".rsrc" section.
-PayloadLocation LocateStub(const std::string& path, bool* found) {
-    host::Reset();
-    host::SetWindowsDirectory(hostos::TempDirectory());
-    // A fixed Windows name: the stub's own name does not matter here, and a
-    // long one must not hit the installer's 256-character buffer.
-    host::SetModuleFile(path, "C:\\PACKAGES\\STUB.EXE");
-    PayloadLocation location;
-    HFILE file = OpenPayloadWithLocation(&location);
-    *found = file != HFILE_ERROR;
-    if (file != HFILE_ERROR)
-        _lclose(file);
-    return location;
 }
 
 } // namespace
@@ -89,7 +71,7 @@ StubLayout CheckStubLayout(const std::string& path, const std::vector<uint8_t>& 
         // 224-byte optional header and takes first entries blindly. Its walk
         // must arrive at the same place.
         bool found = false;
-        layout.location = LocateStub(path, &found);
+        layout.location = LocateLikeTheInstaller(path, &found);
         if (!found || layout.location.payload_pos != payload_pos)
             unusable("the installer's own walk of its headers would find the payload at " +
                      Hex(layout.location.payload_pos) + ", not at the \"LASTRES\" data (" +

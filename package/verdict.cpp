@@ -5,7 +5,6 @@
 #include "base/text.h"
 #include "decoder/decoder.h"
 #include "format/naming.h"
-#include "package/crc32.h"
 #include "package/text.h"
 
 namespace glimpack {
@@ -91,6 +90,13 @@ void JudgeDestinations(InspectedPackage& pkg) {
 }
 
 void JudgeStructure(InspectedPackage& pkg, const Limits& limits) {
+    for (InspectedRecord& r : pkg.records) {
+        r.problems.clear();
+        r.destination.clear();
+        r.contents_checked = false;
+        r.crc32 = 0;
+    }
+    pkg.notes.clear();
     JudgeDestinations(pkg);
     uint64_t expected = pkg.table_end;
     pkg.installed_bytes = 0;
@@ -127,15 +133,7 @@ void JudgeStructure(InspectedPackage& pkg, const Limits& limits) {
                             WithThousands(pkg.installed_total) + " bytes");
 }
 
-uint64_t CheckContents(const InspectedPackage& pkg, InspectedRecord& r, const ByteSink& sink) {
-    if (!r.problems.empty())
-        return 0;
-    uint32_t crc = 0;
-    StreamResult s = StreamRecord(pkg, r, [&](const uint8_t* data, size_t size) {
-        crc = Crc32(crc, data, size);
-        if (sink)
-            sink(data, size);
-    });
+void JudgeContents(InspectedRecord& r, const StreamResult& s) {
     if (s.ran_out_of_input)
         r.problems.push_back("its stream runs out after " + WithThousands(s.bytes) + " of " +
                              WithThousands(r.record.unpacked_size) +
@@ -146,17 +144,7 @@ uint64_t CheckContents(const InspectedPackage& pkg, InspectedRecord& r, const By
     else if (s.short_body)
         r.problems.push_back("body cut short by the end of the file");
     r.contents_checked = r.problems.empty();
-    r.crc32 = r.contents_checked ? crc : 0;
-    return s.bytes;
-}
-
-void CheckAllContents(InspectedPackage& pkg, const std::function<void(uint64_t)>& progress) {
-    for (InspectedRecord& r : pkg.records) {
-        CheckContents(pkg, r, [&](const uint8_t*, size_t size) {
-            if (progress)
-                progress(size);
-        });
-    }
+    r.crc32 = r.contents_checked ? s.crc32 : 0;
 }
 
 std::string FirstProblem(const InspectedPackage& pkg) {

@@ -30,6 +30,37 @@ uint32_t CurrentPosition(HFILE file) {
     return (uint32_t)_llseek(file, 0, FILE_CURRENT);
 }
 
+// The steps the installer's own entries share with those for a caller that
+// brings its handle (the package tool). Forced inline, so that the installer
+// pays no call for them.
+[[gnu::always_inline]] inline void ReadTitleFrom(HFILE file, char* title) {
+    char buffer[PAYLOAD_TITLE_SIZE];
+    ReadZeroed(file, buffer, PAYLOAD_TITLE_SIZE);
+    memcpy(title, buffer, PAYLOAD_TITLE_SIZE);
+}
+
+// Skips the title and reads first_file_number from a handle at the payload.
+[[gnu::always_inline]] inline int StartWalk(RecordWalk* walk) {
+    if (walk->file == HFILE_ERROR)
+        return 0;
+    _llseek(walk->file, PAYLOAD_TITLE_SIZE, FILE_CURRENT);
+    uint8_t number[2];
+    if (!ReadZeroed(walk->file, number, sizeof number))
+        walk->reached_end_of_file = 1;
+    walk->first_file_number = GetU16(number);
+    walk->table_pos = CurrentPosition(walk->file);
+    return 1;
+}
+
+// What a record just read (`more`: one with a body) adds to the installed
+// total. The terminator is counted like every record read: its stored size
+// is 0, but an unpacked size in it still counts, as it always has.
+[[gnu::always_inline]] inline void Count(const RecordWalk* walk, int more,
+                                         const PayloadRecord* record, uint32_t* total) {
+    if (more || walk->reached_terminator)
+        *total += InstalledSize(record);
+}
+
 } // namespace
 
 HFILE LocatePayload(HFILE file, PayloadLocation* location) {
@@ -124,25 +155,25 @@ int ReadSaverTitle(HINSTANCE instance, char* title) {
     HFILE file = OpenPayload();
     if (file == HFILE_ERROR)
         return 0;
-    char buffer[PAYLOAD_TITLE_SIZE];
-    ReadZeroed(file, buffer, PAYLOAD_TITLE_SIZE);
-    memcpy(title, buffer, PAYLOAD_TITLE_SIZE);
+    ReadTitleFrom(file, title);
     _lclose(file);
     return 0;
+}
+
+void ReadSaverTitleOn(HFILE payload, char* title) {
+    ReadTitleFrom(payload, title);
 }
 
 int BeginRecordWalk(RecordWalk* walk) {
     memset(walk, 0, sizeof *walk);
     walk->file = OpenPayload();
-    if (walk->file == HFILE_ERROR)
-        return 0;
-    _llseek(walk->file, PAYLOAD_TITLE_SIZE, FILE_CURRENT);
-    uint8_t number[2];
-    if (!ReadZeroed(walk->file, number, sizeof number))
-        walk->reached_end_of_file = 1;
-    walk->first_file_number = GetU16(number);
-    walk->table_pos = CurrentPosition(walk->file);
-    return 1;
+    return StartWalk(walk);
+}
+
+int BeginRecordWalkOn(RecordWalk* walk, HFILE payload) {
+    memset(walk, 0, sizeof *walk);
+    walk->file = payload;
+    return StartWalk(walk);
 }
 
 int NextRecord(RecordWalk* walk, PayloadRecord* record) {
@@ -163,6 +194,12 @@ int NextRecord(RecordWalk* walk, PayloadRecord* record) {
     }
     walk->index++;
     return 1;
+}
+
+int NextRecordCounted(RecordWalk* walk, PayloadRecord* record, uint32_t* total) {
+    int more = NextRecord(walk, record);
+    Count(walk, more, record, total);
+    return more;
 }
 
 void SuspendRecordWalk(RecordWalk* walk) {
@@ -195,11 +232,8 @@ int AddInstalledTotal(uint32_t* total) {
         return 0;
     PayloadRecord record;
     while (NextRecord(&walk, &record))
-        *total += InstalledSize(&record);
-    // The terminator is counted like every record read: its stored size is 0,
-    // but an unpacked size in it still counts, as it always has.
-    if (walk.reached_terminator)
-        *total += InstalledSize(&record);
+        Count(&walk, 1, &record, total);
+    Count(&walk, 0, &record, total);
     EndRecordWalk(&walk);
     return 1;
 }

@@ -51,6 +51,9 @@ HFILE OpenPayloadWithLocation(PayloadLocation* location);
 // Fills the first 32 bytes of `title` from the payload header; leaves it as
 // it was when the payload cannot be opened. Always returns 0.
 int ReadSaverTitle(HINSTANCE instance, char* title);
+// The same reading on a handle LocatePayload returned, from wherever it
+// stands: the 32 bytes there, zeros for what the file does not hold.
+void ReadSaverTitleOn(HFILE payload, char* title);
 
 // The record-table walk shared by the disk-space check, the extraction and
 // the package tool. It stops at the terminating record and at the end of the
@@ -68,10 +71,17 @@ struct RecordWalk {
 // Opens the payload, skips the title, reads first_file_number. Returns 1, or 0
 // when the payload cannot be opened (the walk is then already ended).
 int BeginRecordWalk(RecordWalk* walk);
+// The same on a handle LocatePayload returned, standing where it left it;
+// the walk takes the handle over. 0 for HFILE_ERROR.
+int BeginRecordWalkOn(RecordWalk* walk, HFILE payload);
 // Reads the next record into `record`. Returns 1 for a record with a body, 0
 // when the terminator has been read (it is still stored in `record`) or the
 // file ended before a whole record.
 int NextRecord(RecordWalk* walk, PayloadRecord* record);
+// NextRecord, adding what the record read counts for to *total as the
+// installer's disk-space check counts: every record read, the terminator
+// included (see AddInstalledTotal).
+int NextRecordCounted(RecordWalk* walk, PayloadRecord* record, uint32_t* total);
 // Closes the payload around work that reads the installer's file by other
 // means (the decoder), remembering the position after the current record, and
 // reopens it there. Resume returns 0 when the payload cannot be reopened; the

@@ -7,14 +7,15 @@
 // {"ok": false, "error": "FILE: problem"}, in a buffer that stays valid until
 // the next call. File contents leave through Module.onChunk in pieces, and
 // long work reports through Module.onProgress, so that nothing the size of a
-// package is ever held in the module's memory, but for a package being built.
+// package is ever held in the module's memory. A package being built is
+// written to a file of the worker's in-memory file system, checked there as
+// `glimpack pack` checks one, and leaves in pieces like a record.
 //
 // All of the page's C++ lives in this one file, which calls as few of the
 // project's functions as it can: the libraries move around, this file adapts.
 #include <emscripten/emscripten.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -29,12 +30,11 @@
 #include "format/naming.h"
 #include "hostos/os.h"
 #include "package/build.h"
-#include "package/crc32.h"
+#include "package/build_policy.h"
 #include "package/errors.h"
 #include "package/listing.h"
-#include "package/read.h"
+#include "package/session.h"
 #include "package/text.h"
-#include "package/verdict.h"
 #include "shell/texts.h"
 
 // clang-format off
@@ -51,9 +51,9 @@ namespace {
 using glimpack::Fail;
 using glimpack::JsonString;
 
-// Where the installer code sees its Windows directory while a package is
-// read; nothing is written there.
-constexpr const char* kHostWindowsDirectory = "/glim-windows";
+// Where a package being built is written before it is checked and handed
+// out.
+constexpr const char* kBuildDirectory = "/glim-built";
 
 // Progress is reported after this many bytes at the least, so that a large
 // record does not flood the page with messages.
@@ -62,10 +62,10 @@ constexpr uint64_t kProgressStep = uint64_t(1) << 20;
 constexpr size_t kChunk = size_t(1) << 20;
 
 struct OpenPackage {
-    glimpack::InspectedPackage package;
-    std::string name;                              // as mounted in the current directory
-    uint64_t max_size = glimpack::kDefaultMaxSize; // the limits it was judged by
-    bool contents_checked = false;                 // CheckAllContents has run on it
+    std::unique_ptr<glimpack::PackageSession> session; // the package as mounted
+    uint64_t max_size = glimpack::kDefaultMaxSize;     // the limits it was judged by
+    bool contents_checked = false;                     // CheckAllContents has run on it
+    const glimpack::InspectedPackage& package() const { return session->package(); }
 };
 
 std::string g_answer;
@@ -109,32 +109,25 @@ template <class Body> const char* Guarded(const std::string& subject, Body&& bod
     return Answer("{\"ok\": false, \"error\": " + JsonString(error) + "}");
 }
 
-const OpenPackage& Current() {
+OpenPackage& Current() {
     if (!g_open)
         throw std::runtime_error("no package is open");
     return *g_open;
 }
 
-// The open package, judged by the limit `max_size` (read again when the page
-// asks for another limit than before).
-glimpack::InspectedPackage& Judged(double max_size) {
-    OpenPackage& open = const_cast<OpenPackage&>(Current());
+// The open package, judged by the limit `max_size` (judged again when the
+// page asks for another limit than before).
+OpenPackage& Judged(double max_size) {
+    OpenPackage& open = Current();
     const auto limit = static_cast<uint64_t>(max_size);
     if (limit != open.max_size) {
         glimpack::Limits limits;
         limits.max_size = limit;
-        open.package = glimpack::InspectPackage(open.name, kHostWindowsDirectory, limits);
+        open.session->Rejudge(limits);
         open.max_size = limit;
         open.contents_checked = false;
     }
-    return open.package;
-}
-
-const glimpack::InspectedRecord& RecordAt(uint32_t index) {
-    const OpenPackage& open = Current();
-    if (index >= open.package.records.size())
-        Fail(open.package.path, "no record " + Num(index));
-    return open.package.records[index];
+    return open;
 }
 
 // Installer text from Windows-1252 buffers to the page's UTF-8.
@@ -178,6 +171,63 @@ std::vector<uint8_t> ReadInput(const std::string& path) {
     return data;
 }
 
+// A package being built, in a file of its own that goes again with this.
+class BuiltFile : public glimpack::PackageOutput {
+  public:
+    BuiltFile(std::string path, std::string name) : path_(std::move(path)), name_(std::move(name)) {
+        hostos::RemoveFile(path_);
+        fd_ = hostos::OpenWrite(path_, true, true);
+        if (fd_ < 0)
+            Failed();
+    }
+    ~BuiltFile() override {
+        if (fd_ >= 0)
+            hostos::Close(fd_);
+        hostos::RemoveFile(path_);
+    }
+    BuiltFile(const BuiltFile&) = delete;
+    BuiltFile& operator=(const BuiltFile&) = delete;
+
+    void Write(const uint8_t* data, size_t size) override {
+        if (!hostos::Write(fd_, data, size))
+            Failed();
+        size_ += size;
+    }
+    void WriteAt(uint64_t offset, const uint8_t* data, size_t size) override {
+        if (!hostos::WriteAt(fd_, offset, data, size))
+            Failed();
+    }
+    void Truncate(uint64_t size) override {
+        if (!hostos::Truncate(fd_, size) || hostos::Seek(fd_, int64_t(size), SEEK_SET) < 0)
+            Failed();
+        size_ = size;
+    }
+    // Hands the whole file to Module.onChunk in pieces.
+    void Emit() {
+        std::vector<uint8_t> piece(kChunk);
+        if (hostos::Seek(fd_, 0, SEEK_SET) < 0)
+            Failed();
+        for (;;) {
+            long n = hostos::Read(fd_, piece.data(), piece.size());
+            if (n < 0)
+                Failed();
+            if (n == 0)
+                return;
+            GlimEmitChunk(piece.data(), size_t(n));
+        }
+    }
+    const std::string& path() const { return path_; }
+    uint64_t size() const { return size_; }
+
+  private:
+    [[noreturn]] void Failed() const { Fail(name_, hostos::ErrorText(hostos::LastError())); }
+
+    std::string path_;
+    std::string name_;
+    int fd_ = -1;
+    uint64_t size_ = 0;
+};
+
 } // namespace
 
 extern "C" {
@@ -189,14 +239,14 @@ EMSCRIPTEN_KEEPALIVE const char* glim_open(const char* name) {
     g_open.reset();
     return Guarded(name, [&] {
         CheckFileName(name, name);
-        mkdir(kHostWindowsDirectory, 0700);
         OpenPackage open;
-        open.package = glimpack::InspectPackage(name, kHostWindowsDirectory);
-        open.name = name;
-        glimpack::CheckAllContents(open.package);
+        open.session =
+            std::make_unique<glimpack::PackageSession>(name, glimpack::PackageSession::Options());
+        open.session->CheckAllContents();
         open.contents_checked = true;
         g_open = std::move(open);
-        return "{\"ok\": true, \"listing\": " + glimpack::FormatListingJson(g_open->package) + "}";
+        return "{\"ok\": true, \"listing\": " + glimpack::FormatListingJson(g_open->package()) +
+               "}";
     });
 }
 
@@ -206,7 +256,7 @@ EMSCRIPTEN_KEEPALIVE const char* glim_open(const char* name) {
 // installer would end before showing them.
 EMSCRIPTEN_KEEPALIVE const char* glim_texts(const char* windows_dir) {
     return Guarded("Windows directory", [&] {
-        const OpenPackage& open = Current();
+        const glimpack::InspectedPackage& pkg = Current().package();
         std::string problem;
         std::optional<std::string> dir = glimpack::Utf8ToWindows1252(windows_dir, &problem);
         if (!dir)
@@ -217,21 +267,20 @@ EMSCRIPTEN_KEEPALIVE const char* glim_texts(const char* windows_dir) {
                  "give a path of 1 to " + Num(GLIM_PATH_CAPACITY - 1) + " characters");
 
         char title[PAYLOAD_TITLE_SIZE + 1] = {};
-        std::memcpy(title, open.package.header.title, PAYLOAD_TITLE_SIZE);
+        std::memcpy(title, pkg.header.title, PAYLOAD_TITLE_SIZE);
         TrimSaverTitle(title);
         char scr[GLIM_PATH_CAPACITY];
-        if (!BuildScrFileName(open.package.module_path.c_str(), scr, sizeof scr))
+        if (!BuildScrFileName(pkg.module_path.c_str(), scr, sizeof scr))
             return std::string("{\"ok\": true, \"stops\": \"the package's file name gives no "
                                "screen saver name\"}");
         char caption[SHELL_CAPTION_CAPACITY];
         char confirmation[SHELL_MESSAGE_CAPACITY];
         char completion[SHELL_MESSAGE_CAPACITY];
         BuildCaption(title, caption, sizeof caption);
-        BuildConfirmationText(scr, title, dir->c_str(), open.package.installed_total, confirmation,
+        BuildConfirmationText(scr, title, dir->c_str(), pkg.installed_total, confirmation,
                               sizeof confirmation);
-        BuildCompletionText(dir->c_str(), open.package.module_path.c_str(), completion,
-                            sizeof completion);
-        return "{\"ok\": true, \"module_path\": " + Shown(open.package.module_path.c_str()) +
+        BuildCompletionText(dir->c_str(), pkg.module_path.c_str(), completion, sizeof completion);
+        return "{\"ok\": true, \"module_path\": " + Shown(pkg.module_path.c_str()) +
                ", \"scr_file_name\": " + Shown(scr) + ", \"caption\": " + Shown(caption) +
                ", \"confirmation\": " + Shown(confirmation) +
                ", \"completion\": " + Shown(completion) + "}";
@@ -242,10 +291,10 @@ EMSCRIPTEN_KEEPALIVE const char* glim_texts(const char* windows_dir) {
 // verdict, package/verdict.h): every record read or decoded, its CRC-32 and
 // its problems; records over `max_size` are refused unread.
 EMSCRIPTEN_KEEPALIVE const char* glim_check(double max_size) {
-    const std::string subject = g_open ? g_open->package.path : "package";
+    const std::string subject = g_open ? g_open->package().path : "package";
     return Guarded(subject, [&] {
-        glimpack::InspectedPackage& pkg = Judged(max_size);
-        OpenPackage& open = *g_open;
+        OpenPackage& open = Judged(max_size);
+        const glimpack::InspectedPackage& pkg = open.package();
         uint64_t total = 0, done = 0, reported = 0;
         for (const glimpack::InspectedRecord& r : pkg.records) {
             if (r.problems.empty())
@@ -253,7 +302,7 @@ EMSCRIPTEN_KEEPALIVE const char* glim_check(double max_size) {
         }
         GlimReportProgress(0, double(total));
         if (!open.contents_checked) {
-            glimpack::CheckAllContents(pkg, [&](uint64_t size) {
+            open.session->CheckAllContents([&](uint64_t size) {
                 done += size;
                 if (done - reported >= kProgressStep) {
                     reported = done;
@@ -283,10 +332,13 @@ EMSCRIPTEN_KEEPALIVE const char* glim_check(double max_size) {
 // given, whether that was all, the CRC-32 of a whole record and what reading
 // it in full found wrong.
 EMSCRIPTEN_KEEPALIVE const char* glim_read(uint32_t index, double limit, double max_size) {
-    const std::string subject = g_open ? g_open->package.path : "package";
+    const std::string subject = g_open ? g_open->package().path : "package";
     return Guarded(subject, [&] {
-        const glimpack::InspectedPackage& pkg = Judged(max_size);
-        glimpack::InspectedRecord r = RecordAt(index);
+        OpenPackage& open = Judged(max_size);
+        const glimpack::InspectedPackage& pkg = open.package();
+        if (index >= pkg.records.size())
+            Fail(pkg.path, "no record " + Num(index));
+        const glimpack::InspectedRecord& r = pkg.records[index];
         if (!r.problems.empty())
             Fail(pkg.path, "record " + Num(index) + ": " + r.problems.front());
         const auto wanted = static_cast<uint64_t>(limit);
@@ -306,7 +358,7 @@ EMSCRIPTEN_KEEPALIVE const char* glim_read(uint32_t index, double limit, double 
                 throw EnoughRead{};
         };
         try {
-            glimpack::CheckContents(pkg, r, emit);
+            open.session->CheckContents(index, emit);
         } catch (const EnoughRead&) {
             whole = false;
         }
@@ -338,12 +390,12 @@ EMSCRIPTEN_KEEPALIVE const char* glim_build(const char* output_name, const char*
         std::vector<std::string> paths = Lines(inputs);
         if (paths.size() < 2)
             Fail(output_name, "a package needs a saver and a data file");
-        options.inputs.resize(paths.size());
-        // Names first, so that a bad extension is reported before any file is read.
+        // Names first, as `glimpack pack` judges them: a bad extension or a
+        // name the installer cannot use is refused before any file is read.
+        std::vector<std::string> data_names;
         for (size_t i = 2; i < paths.size(); ++i)
-            glimpack::ExtensionFromFileName(BaseName(paths[i]), options.inputs[i].extension);
-        std::memcpy(options.inputs[0].extension, ".SCR", PAYLOAD_EXTENSION_SIZE);
-        std::memcpy(options.inputs[1].extension, ".DAT", PAYLOAD_EXTENSION_SIZE);
+            data_names.push_back(BaseName(paths[i]));
+        options.inputs = glimpack::PlanInputs(output_name, options.first_number, data_names);
         uint64_t total = 0;
         for (size_t i = 0; i < paths.size(); ++i) {
             options.inputs[i].path = BaseName(paths[i]);
@@ -359,15 +411,15 @@ EMSCRIPTEN_KEEPALIVE const char* glim_build(const char* output_name, const char*
         };
 
         GlimReportProgress(0, double(total));
-        // The files are read in pieces as they are packed, but the package is
-        // put together here (its record table is filled in last) and then
-        // leaves in pieces, like a record's contents.
-        glimpack::MemoryOutput package;
+        // The package is put together in a file of its own (its record table
+        // is filled in last), judged there as the installer will see it under
+        // its name, and only then handed out, in pieces.
+        mkdir(kBuildDirectory, 0700);
+        BuiltFile package(std::string(kBuildDirectory) + "/package.exe", output_name);
         glimpack::BuildPackage(options, package);
-        const uint64_t size = package.bytes.size();
-        for (size_t at = 0; at < package.bytes.size(); at += kChunk)
-            GlimEmitChunk(package.bytes.data() + at, std::min(kChunk, package.bytes.size() - at));
-        return "{\"ok\": true, \"size\": " + Num(size) + "}";
+        glimpack::CheckBuiltPackage(package.path(), output_name, glimpack::Limits());
+        package.Emit();
+        return "{\"ok\": true, \"size\": " + Num(package.size()) + "}";
     });
 }
 

@@ -2,6 +2,10 @@
 // on a host system, set up by the program that runs it (the package tool, a
 // test). All state is process-wide, like the installer's own; Reset() returns
 // to a clean world (no mounts, no module file).
+//
+// The installer's file handles (HFILE) are the host's descriptors: a file
+// the program opened itself (hostos::OpenRead) can be handed to the
+// installer's code, which then reads it and may close it as its own.
 #ifndef GLIM_PLATFORM_HOST_HOST_WORLD_H
 #define GLIM_PLATFORM_HOST_HOST_WORLD_H
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "package/errors.h"
-#include "package/read.h"
+#include "package/session.h"
 #include "payload/payload.h"
 #include "pe/pe_image.h"
 #include "platform/host/host_world.h"
@@ -87,9 +87,8 @@ class WalkAgreement : public ::testing::Test {
         // tool then goes by the installer, so only a checked reading that
         // lands elsewhere must be refused.
         if (checked >= 0) {
-            fs::create_directories(dir_ / "windows");
-            EXPECT_THROW(glimpack::InspectPackage((dir_ / "PACKAGE.EXE").string(),
-                                                  (dir_ / "windows").string(), glimpack::Limits{}),
+            EXPECT_THROW(glimpack::PackageSession((dir_ / "PACKAGE.EXE").string(),
+                                                  glimpack::PackageSession::Options()),
                          glimpack::ToolError)
                 << what << ": the walk finds " << walked << ", the checked reader " << checked
                 << ", and the tool did not refuse it";

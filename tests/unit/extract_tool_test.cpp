@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "package/crc32.h"
-#include "package/read.h"
+#include "package/session.h"
 #include "package/text.h"
 #include "tests/support/pe_builder.h"
 #include "tests/support/tool_fixture.h"
@@ -56,8 +56,8 @@ class ExtractToolTest : public tool_fixture::ToolTest {
     }
 
     void ScratchInspect() {
-        fs::create_directories(Path("scratch"));
-        pkg_ = glimpack::InspectPackage(Path("STARS.EXE"), Path("scratch"));
+        pkg_ = glimpack::PackageSession(Path("STARS.EXE"), glimpack::PackageSession::Options())
+                   .package();
     }
 
     // File position of record `i`'s 16 bytes.

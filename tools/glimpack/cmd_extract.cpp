@@ -7,8 +7,6 @@
 // few renames. A failure or an interruption before that leaves the target
 // as it was: the scratch files and the folders made for them go again.
 #include <cstdio>
-#include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,10 +15,9 @@
 #include "hostos/atomic_file.h"
 #include "hostos/cleanup.h"
 #include "hostos/os.h"
-#include "package/read.h"
+#include "package/session.h"
 #include "package/text.h"
 #include "package/verdict.h"
-#include "platform/host/host_world.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
 #include "tools/glimpack/progress.h"
@@ -175,25 +172,21 @@ std::vector<size_t> Chosen(const InspectedPackage& pkg, const Options& o) {
     return chosen;
 }
 
-std::string HostPathOf(const InspectedRecord& r) {
-    return host::ToHostPath(std::string(kWindowsDirectory) + "\\" + r.destination);
-}
-
 // What happens to one chosen record.
 enum class Fate { Write, Keep };
 
 // Everything that can be known before the first byte is written is checked
 // first, so that a bad package or a target in the way leaves nothing behind.
-std::vector<Fate> CheckBeforeWriting(const InspectedPackage& pkg, const Options& o,
+std::vector<Fate> CheckBeforeWriting(PackageSession& session, const Options& o,
                                      const std::vector<size_t>& chosen, const std::string& target) {
+    const InspectedPackage& pkg = session.package();
     if (!pkg.Sound())
         Fail(pkg.path, FirstProblem(pkg));
-    hostos::Status package = hostos::GetStatus(pkg.path, true);
     std::vector<Fate> fates;
     uint64_t needed = 0;
     for (size_t i : chosen) {
         const InspectedRecord& r = pkg.records[i];
-        std::string host_path = HostPathOf(r);
+        const std::string& host_path = session.HostPath(i);
         if (host_path.empty())
             Fail(pkg.path, "record " + std::to_string(r.index) + ": destination " +
                                EscapeForDisplay(r.destination, false) +
@@ -203,7 +196,7 @@ std::vector<Fate> CheckBeforeWriting(const InspectedPackage& pkg, const Options&
         if (there.kind != hostos::Kind::Missing) {
             if (there.kind != hostos::Kind::Regular)
                 Fail(host_path, DescribeNotRegular(there.kind));
-            if (hostos::SameFile(there, package))
+            if (hostos::SameFile(there, session.file_status()))
                 Fail(host_path, "is the package being extracted");
             if (o.keep)
                 fate = Fate::Keep;
@@ -282,27 +275,27 @@ class Extraction {
     std::vector<Folder> folders_;
 };
 
-// Reads one record in full into `sink`; a problem with its contents refuses
-// the whole package.
-void Stream(const InspectedPackage& pkg, InspectedRecord& r, Progress& progress,
-            const std::function<void(const uint8_t*, size_t)>& sink) {
-    CheckContents(pkg, r, [&](const uint8_t* d, size_t n) {
-        if (sink)
-            sink(d, n);
-        progress.Add(n, r.destination);
-    });
+// Reads record `index` in full into `sink`, which sees every block as it
+// comes from the package; a problem with its contents refuses the whole
+// package.
+void Stream(PackageSession& session, size_t index, const ByteSink& sink) {
+    session.CheckContents(index, sink);
+    const InspectedRecord& r = session.package().records[index];
     if (!r.problems.empty())
-        Fail(pkg.path, "record " + std::to_string(r.index) + ": " + r.problems.front());
+        Fail(session.package().path,
+             "record " + std::to_string(r.index) + ": " + r.problems.front());
 }
 
-void WriteRecord(const InspectedPackage& pkg, InspectedRecord& r, const Options& o,
-                 Extraction& extraction, Progress& progress) {
-    std::string host_path = HostPathOf(r);
+void WriteRecord(PackageSession& session, size_t index, const Options& o, Extraction& extraction,
+                 Progress& progress) {
+    const std::string& host_path = session.HostPath(index);
+    const std::string& label = session.package().records[index].destination;
     extraction.MakeFoldersFor(host_path);
     hostos::AtomicFile& out = extraction.NewFile(host_path, o.overwrite);
-    Stream(pkg, r, progress, [&](const uint8_t* d, size_t n) {
+    Stream(session, index, [&](const uint8_t* d, size_t n) {
         if (!out.Write(d, n))
             Fail(host_path, "write error: " + hostos::ErrorText(out.error()));
+        progress.Add(n, label);
     });
     if (!out.Finish())
         Fail(host_path, "write error: " + hostos::ErrorText(out.error()));
@@ -350,9 +343,13 @@ int ExtractPackage(const std::string& package, const Options& o) {
     if (!hostos::RealPath(target, &target))
         Fail(target, "cannot use as target directory: " + hostos::ErrorText(hostos::LastError()));
 
-    InspectedPackage pkg = InspectPackage(package, target, o.limits);
+    PackageSession::Options options;
+    options.limits = o.limits;
+    options.host_windows_dir = target;
+    PackageSession session(package, options);
+    const InspectedPackage& pkg = session.package();
     std::vector<size_t> chosen = Chosen(pkg, o);
-    std::vector<Fate> fates = CheckBeforeWriting(pkg, o, chosen, target);
+    std::vector<Fate> fates = CheckBeforeWriting(session, o, chosen, target);
     uint64_t total = 0;
     size_t written = 0;
     for (size_t k = 0; k < chosen.size(); k++) {
@@ -371,22 +368,25 @@ int ExtractPackage(const std::string& package, const Options& o) {
         Progress progress(total, o.quiet || o.to_stdout);
         Extraction extraction;
         for (size_t k = 0; k < chosen.size(); k++) {
-            InspectedRecord& r = pkg.records[chosen[k]];
+            const size_t i = chosen[k];
+            const InspectedRecord& r = pkg.records[i];
             if (fates[k] == Fate::Keep) {
                 name(r, "kept: ");
                 continue;
             }
             if (o.to_stdout) {
                 name(r, "");
-                Stream(pkg, r, progress, [&](const uint8_t* d, size_t n) {
+                Stream(session, i, [&](const uint8_t* d, size_t n) {
                     if (std::fwrite(d, 1, n, stdout) != n)
                         Fail("standard output", "write error");
+                    progress.Add(n, r.destination);
                 });
             } else if (o.dry_run) {
-                Stream(pkg, r, progress, nullptr);
+                Stream(session, i,
+                       [&](const uint8_t*, size_t n) { progress.Add(n, r.destination); });
                 name(r, "");
             } else {
-                WriteRecord(pkg, r, o, extraction, progress);
+                WriteRecord(session, i, o, extraction, progress);
                 name(r, "");
             }
         }

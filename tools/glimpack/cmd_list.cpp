@@ -4,10 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "hostos/os.h"
 #include "package/listing.h"
-#include "package/read.h"
-#include "package/verdict.h"
+#include "package/session.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/progress.h"
 
@@ -29,14 +27,15 @@ const CommandText kText = {
 
 } // namespace
 
-// What list, test and extract share: reading a package with its verdict,
-// progress shown while its contents are checked.
-InspectedPackage ReadAndJudge(const std::string& package, const std::string& windows_dir,
-                              const Limits& limits, bool quiet) {
-    InspectedPackage pkg = InspectPackage(package, windows_dir, limits);
-    Progress progress(pkg.installed_bytes, quiet);
-    CheckAllContents(pkg, [&](uint64_t bytes) { progress.Add(bytes, package); });
-    return pkg;
+// What list and test share: reading a package with its verdict, progress
+// shown while its contents are checked.
+InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits, bool quiet) {
+    PackageSession::Options options;
+    options.limits = limits;
+    PackageSession session(package, options);
+    Progress progress(session.package().installed_bytes, quiet);
+    session.CheckAllContents([&](uint64_t bytes) { progress.Add(bytes, package); });
+    return session.package();
 }
 
 int CmdList(int argc, char** argv) {
@@ -59,16 +58,13 @@ int CmdList(int argc, char** argv) {
     if (!max_size.empty())
         limits.max_size = ParseSize("--max-size", max_size);
 
-    // Nothing is written; the Windows directory only has to exist for the
-    // host back end to mount it.
-    const std::string windows = hostos::TempDirectory();
     bool many = packages.size() > 1;
     bool first = true;
     if (json && many)
         std::fputs("[\n", stdout);
     int rc =
         ForEachPackage(packages, json || quiet ? nullptr : stdout, [&](const std::string& package) {
-            InspectedPackage pkg = ReadAndJudge(package, windows, limits, false);
+            InspectedPackage pkg = ReadAndJudge(package, limits, false);
             if (quiet && pkg.Sound())
                 return kExitOk;
             std::string text = json ? FormatListingJson(pkg) : FormatListingText(pkg);

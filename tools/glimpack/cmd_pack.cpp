@@ -1,15 +1,14 @@
 // glimpack pack: stub + title + saver + data file + further data files -> package.
 #include <cstdio>
-#include <cstring>
+#include <optional>
 #include <string>
 
 #include "encoder/encoder.h"
 #include "hostos/cleanup.h"
 #include "hostos/os.h"
 #include "package/build.h"
-#include "package/read.h"
+#include "package/build_policy.h"
 #include "package/text.h"
-#include "package/verdict.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
 #include "tools/glimpack/progress.h"
@@ -135,25 +134,7 @@ int CmdPack(int argc, char** argv) {
     // Cheap checks first, so that a bad name is reported before large files
     // are read: every destination the package would have, from its file name
     // and the data files' extensions, as the verdict on it will judge them.
-    std::vector<PackInput> inputs(data_files.size() + 2);
-    std::memcpy(inputs[0].extension, ".SCR", PAYLOAD_EXTENSION_SIZE);
-    std::memcpy(inputs[1].extension, ".DAT", PAYLOAD_EXTENSION_SIZE);
-    for (size_t i = 0; i < data_files.size(); i++)
-        ExtensionFromFileName(data_files[i], inputs[i + 2].extension);
-    {
-        InspectedPackage planned;
-        planned.module_path = ModulePathFor(hostos::FileNamePart(output));
-        planned.header.first_file_number = options.first_number;
-        for (size_t i = 0; i < inputs.size(); i++) {
-            InspectedRecord r;
-            r.index = uint32_t(i);
-            std::memcpy(r.record.extension, inputs[i].extension, PAYLOAD_EXTENSION_SIZE);
-            planned.records.push_back(r);
-        }
-        JudgeDestinations(planned);
-        if (!planned.Sound())
-            Fail(output, FirstProblem(planned));
-    }
+    std::vector<PackInput> inputs = PlanInputs(output, options.first_number, data_files);
     std::vector<std::string> paths = {scr, dat};
     paths.insert(paths.end(), data_files.begin(), data_files.end());
     uint64_t total = 0;
@@ -179,14 +160,14 @@ int CmdPack(int argc, char** argv) {
     // The verdict on what was written, under the name it will have: a package
     // pack publishes is one that test passes.
     {
-        ScratchDirectory windows("glimpack-pack");
-        InspectedPackage written =
-            InspectPackage(out.temp_path(), windows.path(), limits, hostos::FileNamePart(output));
-        Progress progress(written.installed_bytes, quiet);
-        std::string label = "checking " + EscapeForDisplay(hostos::FileNamePart(output), false);
-        CheckAllContents(written, [&](uint64_t bytes) { progress.Add(bytes, label); });
-        if (!written.Sound())
-            Fail(output, "the package built would not pass its own test: " + FirstProblem(written));
+        std::optional<Progress> progress;
+        const std::string label =
+            "checking " + EscapeForDisplay(hostos::FileNamePart(output), false);
+        CheckBuiltPackage(out.temp_path(), output, limits, [&](uint64_t bytes, uint64_t all) {
+            if (!progress)
+                progress.emplace(all, quiet);
+            progress->Add(bytes, label);
+        });
     }
     out.Publish();
     if (!quiet) {

@@ -7,9 +7,7 @@
 #include "package/listing.h"
 #include "package/read.h"
 #include "package/text.h"
-#include "package/verdict.h"
 #include "tools/glimpack/commands.h"
-#include "tools/glimpack/files.h"
 
 namespace glimpack {
 namespace {
@@ -72,12 +70,11 @@ int CmdTest(int argc, char** argv) {
     if (!max_size.empty())
         limits.max_size = ParseSize("--max-size", max_size);
 
-    ScratchDirectory windows("glimpack-test");
     bool many = packages.size() > 1, first = true;
     if (json && many)
         std::fputs("[\n", stdout);
     int rc = ForEachPackage(packages, json ? nullptr : stdout, [&](const std::string& package) {
-        InspectedPackage pkg = ReadAndJudge(package, windows.path(), limits, quiet);
+        InspectedPackage pkg = ReadAndJudge(package, limits, quiet);
         if (json) {
             std::string text = FormatListingJson(pkg);
             if (many)

@@ -13,8 +13,7 @@ namespace glimpack {
 
 // A package read with its verdict (package/verdict.h), every record's
 // contents checked, progress shown meanwhile unless `quiet`.
-InspectedPackage ReadAndJudge(const std::string& package, const std::string& windows_dir,
-                              const Limits& limits, bool quiet);
+InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits, bool quiet);
 
 int CmdPack(int argc, char** argv);
 int CmdList(int argc, char** argv);

@@ -105,6 +105,18 @@ describe('a build the page refuses', () => {
       assert.ok(built.error.startsWith(message), `${built.error} should start with ${message}`);
       assert.ok(!built.error.includes('\n'), built.error);
     }
+    // Names the installer cannot use are refused before anything is read,
+    // in the words `glimpack pack` uses for the same name.
+    for (const name of ['CON.EXE', '..EXE', 'com1.exe']) {
+      const native = glimpack(GLIMPACK, ['pack', '-q', '-o', name, '--title', 'Stars', '--stub', GLIM_STUB,
+        '--scr', inputs.saver, '--dat', inputs.data], { cwd: work });
+      assert.equal(native.code, 2, native.stderr);
+      const refusal = native.stderr.trimEnd().replace(/^glimpack: /, '');
+      assert.ok(refusal.startsWith(`${name}: record `), native.stderr);
+      const built = await buildInPage({ title: 'Stars', files: [], data: inputs.data, name });
+      assert.equal(built.state, 'failed', name);
+      assert.equal(built.error, refusal);
+    }
     const built = await buildInPage({ name: 'LAST.EXE', firstNumber: '0' });
     assert.equal(built.state, 'done', built.error);
     const file = await download(page, '#build-download');

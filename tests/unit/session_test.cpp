@@ -1,0 +1,210 @@
+// The package session and the build policy: one opening of the package that
+// agrees with the installer's own entries, host paths from the emulated
+// system whichever session set it up last, and the names and verdict a build
+// must pass, the same for the page's way in as for `glimpack pack`.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "package/build_policy.h"
+#include "package/crc32.h"
+#include "package/session.h"
+#include "package/text.h"
+#include "package/verdict.h"
+#include "payload/payload.h"
+#include "platform/host/host_world.h"
+#include "tests/support/pe_builder.h"
+#include "tests/support/tool_fixture.h"
+#include "tools/glimpack/commands.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using glimpack::PackageSession;
+using tool_fixture::RandomBytes;
+
+class SessionTest : public tool_fixture::ToolTest {
+  protected:
+    void SetUp() override {
+        ToolTest::SetUp();
+        stub_ = Put("glimsetup.exe", pe_builder::BuildStub().bytes);
+        inputs_ = {std::vector<uint8_t>(30000, 'a'), RandomBytes(900, 1), RandomBytes(300, 2)};
+        Put("in/stars.scr", inputs_[0]);
+        Put("in/stars.dat", inputs_[1]);
+        Put("in/sky.bmp", inputs_[2]);
+    }
+
+    // Packs the inputs as `name` in the test's folder; returns glimpack's exit
+    // code, its standard error in *err.
+    int Pack(const std::string& name, const std::vector<std::string>& data_files,
+             std::string* err) {
+        fs::path cwd = fs::current_path();
+        fs::current_path(dir_);
+        std::vector<std::string> args = {"-q",           "-o",     name,           "--title",
+                                         "Stars",        "--scr",  "in/stars.scr", "--dat",
+                                         "in/stars.dat", "--stub", stub_};
+        args.insert(args.end(), data_files.begin(), data_files.end());
+        int rc = Run("pack", glimpack::CmdPack, args, nullptr, err);
+        fs::current_path(cwd);
+        return rc;
+    }
+
+    // Where the installer would find record `i`'s 16 bytes in `pkg`.
+    static size_t RecordPos(const glimpack::InspectedPackage& pkg, size_t i) {
+        return pkg.location.payload_pos + PAYLOAD_HEADER_SIZE + PAYLOAD_RECORD_SIZE * i;
+    }
+
+    std::string stub_;
+    std::vector<std::vector<uint8_t>> inputs_;
+};
+
+TEST_F(SessionTest, ReadsEverythingFromTheOneOpeningAndAgreesWithTheInstaller) {
+    std::string err;
+    ASSERT_EQ(Pack("STARS.EXE", {"in/sky.bmp"}, &err), 0) << err;
+    // An unpacked size in the terminator counts in the installer's total.
+    std::vector<uint8_t> bytes = glimpack::ReadWholeFile(Path("STARS.EXE"));
+    size_t terminator =
+        PackageSession(Path("STARS.EXE"), PackageSession::Options()).package().table_end -
+        PAYLOAD_RECORD_SIZE;
+    pe_builder::PutU32(bytes, terminator + 8, 7);
+    Put("STARS.EXE", bytes);
+
+    host::SetModuleFile(Path("STARS.EXE"));
+    char title[PAYLOAD_TITLE_SIZE + 1] = {};
+    ReadSaverTitle(nullptr, title);
+    const uint32_t installer_total = PayloadInstalledTotal();
+
+    PackageSession session(Path("STARS.EXE"), PackageSession::Options());
+    const glimpack::InspectedPackage& pkg = session.package();
+    EXPECT_EQ(std::memcmp(pkg.header.title, title, PAYLOAD_TITLE_SIZE), 0);
+    EXPECT_EQ(pkg.installed_total, installer_total);
+    EXPECT_EQ(pkg.installed_total, 30000u + 900u + 300u + 7u);
+    ASSERT_EQ(pkg.records.size(), 3u);
+    EXPECT_EQ(RecordPos(pkg, 3), terminator);
+
+    // The file under the name is gone; the session still reads the one it
+    // opened, every record, with its contents' CRC-32.
+    fs::remove(Path("STARS.EXE"));
+    session.CheckAllContents();
+    ASSERT_TRUE(pkg.Sound()) << glimpack::FirstProblem(pkg);
+    for (size_t i = 0; i < inputs_.size(); i++)
+        EXPECT_EQ(pkg.records[i].crc32, glimpack::Crc32(0, inputs_[i].data(), inputs_[i].size()));
+}
+
+TEST_F(SessionTest, HostPathsFollowTheirOwnSessionWhicheverSetUpTheEmulatorLast) {
+    std::string err;
+    ASSERT_EQ(Pack("STARS.EXE", {"in/sky.bmp"}, &err), 0) << err;
+    // An existing folder is found without regard to case, as Windows finds it.
+    fs::create_directories(Path("one/quillfen"));
+    fs::create_directories(Path("two"));
+    PackageSession::Options one, two;
+    one.host_windows_dir = Path("one");
+    two.host_windows_dir = Path("two");
+    PackageSession first(Path("STARS.EXE"), one);
+    PackageSession second(Path("STARS.EXE"), two);
+    EXPECT_EQ(first.HostPath(2), Path("one/quillfen/GLIMLOOM/STARS/FILE0000.BMP"));
+    EXPECT_EQ(second.HostPath(0), Path("two/STARS.SCR"));
+    EXPECT_EQ(first.HostPath(0), Path("one/STARS.SCR"));
+    // Without a folder standing for the Windows directory, nothing is written.
+    EXPECT_EQ(PackageSession(Path("STARS.EXE"), PackageSession::Options()).HostPath(0), "");
+}
+
+TEST_F(SessionTest, JudgedAgainByOtherLimitsForgetsWhatTheOldOnesFound) {
+    std::string err;
+    ASSERT_EQ(Pack("STARS.EXE", {}, &err), 0) << err;
+    PackageSession session(Path("STARS.EXE"), PackageSession::Options());
+    session.CheckAllContents();
+    ASSERT_TRUE(session.package().records[0].contents_checked);
+    session.Rejudge(glimpack::Limits{1000});
+    EXPECT_EQ(session.package().RecordsWithProblems(), 1u);
+    EXPECT_FALSE(session.package().records[1].contents_checked);
+    session.Rejudge(glimpack::Limits{});
+    EXPECT_TRUE(session.package().Sound());
+}
+
+// Every name pack refuses, refused by the policy as the page asks it (the
+// package's bare name, the data files' own names) in the same words; names
+// pack takes, taken by both.
+TEST_F(SessionTest, PolicyAsThePageUsesItAndPackRefuseTheSameNamesAlike) {
+    for (const char* data : {"photo.jpeg", "odd.A:B", "dot.", "bell.\x07", "a.<", "readme.txt"})
+        Put(data, {1}); // beside the package, so that pack names them as the page does
+    struct Case {
+        std::string output;
+        std::vector<std::string> data_files;
+        bool refused; // whatever else: as pack decides
+    };
+    std::vector<Case> cases = {
+        {"CON.EXE", {}, true},
+        {"con.exe", {}, true},
+        {"PRN.EXE", {}, true},
+        {"AUX.EXE", {}, true},
+        {"NUL.EXE", {}, true},
+        {"NUL.TXT.EXE", {}, true},
+        {"COM1.EXE", {}, true},
+        {"COM9.EXE", {}, true},
+        {"LPT1.EXE", {}, true},
+        {"LPT9.EXE", {}, true},
+        {"CON .EXE", {}, true},
+        {"..EXE", {}, true},
+        {"...EXE", {}, true},
+        {".EXE", {}, true},
+        {"A:B.EXE", {}, true},
+        {std::string(250, 'N') + ".EXE", {}, true},
+        {"OK.EXE", {"photo.jpeg"}, true},
+        {"OK.EXE", {"odd.A:B"}, true},
+        {"OK.EXE", {"dot."}, true},
+        {"OK.EXE", {"bell.\x07"}, true},
+        {"OK.EXE", {"a.<"}, true},
+        // Decided by the list of device names, whichever it is.
+        {"CONIN$.EXE", {}, false},
+        {"CONOUT$.EXE", {}, false},
+        {"COM0.EXE", {}, false},
+        {"LPT0.EXE", {}, false},
+        {"COM\xC2\xB9.EXE", {}, false},
+        {"STARS.EXE", {"readme.txt"}, false},
+    };
+    for (const Case& c : cases) {
+        std::string tool;
+        int rc = Pack(c.output, c.data_files, &tool);
+        if (c.refused) {
+            EXPECT_EQ(rc, 2) << c.output;
+            EXPECT_FALSE(fs::exists(Path(c.output))) << c.output;
+        }
+        std::string page;
+        try {
+            glimpack::PlanInputs(c.output, 0, c.data_files);
+        } catch (const glimpack::ToolError& e) {
+            page = glimpack::EscapeForDisplay(std::string("glimpack: ") + e.what(), false) + "\n";
+        }
+        EXPECT_EQ(page, rc == 0 ? "" : tool) << c.output;
+        fs::remove(Path(c.output));
+    }
+}
+
+// The verdict is on the file as built, under the name it will have.
+TEST_F(SessionTest, BuiltPackageIsJudgedUnderItsFinalName) {
+    std::string err;
+    ASSERT_EQ(Pack("BUILT.TMP", {"in/sky.bmp"}, &err), 0) << err;
+    glimpack::CheckBuiltPackage(Path("BUILT.TMP"), "STARS.EXE", glimpack::Limits());
+    auto refusal = [&](const std::string& output, const glimpack::Limits& limits) {
+        try {
+            glimpack::CheckBuiltPackage(Path("BUILT.TMP"), output, limits);
+        } catch (const glimpack::ToolError& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    EXPECT_EQ(refusal("out/CON.EXE", glimpack::Limits())
+                  .rfind("out/CON.EXE: the package built would not pass its own test: record 0: "
+                         "destination \"CON.SCR\"",
+                         0),
+              0u);
+    EXPECT_EQ(refusal("STARS.EXE", glimpack::Limits{500})
+                  .rfind("STARS.EXE: the package built would not pass its own test: record 0: ", 0),
+              0u);
+}
+
+} // namespace
