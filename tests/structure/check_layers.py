@@ -64,7 +64,7 @@ NARROWER = {
 PRIVATE = {
     "platform/host/host_state.h": {"platform", "tests"},
     "decoder/decode_engine.h": {"decoder", "payload", "tests", "bench", "fuzz"},
-    "tests/fakes/": {"tests", "fuzz"},
+    "testkit/fakes/": {"tests", "fuzz"},
     # The shell's user interface is the installer's; others may show its texts.
     "shell/shell.h": {"shell", "tests", "fuzz"},
 }

@@ -20,7 +20,7 @@
 #include "package/stub.h"
 #include "package/text.h"
 #include "platform/host/host_world.h"
-#include "tests/support/pe_builder.h"
+#include "testkit/packages/pe_builder.h"
 #include "tests/support/tool_fixture.h"
 #include "tools/glimpack/cli.h"
 #include "tools/glimpack/commands.h"

@@ -9,7 +9,7 @@
 #include "payload/self.h"
 #include "platform/host/host_world.h"
 #include "shell/shell.h"
-#include "tests/fakes/fake_control.h"
+#include "testkit/fakes/fake_control.h"
 #include "tests/unit/installer_world.h"
 
 namespace {
