@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "base/ascii.h"
+
 void TextBegin(TextBuilder* b, char* out, size_t capacity) {
     b->out = out;
     b->capacity = capacity;
@@ -64,8 +66,6 @@ int CopyText(char* buffer, size_t capacity, const char* text) {
 }
 
 void UpperCaseText(char* text) {
-    for (; *text != '\0'; ++text) {
-        if (*text >= 'a' && *text <= 'z')
-            *text = (char)(*text - 'a' + 'A');
-    }
+    for (; *text != '\0'; ++text)
+        *text = UpperAscii(*text);
 }

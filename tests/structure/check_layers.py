@@ -7,7 +7,7 @@ The folders and what each may use (besides itself):
     format            base: the package format, every derived name
     decoder           nothing: the codec's decoding half, bytes only
     encoder           decoder: the codec's encoding half, bytes only
-    hostos            nothing: the host's system calls, one file per system
+    hostos            base: the host's system calls, one file per system
     platform          base format hostos: the Win32 surface, real or over real folders
     payload           base format decoder platform: the installer reading its file
     shell             base format payload platform: the installer's user interface
@@ -40,7 +40,7 @@ ALLOWED = {
     "format": {"base"},
     "decoder": set(),
     "encoder": {"decoder"},
-    "hostos": set(),
+    "hostos": {"base"},
     "platform": {"base", "format", "hostos"},
     "payload": {"base", "format", "decoder", "platform"},
     "shell": {"base", "format", "payload", "platform"},
