@@ -42,34 +42,13 @@ std::wstring WithBackslashes(const std::string& path);
 namespace win {
 
 std::wstring Widen(const std::string& text) {
-    static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
     std::wstring out;
     out.reserve(text.size());
     size_t i = 0;
     while (i < text.size()) {
-        auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = 0;
         uint32_t c = 0;
-        if (lead < 0x80) {
-            length = 1;
-            c = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            c = lead & 0x1Fu;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            c = lead & 0x0Fu;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            c = lead & 0x07u;
-        }
-        bool ok = length != 0 && i + length <= text.size();
-        for (size_t k = 1; ok && k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            ok = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3Fu);
-        }
-        if (!ok || c < kSmallest[length] || c > 0x10FFFF) {
+        size_t length = DecodeUtf8(text, i, &c);
+        if (length == 0) {
             out += wchar_t(0xFFFD);
             ++i;
             continue;
