@@ -65,6 +65,16 @@ int CopyText(char* buffer, size_t capacity, const char* text) {
     return AppendText(buffer, capacity, text);
 }
 
+size_t WriteGroupedDigits(const char* reversed, size_t count, char* out) {
+    size_t n = 0;
+    for (size_t i = count; i > 0; --i) {
+        out[n++] = reversed[i - 1];
+        if (i > 1 && (i - 1) % 3 == 0)
+            out[n++] = ',';
+    }
+    return n;
+}
+
 void UpperCaseText(char* text) {
     for (; *text != '\0'; ++text)
         *text = UpperAscii(*text);

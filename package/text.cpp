@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/text.h"
 #include "hostos/os.h"
 
 namespace glimpack {
@@ -138,13 +139,13 @@ std::string JsonString(const std::string& utf8) {
 }
 
 std::string WithThousands(uint64_t value) {
-    std::string digits = std::to_string(value), out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0)
-            out += ',';
-        out += digits[i];
-    }
-    return out;
+    char digits[20], out[32]; // 20 digits and 6 commas at the most
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return std::string(out, WriteGroupedDigits(digits, count, out));
 }
 
 } // namespace glimpack
