@@ -20,6 +20,10 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>* data) {
     return ok;
 }
 
+std::string DirectoryPart(const std::string& path) {
+    return path.substr(0, path.size() - FileNamePart(path).size());
+}
+
 void AppendUtf8(std::string& out, uint32_t code_point) {
     const uint32_t c = code_point;
     if (c < 0x80) {

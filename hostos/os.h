@@ -91,6 +91,9 @@ bool RemoveTree(const std::string& path);
 
 // The last component of a path, as this system separates components.
 std::string FileNamePart(const std::string& path);
+// All that comes before it: the folder part with the separator that ends it
+// ("dir/" for "dir/file"), "" for a bare name.
+std::string DirectoryPart(const std::string& path);
 // Whether the absolute path `path` is `directory` or lies below it, as this
 // system separates and compares names (both as RealPath gives them).
 bool IsWithin(const std::string& path, const std::string& directory);

@@ -166,9 +166,9 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+// The name the page gave a file it mounted.
 std::string BaseName(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return hostos::FileNamePart(path);
 }
 
 std::vector<uint8_t> ReadInput(const std::string& path) {

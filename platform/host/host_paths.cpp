@@ -197,9 +197,7 @@ void SetModuleFile(const std::string& host_file, const std::string& windows_path
         state.module_windows = windows_path;
         return;
     }
-    size_t slash = host_file.find_last_of('/');
-    state.module_windows =
-        "C:\\PACKAGES\\" + (slash == std::string::npos ? host_file : host_file.substr(slash + 1));
+    state.module_windows = "C:\\PACKAGES\\" + hostos::FileNamePart(host_file);
 }
 
 std::string ToHostPath(const std::string& windows_path) {

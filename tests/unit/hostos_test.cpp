@@ -245,6 +245,16 @@ TEST(HostOsArguments, WideArgumentsBecomeUtf8) {
         (std::vector<std::string>{"extract", "caf\xc3\xa9-\xd0\x96", "star-\xf0\x9f\x8c\x9f.EXE"}));
 }
 
+// A path taken apart where this system separates components: the folder
+// part keeps its separator, so that the two parts give the path back.
+TEST(HostOsPaths, FolderAndFileNamePartsMakeThePathAgain) {
+    for (std::string path : {"dir/file.txt", "file.txt", "/file", "a/b/", "a//b", ".", ""})
+        EXPECT_EQ(hostos::DirectoryPart(path) + hostos::FileNamePart(path), path) << path;
+    EXPECT_EQ(hostos::DirectoryPart("dir/sub/file"), "dir/sub/");
+    EXPECT_EQ(hostos::FileNamePart("dir/sub/file"), "file");
+    EXPECT_EQ(hostos::DirectoryPart("file"), "");
+}
+
 // The one UTF-8 decoder of the tool: the shortest form of every code point
 // and nothing else, lone surrogates included (AppendUtf8 writes them for
 // Windows names that are not valid UTF-16), so that each encoding round-trips.

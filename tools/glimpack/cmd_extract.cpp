@@ -329,10 +329,8 @@ int ExtractPackage(const std::string& package, const Options& o) {
     } else if (o.dir.empty()) {
         if (hostos::GetStatus(final_dir, false).kind != hostos::Kind::Missing)
             Fail(final_dir, "already exists; choose a directory with -d");
-        std::string parent =
-            final_dir.substr(0, final_dir.size() - hostos::FileNamePart(final_dir).size());
         scratch = std::make_unique<ScratchDirectory>("." + hostos::FileNamePart(final_dir),
-                                                     parent.empty() ? "." : parent);
+                                                     DirectoryOf(final_dir));
         target = scratch->path();
     } else {
         // A target made for this extraction goes again if it fails.
