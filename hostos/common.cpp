@@ -1,5 +1,6 @@
 // The parts of the host's system layer that are the same on every system,
 // built on the per-system calls.
+#include <chrono>
 #include <cstdio>
 
 #include "hostos/os.h"
@@ -18,6 +19,11 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>* data) {
     bool ok = std::ferror(f) == 0;
     std::fclose(f);
     return ok;
+}
+
+double MonotonicSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 std::string DirectoryPart(const std::string& path) {

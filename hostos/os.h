@@ -110,6 +110,9 @@ std::string CurrentDirectory();
 bool ChangeDirectory(const std::string& path);
 // An environment variable's value as UTF-8, "" when it is not set.
 std::string Environment(const char* name);
+// Seconds on a clock that only moves forward, from some fixed moment: for
+// measuring how long work takes, not for telling the time.
+double MonotonicSeconds();
 // The running program's own file, "" when unknown.
 std::string ExecutablePath();
 // Bytes free to this user on the file system holding `path`.
