@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "base/ascii.h"
+
 void TextBegin(TextBuilder* b, char* out, size_t capacity) {
     b->out = out;
     b->capacity = capacity;
@@ -63,9 +65,17 @@ int CopyText(char* buffer, size_t capacity, const char* text) {
     return AppendText(buffer, capacity, text);
 }
 
-void UpperCaseText(char* text) {
-    for (; *text != '\0'; ++text) {
-        if (*text >= 'a' && *text <= 'z')
-            *text = (char)(*text - 'a' + 'A');
+size_t WriteGroupedDigits(const char* reversed, size_t count, char* out) {
+    size_t n = 0;
+    for (size_t i = count; i > 0; --i) {
+        out[n++] = reversed[i - 1];
+        if (i > 1 && (i - 1) % 3 == 0)
+            out[n++] = ',';
     }
+    return n;
+}
+
+void UpperCaseText(char* text) {
+    for (; *text != '\0'; ++text)
+        *text = UpperAscii(*text);
 }

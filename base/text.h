@@ -32,6 +32,14 @@ int AppendText(char* buffer, size_t capacity, const char* text);
 // Replaces the contents by `text`, cut to fit; 1 when it fitted.
 int CopyText(char* buffer, size_t capacity, const char* text);
 
+// Writes the `count` decimal digits of `reversed` (the least significant
+// first, as division gives them) to `out`, the most significant first, with
+// "," between groups of three counted from the right: "7654321" gives
+// "1,234,567". Returns the number of bytes written (count + (count - 1) / 3;
+// no terminator). Every number people read here, the installer's and the
+// tool's, is grouped this way.
+size_t WriteGroupedDigits(const char* reversed, size_t count, char* out);
+
 // Upper-cases the ASCII letters in place, as the C locale does: the
 // installer's names never depend on the system's code page.
 void UpperCaseText(char* text);

@@ -17,7 +17,7 @@
 #include "decoder/decoder.h"
 #include "encoder/encoder.h"
 #include "payload/decode_job.h"
-#include "tests/reference/oracle_decoder.h"
+#include "testkit/reference/oracle_decoder.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;

@@ -21,10 +21,11 @@ failed=()
 
 step() { echo; echo "== static: $*"; }
 
-# The code clang-tidy and cppcheck look at: what ships, the fuzz targets, the
-# test fakes and the reference decoder the tests hold the production decoder to.
+# The code clang-tidy and cppcheck look at: what ships, the fuzz programs and
+# targets, the test fakes and the reference decoder the tests hold the
+# production decoder to.
 code_dirs=(base format decoder encoder hostos platform payload shell pe package tools fuzz
-  tests/fakes tests/reference)
+  testkit/fuzz_targets testkit/fakes testkit/reference)
 
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGLIM_SANITIZE=OFF \
@@ -70,7 +71,7 @@ step "cppcheck"
 if ! cppcheck -q -j 2 --std=c++17 --language=c++ --enable=warning,performance,portability \
      --library=googletest --inline-suppr --suppressions-list=cmake/cppcheck-suppressions.txt \
      -I . --error-exitcode=1 --template='{file}:{line}: {severity} [{id}] {message}' \
-     "${code_dirs[@]}" tests/support tests/hostile tests/regress; then
+     "${code_dirs[@]}" testkit/packages tests/support tests/hostile tests/regress; then
   failed+=(cppcheck)
 fi
 

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "base/text.h"
+#include "base/windows_names.h"
 
 namespace {
 
@@ -19,17 +20,6 @@ int Fail(char* out, size_t capacity) {
 const char* LastComponent(const char* path) {
     const char* slash = strrchr(path, '\\');
     return slash ? slash + 1 : path;
-}
-
-// Windows drops trailing dots and blanks from a path component, so a name
-// made only of them ("", ".", "..", ". .") would name the directory itself or
-// its parent.
-int IsOnlyDotsAndBlanks(const char* text, size_t length) {
-    for (size_t i = 0; i < length; i++) {
-        if (text[i] != '.' && text[i] != ' ')
-            return 0;
-    }
-    return 1;
 }
 
 } // namespace
@@ -111,7 +101,10 @@ int GetInstallerBaseName(const char* module_path, char* out, size_t capacity) {
     // name ("C:\DL.NEW\STARS") would otherwise name the saver after the folder.
     const char* dot = strrchr(name, '.');
     size_t length = dot ? (size_t)(dot - name) : strlen(name);
-    if (IsOnlyDotsAndBlanks(name, length))
+    // A name made only of dots and blanks ("", ".", "..", ". .") is no name
+    // once Windows drops them: it would name the directory itself or its
+    // parent.
+    if (WithoutTrailingDotsAndBlanks(name, length) == 0)
         return Fail(out, capacity);
     TextBuilder b;
     TextBegin(&b, out, capacity);
@@ -154,35 +147,6 @@ int BuildDataDirectory(const char* windows_dir, const char* module_path, char* o
     TextBegin(&b, out, capacity);
     BuildDataDirectoryInto(&b, windows_dir, module_path);
     return TextFinishWhole(&b);
-}
-
-static int EqualsAsciiIgnoringCase(const char* a, size_t length, const char* b) {
-    if (strlen(b) != length)
-        return 0;
-    for (size_t i = 0; i < length; i++) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z')
-            x = (char)(x - 'a' + 'A');
-        if (x != y)
-            return 0;
-    }
-    return 1;
-}
-
-int IsWindowsDeviceName(const char* name, size_t length) {
-    size_t base = 0;
-    while (base < length && name[base] != '.')
-        base++;
-    while (base > 0 && name[base - 1] == ' ')
-        base--;
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
-    for (size_t i = 0; i < sizeof kDevices / sizeof kDevices[0]; i++) {
-        if (EqualsAsciiIgnoringCase(name, base, kDevices[i]))
-            return 1;
-    }
-    if (base == 4 && name[3] >= '1' && name[3] <= '9')
-        return EqualsAsciiIgnoringCase(name, 3, "COM") || EqualsAsciiIgnoringCase(name, 3, "LPT");
-    return 0;
 }
 
 int IsPlainWindowsName(const char* name, size_t length) {

@@ -53,10 +53,9 @@ int BuildDataDirectory(const char* windows_dir, const char* module_path, char* o
 // which Windows drops) names one file or folder on Windows: not empty, no
 // character Windows refuses in names (control characters, < > : " | ? * and
 // the separators; ":" would also select an alternate data stream), and not a
-// device (CON, PRN, AUX, NUL, COM1..COM9, LPT1..LPT9, whatever extension
-// follows: "NUL.TXT" is the device too).
+// device (IsWindowsDeviceName in base/windows_names.h: "NUL.TXT" is a device
+// too).
 int IsPlainWindowsName(const char* name, size_t length);
-int IsWindowsDeviceName(const char* name, size_t length);
 
 // 1 for a character that may follow the dot of an extension: an ASCII letter
 // or digit, or one of _~!#$%&'()@^{}-.

@@ -1,6 +1,6 @@
 // libFuzzer entry for one target, chosen at compile time with
 // -DGLIM_FUZZ_TARGET=FuzzSomething.
-#include "fuzz/targets.h"
+#include "testkit/fuzz_targets/targets.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return GLIM_FUZZ_TARGET(data, size);

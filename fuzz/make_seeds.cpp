@@ -13,8 +13,8 @@
 #include "package/build.h"
 #include "package/listing.h"
 #include "package/stub.h"
-#include "tests/hostile/hostile_packages.h"
-#include "tests/support/pe_builder.h"
+#include "testkit/packages/hostile_packages.h"
+#include "testkit/packages/pe_builder.h"
 #include "tools/glimpack/cli.h"
 #include "tools/glimpack/files.h"
 

@@ -91,6 +91,9 @@ bool RemoveTree(const std::string& path);
 
 // The last component of a path, as this system separates components.
 std::string FileNamePart(const std::string& path);
+// All that comes before it: the folder part with the separator that ends it
+// ("dir/" for "dir/file"), "" for a bare name.
+std::string DirectoryPart(const std::string& path);
 // Whether the absolute path `path` is `directory` or lies below it, as this
 // system separates and compares names (both as RealPath gives them).
 bool IsWithin(const std::string& path, const std::string& directory);
@@ -107,6 +110,9 @@ std::string CurrentDirectory();
 bool ChangeDirectory(const std::string& path);
 // An environment variable's value as UTF-8, "" when it is not set.
 std::string Environment(const char* name);
+// Seconds on a clock that only moves forward, from some fixed moment: for
+// measuring how long work takes, not for telling the time.
+double MonotonicSeconds();
 // The running program's own file, "" when unknown.
 std::string ExecutablePath();
 // Bytes free to this user on the file system holding `path`.
@@ -134,6 +140,16 @@ std::vector<std::string> ArgumentsFromWide(int argc, wchar_t** argv);
 // inside the tool. A lone surrogate (a Windows name that is not valid UTF-16)
 // is encoded as its three bytes, so that it survives the trip back.
 void AppendUtf8(std::string& out, uint32_t code_point);
+// Decodes the UTF-8 sequence at `pos` of `text` into `code_point`; returns
+// its length in bytes, or 0 for bytes that are not UTF-8 (a stray or missing
+// continuation byte, an overlong form, a value past U+10FFFF). A surrogate's
+// three bytes decode like any other code point, since AppendUtf8 writes a
+// lone surrogate that way; text that must be Unicode proper refuses
+// IsSurrogate code points itself.
+size_t DecodeUtf8(const std::string& text, size_t pos, uint32_t* code_point);
+inline bool IsSurrogate(uint32_t code_point) {
+    return code_point >= 0xD800 && code_point <= 0xDFFF;
+}
 // Sets up standard output and error for UTF-8 text written as bytes: binary
 // mode (no "\r" added to "\n", so output is the same bytes everywhere) and a
 // console that shows UTF-8. Call once at the start of the program.

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "base/windows_names.h"
 #include "hostos/os.h"
 #include "hostos/windows_internal.h"
 
@@ -41,34 +42,13 @@ std::wstring WithBackslashes(const std::string& path);
 namespace win {
 
 std::wstring Widen(const std::string& text) {
-    static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
     std::wstring out;
     out.reserve(text.size());
     size_t i = 0;
     while (i < text.size()) {
-        auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = 0;
         uint32_t c = 0;
-        if (lead < 0x80) {
-            length = 1;
-            c = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            c = lead & 0x1Fu;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            c = lead & 0x0Fu;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            c = lead & 0x07u;
-        }
-        bool ok = length != 0 && i + length <= text.size();
-        for (size_t k = 1; ok && k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            ok = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3Fu);
-        }
-        if (!ok || c < kSmallest[length] || c > 0x10FFFF) {
+        size_t length = DecodeUtf8(text, i, &c);
+        if (length == 0) {
             out += wchar_t(0xFFFD);
             ++i;
             continue;
@@ -154,29 +134,6 @@ std::wstring WithBackslashes(const std::string& path) {
     return w;
 }
 
-wchar_t UpperAscii(wchar_t c) {
-    return (c >= L'a' && c <= L'z') ? wchar_t(c - L'a' + L'A') : c;
-}
-
-// A name Windows gives to a device in every folder: the part before the
-// first dot, without trailing blanks, is one of the reserved names (the
-// superscript digits count as digits there).
-bool IsDeviceName(const std::wstring& name) {
-    std::wstring base = name.substr(0, name.find(L'.'));
-    while (!base.empty() && base.back() == L' ')
-        base.pop_back();
-    for (wchar_t& c : base)
-        c = UpperAscii(c);
-    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" || base == L"CONIN$" ||
-        base == L"CONOUT$")
-        return true;
-    if (base.size() != 4 || (base.compare(0, 3, L"COM") != 0 && base.compare(0, 3, L"LPT") != 0))
-        return false;
-    wchar_t digit = base[3];
-    return (digit >= L'0' && digit <= L'9') || digit == 0x00B9 || digit == 0x00B2 ||
-           digit == 0x00B3;
-}
-
 // 0, or the code of what is wrong with the name (see NameProblem).
 DWORD NameProblemCode(const std::string& path) {
     std::wstring w = WithBackslashes(path);
@@ -196,12 +153,9 @@ DWORD NameProblemCode(const std::string& path) {
     if (unc_parts == 0 && w.size() >= pos + 2 && w[pos + 1] == L':' &&
         ((w[pos] >= L'A' && w[pos] <= L'Z') || (w[pos] >= L'a' && w[pos] <= L'z')))
         pos += 2; // the drive
-    while (pos <= w.size()) {
-        size_t end = w.find(L'\\', pos);
-        if (end == std::wstring::npos)
-            end = w.size();
-        std::wstring name = w.substr(pos, end - pos);
-        pos = end + 1;
+    size_t start = 0, count = 0;
+    while (NextPathComponent(w.data(), w.size(), &pos, &start, &count)) {
+        std::wstring name = w.substr(start, count);
         if (name.empty() || name == L"." || name == L"..")
             continue;
         if (unc_parts > 0) {
@@ -210,7 +164,7 @@ DWORD NameProblemCode(const std::string& path) {
         }
         if (name.find(L':') != std::wstring::npos)
             return kErrorStreamName;
-        if (IsDeviceName(name))
+        if (IsWindowsDeviceName(name.data(), name.size()))
             return kErrorDeviceName;
     }
     return 0;

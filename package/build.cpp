@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "base/ascii.h"
 #include "format/naming.h"
 #include "hostos/os.h"
 #include "package/errors.h"
@@ -208,10 +209,8 @@ void ExtensionFromFileName(const std::string& path, char extension[PAYLOAD_EXTEN
     if (dot == std::string::npos)
         return;
     std::string ext = name.substr(dot);
-    for (char& c : ext) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
+    for (char& c : ext)
+        c = UpperAscii(c);
     // The installer's own rule on what may follow the dot, checked first so
     // that a character it refuses is named as such (a byte of UTF-8 is not a
     // character of the extension).

@@ -68,7 +68,7 @@ void CheckPayloadResource(const std::string& path, const std::vector<uint8_t>& b
         glim::pe::ResourceDirectory tree = glim::pe::ParseResourceTree(bytes, h);
         const glim::pe::ResourceEntry* type = nullptr;
         const glim::pe::ResourceData& leaf = glim::pe::FirstEntryLeaf(tree, &type);
-        if (!type->named || type->name != u"" LASTRES_TYPE_NAME)
+        if (!glim::pe::IsPayloadType(*type))
             Fail(path, "not a package: its first resource type is " +
                            (type->named ? std::string("a named one") : std::to_string(type->id)) +
                            ", not \"LASTRES\" (an ordinary program?)");

@@ -54,7 +54,7 @@ StubLayout CheckStubLayout(const std::string& path, const std::vector<uint8_t>& 
         glim::pe::ResourceDirectory tree = glim::pe::ParseResourceTree(bytes, h);
         const glim::pe::ResourceEntry* type = nullptr;
         glim::pe::ResourceData reached = glim::pe::FirstEntryLeaf(tree, &type);
-        if (!type->named || type->name != u"" LASTRES_TYPE_NAME)
+        if (!glim::pe::IsPayloadType(*type))
             unusable("the first resource type is not \"LASTRES\"");
         if (reached.bytes.size() != LASTRES_DATA_SIZE)
             unusable("the \"LASTRES\" data entry declares " + std::to_string(reached.bytes.size()) +

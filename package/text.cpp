@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/text.h"
 #include "hostos/os.h"
 
 namespace glimpack {
@@ -13,36 +14,12 @@ const uint16_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026
                                   0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-// Decodes one UTF-8 sequence at `pos`; returns its length, 0 when invalid
-// (overlong forms, surrogates and values past U+10FFFF included).
+// Decodes one UTF-8 sequence at `pos`; returns its length, 0 when invalid.
+// Text shown or converted here is Unicode proper, so a surrogate's bytes are
+// invalid too.
 size_t DecodeUtf8(const std::string& s, size_t pos, uint32_t* cp) {
-    const auto byte = [&](size_t i) { return static_cast<uint8_t>(s[i]); };
-    uint8_t b0 = byte(pos);
-    size_t length;
-    uint32_t value, min;
-    if (b0 < 0x80) {
-        *cp = b0;
-        return 1;
-    } else if ((b0 & 0xE0) == 0xC0) {
-        length = 2, value = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        length = 3, value = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        length = 4, value = b0 & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (pos + length > s.size())
-        return 0;
-    for (size_t i = 1; i < length; i++) {
-        if ((byte(pos + i) & 0xC0) != 0x80)
-            return 0;
-        value = (value << 6) | (byte(pos + i) & 0x3F);
-    }
-    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    *cp = value;
-    return length;
+    size_t length = hostos::DecodeUtf8(s, pos, cp);
+    return length != 0 && hostos::IsSurrogate(*cp) ? 0 : length;
 }
 
 std::string Hex2(unsigned value) {
@@ -162,13 +139,13 @@ std::string JsonString(const std::string& utf8) {
 }
 
 std::string WithThousands(uint64_t value) {
-    std::string digits = std::to_string(value), out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0)
-            out += ',';
-        out += digits[i];
-    }
-    return out;
+    char digits[20], out[32]; // 20 digits and 6 commas at the most
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return std::string(out, WriteGroupedDigits(digits, count, out));
 }
 
 } // namespace glimpack

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "base/text.h"
+#include "base/windows_names.h"
 #include "decoder/decoder.h"
 #include "format/naming.h"
 #include "package/text.h"
@@ -54,21 +55,16 @@ void NameRecord(InspectedRecord& r, uint16_t first_file_number, const std::strin
     // Every name on the way must be one Windows takes as a plain name, or
     // the installer would write to a device ("CON.EXE" installs CON.SCR) or
     // to an alternate stream ("a:b.exe").
-    size_t start = 0;
-    while (start <= r.destination.size()) {
-        size_t end = r.destination.find('\\', start);
-        if (end == std::string::npos)
-            end = r.destination.size();
-        std::string name = r.destination.substr(start, end - start);
-        while (!name.empty() && (name.back() == '.' || name.back() == ' '))
-            name.pop_back();
+    size_t pos = 0, start = 0, count = 0;
+    while (NextPathComponent(r.destination.data(), r.destination.size(), &pos, &start, &count)) {
+        std::string name = r.destination.substr(start, count);
+        name.resize(WithoutTrailingDotsAndBlanks(name.data(), name.size()));
         if (!IsPlainWindowsName(name.c_str(), name.size())) {
             r.problems.push_back("destination " + Quoted(r.destination) + ": " + Quoted(name) +
                                  " is " + WhyNotAName(name));
             r.destination.clear();
             return;
         }
-        start = end + 1;
     }
 }
 

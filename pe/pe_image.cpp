@@ -357,10 +357,13 @@ uint32_t ComputeChecksum(const std::vector<uint8_t>& file, size_t checksum_offse
     return static_cast<uint32_t>(sum + file.size());
 }
 
+bool IsPayloadType(const ResourceEntry& type) {
+    return type.named && type.name == u"" LASTRES_TYPE_NAME;
+}
+
 const ResourceData& FindPayloadResource(const ResourceDirectory& tree) {
-    const std::u16string kLastres = u"" LASTRES_TYPE_NAME;
     const ResourceData* lastres =
-        FindResource(tree, ResourceKey::Name(kLastres), ResourceKey::Id(IDR_LASTRES),
+        FindResource(tree, ResourceKey::Name(u"" LASTRES_TYPE_NAME), ResourceKey::Id(IDR_LASTRES),
                      ResourceKey::Id(LASTRES_LANGUAGE));
     if (!lastres)
         throw PeError("no resource \"LASTRES\" 1000 in language 1033");
@@ -368,7 +371,7 @@ const ResourceData& FindPayloadResource(const ResourceDirectory& tree) {
     // lead to LASTRES/1000/1033.
     const ResourceEntry* type = nullptr;
     const ResourceData* reached = &FirstEntryLeaf(tree, &type);
-    if (!type->named || type->name != kLastres)
+    if (!IsPayloadType(*type))
         throw PeError("resource type " + DescribeEntry(*type) +
                       " sorts before \"LASTRES\"; the installer would read its data as the "
                       "payload");

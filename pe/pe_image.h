@@ -140,6 +140,11 @@ const ResourceData* FindResource(const ResourceDirectory& root, const ResourceKe
 // installer would read instead.
 const ResourceData& FindPayloadResource(const ResourceDirectory& root);
 
+// Whether `type`, the type the installer's walk takes (the first), is the
+// payload's: the named type "LASTRES". Every check that a file is a package
+// asks this one question.
+bool IsPayloadType(const ResourceEntry& type);
+
 // The data leaf the installer's walk reaches by taking the first entry at
 // every level (type, name, language), whatever its names; throws PeError
 // when the walk ends elsewhere. `type` gets the first type's entry.

@@ -79,11 +79,7 @@ char* FormatThousands(int32_t value, char* out) {
     size_t n = 0;
     if (value < 0)
         out[n++] = '-';
-    for (int i = count - 1; i >= 0; --i) {
-        out[n++] = digits[i];
-        if (i > 0 && i % 3 == 0)
-            out[n++] = ',';
-    }
+    n += WriteGroupedDigits(digits, static_cast<size_t>(count), out + n);
     out[n] = '\0';
     return out;
 }

@@ -99,12 +99,23 @@ template <class Body> const char* Guarded(const std::string& subject, Body&& bod
     std::string error;
     try {
         return Answer(body());
-    } catch (const std::bad_alloc&) {
-        error = subject + ": not enough memory in this browser tab";
-    } catch (const glimpack::ToolError& e) {
-        error = e.what();
-    } catch (const std::exception& e) {
-        error = subject + ": " + e.what();
+    } catch (...) {
+        glimpack::Failure failure = glimpack::CurrentFailure();
+        switch (failure.kind) {
+        case glimpack::FailureKind::OutOfMemory:
+            error = subject + ": not enough memory in this browser tab";
+            break;
+        case glimpack::FailureKind::BadInput:
+            error = failure.text;
+            break;
+        case glimpack::FailureKind::Usage:
+        case glimpack::FailureKind::Other:
+            error = subject + ": " + failure.text;
+            break;
+        case glimpack::FailureKind::Unknown:
+            error = subject + ": unexpected error";
+            break;
+        }
     }
     return Answer("{\"ok\": false, \"error\": " + JsonString(error) + "}");
 }
@@ -159,9 +170,9 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+// The name the page gave a file it mounted.
 std::string BaseName(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return hostos::FileNamePart(path);
 }
 
 std::vector<uint8_t> ReadInput(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "base/windows_names.h"
 #include "hostos/os.h"
 #include "platform/host/host_state.h"
 #include "platform/platform.h"
@@ -86,8 +87,7 @@ std::string MakeShortName(const std::string& name) {
                 continue;
             if (!IsShortNameChar(c))
                 c = '_';
-            if (c >= 'a' && c <= 'z')
-                c = static_cast<unsigned char>(c - 'a' + 'A');
+            c = UpperAscii(c);
             out.push_back(char(c));
         }
         return out;
@@ -191,14 +191,12 @@ DWORD GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size) {
     std::string path = host::detail::NormaliseSeparators(long_path);
     // The drive ("C:") stays; every component below it gets its short form,
     // with "." and ".." applied as Windows applies them.
-    size_t pos = path.find('\\');
-    std::string result = pos == std::string::npos ? path : path.substr(0, pos);
+    size_t drive = path.find('\\');
+    std::string result = drive == std::string::npos ? path : path.substr(0, drive);
     std::vector<std::string> components;
-    while (pos != std::string::npos && pos < path.size()) {
-        size_t end = path.find('\\', pos + 1);
-        std::string name =
-            path.substr(pos + 1, end == std::string::npos ? std::string::npos : end - pos - 1);
-        pos = end;
+    size_t pos = drive == std::string::npos ? path.size() + 1 : drive + 1, start = 0, count = 0;
+    while (NextPathComponent(path.data(), path.size(), &pos, &start, &count)) {
+        std::string name = path.substr(start, count);
         if (name.empty() || name == ".")
             continue;
         if (name == "..") {
@@ -206,8 +204,7 @@ DWORD GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size) {
                 components.pop_back();
             continue;
         }
-        while (!name.empty() && (name.back() == '.' || name.back() == ' '))
-            name.pop_back();
+        name.resize(WithoutTrailingDotsAndBlanks(name.data(), name.size()));
         components.push_back(IsValidShortName(name) ? name : MakeShortName(name));
     }
     for (const std::string& name : components)

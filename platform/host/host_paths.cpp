@@ -2,6 +2,7 @@
 // host folders.
 #include <cstring>
 
+#include "base/windows_names.h"
 #include "format/naming.h"
 #include "hostos/os.h"
 #include "platform/host/host_state.h"
@@ -29,17 +30,8 @@ std::string NormaliseSeparators(const std::string& path) {
     return out;
 }
 
-static char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
 bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    return true;
+    return a.size() == b.size() && EqualsIgnoringAsciiCase(a.data(), b.data(), a.size());
 }
 
 static std::string NormalisePrefix(const std::string& prefix) {
@@ -74,13 +66,9 @@ bool SplitWindowsPath(const std::string& windows_path, SplitPath* out) {
     if (!mount)
         return false;
     std::vector<std::string> components;
-    size_t pos = mount->prefix.size();
-    while (pos < path.size()) {
-        size_t end = path.find('\\', pos);
-        if (end == std::string::npos)
-            end = path.size();
-        std::string name = path.substr(pos, end - pos);
-        pos = end + 1;
+    size_t pos = mount->prefix.size(), start = 0, count = 0;
+    while (NextPathComponent(path.data(), path.size(), &pos, &start, &count)) {
+        std::string name = path.substr(start, count);
         if (name.empty() || name == ".")
             continue;
         if (name == "..") {
@@ -89,9 +77,7 @@ bool SplitWindowsPath(const std::string& windows_path, SplitPath* out) {
             components.pop_back();
             continue;
         }
-        // Windows ignores trailing dots and blanks of a name.
-        while (!name.empty() && (name.back() == '.' || name.back() == ' '))
-            name.pop_back();
+        name.resize(WithoutTrailingDotsAndBlanks(name.data(), name.size()));
         if (!IsPlainName(name))
             return false;
         components.push_back(name);
@@ -211,9 +197,7 @@ void SetModuleFile(const std::string& host_file, const std::string& windows_path
         state.module_windows = windows_path;
         return;
     }
-    size_t slash = host_file.find_last_of('/');
-    state.module_windows =
-        "C:\\PACKAGES\\" + (slash == std::string::npos ? host_file : host_file.substr(slash + 1));
+    state.module_windows = "C:\\PACKAGES\\" + hostos::FileNamePart(host_file);
 }
 
 std::string ToHostPath(const std::string& windows_path) {

@@ -14,7 +14,7 @@
 // short-name calls are implemented here (host_*.cpp); the user-interface and
 // system calls (message boxes, dialogs, the system parameter, program start,
 // the system library, free space, local memory) only by the test fakes
-// (tests/fakes), so a program that is not a test cannot link them.
+// (testkit/fakes), so a program that is not a test cannot link them.
 #ifndef GLIM_PLATFORM_HOST_WIN32_API_H
 #define GLIM_PLATFORM_HOST_WIN32_API_H
 

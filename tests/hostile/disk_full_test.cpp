@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/host/host_world.h"
-#include "tests/hostile/hostile_packages.h"
+#include "testkit/packages/hostile_packages.h"
 #include "tests/hostile/run_tool.h"
 #include "tools/glimpack/cli.h"
 #include "tools/glimpack/commands.h"

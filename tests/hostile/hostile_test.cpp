@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/fuzz_support.h"
-#include "fuzz/targets.h"
 #include "platform/host/host_world.h"
-#include "tests/hostile/hostile_packages.h"
+#include "testkit/fuzz_targets/fuzz_support.h"
+#include "testkit/fuzz_targets/targets.h"
+#include "testkit/packages/hostile_packages.h"
 #include "tests/hostile/run_tool.h"
 #include "tools/glimpack/cli.h"
 #include "tools/glimpack/commands.h"

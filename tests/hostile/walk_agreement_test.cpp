@@ -22,8 +22,8 @@
 #include "payload/payload.h"
 #include "pe/pe_image.h"
 #include "platform/host/host_world.h"
-#include "tests/fakes/fake_control.h"
-#include "tests/hostile/hostile_packages.h"
+#include "testkit/fakes/fake_control.h"
+#include "testkit/packages/hostile_packages.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/hostile/hostile_packages.h"
+#include "testkit/packages/hostile_packages.h"
 
 namespace {
 

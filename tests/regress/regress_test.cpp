@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/fuzz_support.h"
-#include "fuzz/targets.h"
+#include "testkit/fuzz_targets/fuzz_support.h"
+#include "testkit/fuzz_targets/targets.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tests/reference/oracle_decoder.h"
+#include "testkit/reference/oracle_decoder.h"
 
 namespace testing_support {
 

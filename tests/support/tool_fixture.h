@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/host/host_world.h"
-#include "tests/support/pe_builder.h"
+#include "testkit/packages/pe_builder.h"
 #include "tools/glimpack/cli.h"
 #include "tools/glimpack/files.h"
 

@@ -15,8 +15,8 @@
 
 #include "payload/extract.h"
 #include "shell/shell.h"
-#include "tests/fakes/fake_control.h"
-#include "tests/support/pe_builder.h"
+#include "testkit/fakes/fake_control.h"
+#include "testkit/packages/pe_builder.h"
 #include "tests/support/stream_writer.h"
 #include "tests/unit/installer_world.h"
 #include "tools/glimpack/cli.h"

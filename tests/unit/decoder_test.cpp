@@ -17,8 +17,8 @@
 #include "decoder/decoder.h"
 #include "payload/decode_job.h"
 #include "platform/host/host_world.h"
-#include "tests/fakes/fake_control.h"
-#include "tests/reference/oracle_decoder.h"
+#include "testkit/fakes/fake_control.h"
+#include "testkit/reference/oracle_decoder.h"
 #include "tests/support/stream_writer.h"
 
 namespace {

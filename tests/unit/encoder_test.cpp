@@ -16,7 +16,7 @@
 #include "decoder/decoder.h"
 #include "encoder/encoder.h"
 #include "encoder/match_finder.h"
-#include "tests/reference/oracle_decoder.h"
+#include "testkit/reference/oracle_decoder.h"
 #include "tests/support/pipe_input.h"
 #include "tests/support/tool_fixture.h"
 #include "tools/glimpack/cli.h"

@@ -8,7 +8,7 @@
 #include "payload/extract.h"
 #include "platform/host/host_world.h"
 #include "shell/shell.h"
-#include "tests/fakes/fake_control.h"
+#include "testkit/fakes/fake_control.h"
 #include "tests/unit/installer_world.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "package/crc32.h"
 #include "package/session.h"
 #include "package/text.h"
-#include "tests/support/pe_builder.h"
+#include "testkit/packages/pe_builder.h"
 #include "tests/support/tool_fixture.h"
 #include "tools/glimpack/commands.h"
 

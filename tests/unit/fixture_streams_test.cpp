@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "decoder/decoder.h"
-#include "tests/reference/oracle_decoder.h"
+#include "testkit/reference/oracle_decoder.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;

@@ -245,4 +245,42 @@ TEST(HostOsArguments, WideArgumentsBecomeUtf8) {
         (std::vector<std::string>{"extract", "caf\xc3\xa9-\xd0\x96", "star-\xf0\x9f\x8c\x9f.EXE"}));
 }
 
+// A path taken apart where this system separates components: the folder
+// part keeps its separator, so that the two parts give the path back.
+TEST(HostOsPaths, FolderAndFileNamePartsMakeThePathAgain) {
+    for (std::string path : {"dir/file.txt", "file.txt", "/file", "a/b/", "a//b", ".", ""})
+        EXPECT_EQ(hostos::DirectoryPart(path) + hostos::FileNamePart(path), path) << path;
+    EXPECT_EQ(hostos::DirectoryPart("dir/sub/file"), "dir/sub/");
+    EXPECT_EQ(hostos::FileNamePart("dir/sub/file"), "file");
+    EXPECT_EQ(hostos::DirectoryPart("file"), "");
+}
+
+// The one UTF-8 decoder of the tool: the shortest form of every code point
+// and nothing else, lone surrogates included (AppendUtf8 writes them for
+// Windows names that are not valid UTF-16), so that each encoding round-trips.
+TEST(HostOsUtf8, DecodesWhatAppendUtf8WritesAndNothingElse) {
+    for (uint32_t cp : {0x0u, 0x41u, 0x7Fu, 0x80u, 0x7FFu, 0x800u, 0xD800u, 0xDFFFu, 0xFFFDu,
+                        0x10000u, 0x10FFFFu}) {
+        std::string text;
+        hostos::AppendUtf8(text, cp);
+        uint32_t decoded = 0xFFFFFFFF;
+        EXPECT_EQ(hostos::DecodeUtf8(text + "x", 0, &decoded), text.size()) << cp;
+        EXPECT_EQ(decoded, cp);
+    }
+    EXPECT_TRUE(hostos::IsSurrogate(0xD800) && hostos::IsSurrogate(0xDFFF));
+    EXPECT_FALSE(hostos::IsSurrogate(0xD7FF) || hostos::IsSurrogate(0xE000));
+    for (std::string bad : {"\x80", "\xC0\xAF", "\xE0\x80\xAF", "\xF0\x80\x80\xAF",
+                            "\xF4\x90\x80\x80", "\xC3", "\xE6\x98", "\xC3\x28",
+                            "\xF8\x88\x80"
+                            "\x80\x80",
+                            "\xFF"}) {
+        uint32_t decoded = 0;
+        EXPECT_EQ(hostos::DecodeUtf8(bad, 0, &decoded), 0u) << bad;
+    }
+    // Decoding starts where it is asked to, and stops at the text's end.
+    uint32_t decoded = 0;
+    EXPECT_EQ(hostos::DecodeUtf8("a\xC3\xA9", 1, &decoded), 2u);
+    EXPECT_EQ(decoded, 0xE9u);
+}
+
 } // namespace

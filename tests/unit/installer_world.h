@@ -23,8 +23,8 @@
 #include "payload/extract.h"
 #include "platform/host/host_world.h"
 #include "shell/shell.h"
-#include "tests/fakes/fake_control.h"
-#include "tests/support/pe_builder.h"
+#include "testkit/fakes/fake_control.h"
+#include "testkit/packages/pe_builder.h"
 
 namespace installer_world {
 

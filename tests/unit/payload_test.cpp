@@ -8,8 +8,8 @@
 
 #include "payload/payload.h"
 #include "platform/host/host_world.h"
-#include "tests/fakes/fake_control.h"
-#include "tests/support/pe_builder.h"
+#include "testkit/fakes/fake_control.h"
+#include "testkit/packages/pe_builder.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "platform/host/host_world.h"
 #include "platform/platform.h"
-#include "tests/fakes/fake_control.h"
+#include "testkit/fakes/fake_control.h"
 
 namespace fs = std::filesystem;
 

@@ -6,10 +6,11 @@
 #include <string>
 
 #include "base/text.h"
+#include "package/text.h"
 #include "payload/self.h"
 #include "platform/host/host_world.h"
 #include "shell/shell.h"
-#include "tests/fakes/fake_control.h"
+#include "testkit/fakes/fake_control.h"
 #include "tests/unit/installer_world.h"
 
 namespace {
@@ -37,6 +38,16 @@ TEST(FormatThousandsTest, NegativeValuesKeepTheSignOutsideTheGroups) {
     EXPECT_EQ(Thousands(-1234), "-1,234");
     // The longest text of all fits the documented minimum.
     EXPECT_EQ(Thousands(INT32_MIN), "-2,147,483,648");
+}
+
+// The tool groups the numbers it shows (sizes past 4 GiB too) as the
+// installer does.
+TEST(FormatThousandsTest, TheToolGroupsAsTheInstallerDoes) {
+    for (int32_t v : {0, 9, 10, 999, 1000, 9999, 10000, 999999, 1000000, 2147483647})
+        EXPECT_EQ(glimpack::WithThousands(uint64_t(v)), Thousands(v));
+    EXPECT_EQ(glimpack::WithThousands(UINT64_MAX), "18,446,744,073,709,551,615");
+    char out[8];
+    EXPECT_EQ(std::string(out, WriteGroupedDigits("4321", 4, out)), "1,234");
 }
 
 TEST(TextHelpersTest, AppendCutsWhereTheBufferIsFull) {

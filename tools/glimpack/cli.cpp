@@ -1,8 +1,6 @@
 #include "tools/glimpack/cli.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <new>
 
 #include "package/text.h"
 #include "tools/glimpack/version.h"
@@ -206,29 +204,26 @@ void Report(const std::string& text) {
 int RunBody(const char* name, int (*body)(int, char**), int argc, char** argv) {
     try {
         return body(argc, argv);
-    } catch (const UsageError& e) {
-        Report(std::string("glimpack ") + name + ": " + e.what() + " (see 'glimpack help " + name +
-               "')");
-        return kExitUsage;
-    } catch (const ToolError& e) {
-        Report(std::string("glimpack: ") + e.what());
-        return kExitBadInput;
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "glimpack: out of memory\n");
-        return kExitBadInput;
-    } catch (const std::filesystem::filesystem_error& e) {
-        // The library's own text repeats the operation and quotes the paths;
-        // the file and the system's reason are what the user needs.
-        std::string file = e.path1().empty() ? std::string(name) : e.path1().string();
-        Report("glimpack: " + file + ": " + e.code().message());
-        return kExitBadInput;
-    } catch (const std::exception& e) {
-        // Whatever else the library throws (a length or range error on a
-        // hostile size, say) is still the input's or the system's fault, not
-        // a reason to abort with a core dump.
-        Report(std::string("glimpack ") + name + ": " + e.what());
-        return kExitBadInput;
     } catch (...) {
+        Failure failure = CurrentFailure();
+        switch (failure.kind) {
+        case FailureKind::Usage:
+            Report(std::string("glimpack ") + name + ": " + failure.text + " (see 'glimpack help " +
+                   name + "')");
+            return kExitUsage;
+        case FailureKind::BadInput:
+            Report("glimpack: " + failure.text);
+            return kExitBadInput;
+        case FailureKind::OutOfMemory:
+            std::fprintf(stderr, "glimpack: out of memory\n");
+            return kExitBadInput;
+        case FailureKind::Other:
+            // Not a reason to abort with a core dump either.
+            Report(std::string("glimpack ") + name + ": " + failure.text);
+            return kExitBadInput;
+        case FailureKind::Unknown:
+            break;
+        }
         std::fprintf(stderr, "glimpack %s: unexpected error\n", name);
         return kExitBadInput;
     }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/windows_names.h"
 #include "format/naming.h"
 #include "hostos/atomic_file.h"
 #include "hostos/cleanup.h"
@@ -90,26 +91,16 @@ Options ParseCommandLine(int argc, char** argv, std::vector<std::string>* packag
     return o;
 }
 
-// Splits a destination or a pattern into its components ("/" and "\").
+// The components of a destination or a pattern ("/" and "\" separate them),
+// without empty ones.
 std::vector<std::string> Components(const std::string& path) {
     std::vector<std::string> parts;
-    std::string part;
-    for (char c : path) {
-        if (c == '/' || c == '\\') {
-            if (!part.empty())
-                parts.push_back(part);
-            part.clear();
-        } else {
-            part += c;
-        }
+    size_t pos = 0, start = 0, count = 0;
+    while (NextPathComponent(path.data(), path.size(), &pos, &start, &count)) {
+        if (count != 0)
+            parts.push_back(path.substr(start, count));
     }
-    if (!part.empty())
-        parts.push_back(part);
     return parts;
-}
-
-char Folded(char c) {
-    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
 }
 
 // `*` any run of characters, `?` any one, within one component; letters
@@ -118,7 +109,8 @@ char Folded(char c) {
 bool GlobMatches(const std::string& pattern, const std::string& name) {
     size_t p = 0, n = 0, star = std::string::npos, resume = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || Folded(pattern[p]) == Folded(name[n]))) {
+        if (p < pattern.size() &&
+            (pattern[p] == '?' || UpperAscii(pattern[p]) == UpperAscii(name[n]))) {
             p++;
             n++;
         } else if (p < pattern.size() && pattern[p] == '*') {
@@ -330,10 +322,8 @@ int ExtractPackage(const std::string& package, const Options& o) {
     } else if (o.dir.empty()) {
         if (hostos::GetStatus(final_dir, false).kind != hostos::Kind::Missing)
             Fail(final_dir, "already exists; choose a directory with -d");
-        std::string parent =
-            final_dir.substr(0, final_dir.size() - hostos::FileNamePart(final_dir).size());
         scratch = std::make_unique<ScratchDirectory>("." + hostos::FileNamePart(final_dir),
-                                                     parent.empty() ? "." : parent);
+                                                     DirectoryOf(final_dir));
         target = scratch->path();
     } else {
         // A target made for this extraction goes again if it fails.

@@ -115,8 +115,7 @@ ScratchDirectory::~ScratchDirectory() {
 }
 
 std::string DirectoryOf(const std::string& path) {
-    std::string name = hostos::FileNamePart(path);
-    std::string parent = path.substr(0, path.size() - name.size());
+    std::string parent = hostos::DirectoryPart(path);
     return parent.empty() ? "." : parent;
 }
 
@@ -138,8 +137,7 @@ void MakeDirectories(const std::string& path, std::vector<std::string>* made) {
     if (st.kind != hostos::Kind::Missing)
         Fail(path, st.kind == hostos::Kind::Error ? "cannot use as a directory: " + SystemReason()
                                                   : std::string("not a directory"));
-    std::string name = hostos::FileNamePart(path);
-    std::string parent = path.substr(0, path.size() - name.size());
+    std::string parent = hostos::DirectoryPart(path);
     while (parent.size() > 1 && (parent.back() == '/' || parent.back() == '\\'))
         parent.pop_back();
     if (!parent.empty() && parent != path)
@@ -159,7 +157,7 @@ std::string DefaultStubPath() {
         return env;
     std::string exe = hostos::ExecutablePath();
     if (!exe.empty()) {
-        std::string dir = exe.substr(0, exe.size() - hostos::FileNamePart(exe).size());
+        std::string dir = hostos::DirectoryPart(exe);
         for (const char* place : {"glimsetup.exe", "../share/glimpack/glimsetup.exe"}) {
             std::string candidate = dir + place;
             if (hostos::GetStatus(candidate, true).kind == hostos::Kind::Regular)

@@ -3,14 +3,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "hostos/os.h"
 
 namespace glimpack {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 std::string Duration(double seconds) {
     long s = seconds < 0 ? 0 : std::lround(seconds);
@@ -25,8 +22,7 @@ std::string Duration(double seconds) {
 } // namespace
 
 bool ProgressPossible() {
-    const char* term = std::getenv("TERM");
-    if (term && std::strcmp(term, "dumb") == 0)
+    if (hostos::Environment("TERM") == "dumb")
         return false;
     return hostos::IsTerminal(2);
 }
@@ -35,11 +31,11 @@ namespace {
 
 // Seconds of work before the line shows: one, or $GLIMPACK_PROGRESS_DELAY.
 double ProgressDelay() {
-    const char* text = std::getenv("GLIMPACK_PROGRESS_DELAY");
-    if (!text || !*text)
+    std::string text = hostos::Environment("GLIMPACK_PROGRESS_DELAY");
+    if (text.empty())
         return 1.0;
     char* end = nullptr;
-    double seconds = std::strtod(text, &end);
+    double seconds = std::strtod(text.c_str(), &end);
     return *end == '\0' && seconds >= 0 ? seconds : 1.0;
 }
 
@@ -47,7 +43,7 @@ double ProgressDelay() {
 
 Progress::Progress(uint64_t total, bool quiet)
     : enabled_(!quiet && total > 0 && ProgressPossible()), total_(total),
-      delay_(enabled_ ? ProgressDelay() : 0), start_(Clock::now()), last_(start_) {}
+      delay_(enabled_ ? ProgressDelay() : 0), start_(hostos::MonotonicSeconds()), last_(start_) {}
 
 Progress::~Progress() {
     if (drawn_ != 0) {
@@ -60,9 +56,9 @@ void Progress::Add(uint64_t bytes, const std::string& label) {
     done_ += bytes;
     if (!enabled_)
         return;
-    Clock::time_point now = Clock::now();
-    double elapsed = std::chrono::duration<double>(now - start_).count();
-    if (elapsed < delay_ || (drawn_ != 0 && now - last_ < std::chrono::milliseconds(200)))
+    double now = hostos::MonotonicSeconds();
+    double elapsed = now - start_;
+    if (elapsed < delay_ || (drawn_ != 0 && now - last_ < 0.2))
         return;
     last_ = now;
     uint64_t done = done_ < total_ ? done_ : total_;

@@ -8,7 +8,6 @@
 #ifndef GLIM_TOOLS_GLIMPACK_PROGRESS_H
 #define GLIM_TOOLS_GLIMPACK_PROGRESS_H
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -32,8 +31,8 @@ class Progress {
     double delay_; // seconds of work before the line shows
     uint64_t done_ = 0;
     size_t drawn_ = 0; // characters of the line now on screen
-    std::chrono::steady_clock::time_point start_;
-    std::chrono::steady_clock::time_point last_;
+    double start_;     // hostos::MonotonicSeconds() when the work began
+    double last_;      // ... and when the line was last drawn
 };
 
 // Whether progress lines can be shown on standard error at all.

@@ -8,7 +8,7 @@
 #include "hostos/os.h"
 #include "platform/host/host_state.h"
 #include "platform/platform.h"
-#include "tests/fakes/fake_control.h"
+#include "testkit/fakes/fake_control.h"
 
 using host::detail::EqualsIgnoreCase;
 

@@ -5,8 +5,8 @@
 // hold the production decoder to, and it shares no code with decoder/: plain
 // arrays in position order, one bit at a time, a real 4096-byte ring.
 // Nothing here is tuned for speed.
-#ifndef GLIM_TESTS_REFERENCE_ORACLE_DECODER_H
-#define GLIM_TESTS_REFERENCE_ORACLE_DECODER_H
+#ifndef GLIM_TESTKIT_REFERENCE_ORACLE_DECODER_H
+#define GLIM_TESTKIT_REFERENCE_ORACLE_DECODER_H
 
 #include <array>
 #include <cstdint>

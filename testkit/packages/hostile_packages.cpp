@@ -1,11 +1,11 @@
-#include "tests/hostile/hostile_packages.h"
+#include "testkit/packages/hostile_packages.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
 #include "encoder/encoder.h"
-#include "tests/support/pe_builder.h"
+#include "testkit/packages/pe_builder.h"
 
 namespace hostile {
 namespace {

@@ -16,8 +16,8 @@
 // The state is process-wide like the host back end's; Reset() returns the
 // fakes and the host world to a clean state, ResetWindows() the window
 // system alone.
-#ifndef GLIM_TESTS_FAKES_FAKE_CONTROL_H
-#define GLIM_TESTS_FAKES_FAKE_CONTROL_H
+#ifndef GLIM_TESTKIT_FAKES_FAKE_CONTROL_H
+#define GLIM_TESTKIT_FAKES_FAKE_CONTROL_H
 
 #include <cstdint>
 #include <functional>

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/fuzz_support.h"
-#include "fuzz/targets.h"
 #include "platform/host/host_world.h"
+#include "testkit/fuzz_targets/fuzz_support.h"
+#include "testkit/fuzz_targets/targets.h"
 #include "tools/glimpack/cli.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"

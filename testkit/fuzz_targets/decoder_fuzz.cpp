@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "decoder/decoder.h"
-#include "fuzz/fuzz_support.h"
-#include "fuzz/targets.h"
 #include "payload/decode_job.h"
+#include "testkit/fuzz_targets/fuzz_support.h"
+#include "testkit/fuzz_targets/targets.h"
 
 namespace {
 

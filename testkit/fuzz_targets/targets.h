@@ -1,8 +1,8 @@
 // The fuzz targets. Each takes one input and returns 0; a broken property
 // aborts. fuzz/entry.cpp makes a libFuzzer program of any one of them, and
 // the regression test in tests/regress replays saved inputs through them.
-#ifndef GLIM_FUZZ_TARGETS_H
-#define GLIM_FUZZ_TARGETS_H
+#ifndef GLIM_TESTKIT_FUZZ_TARGETS_TARGETS_H
+#define GLIM_TESTKIT_FUZZ_TARGETS_TARGETS_H
 
 #include <cstddef>
 #include <cstdint>

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "platform/platform.h"
-#include "tests/fakes/fake_control.h"
+#include "testkit/fakes/fake_control.h"
 
 namespace fake {
 namespace {

@@ -7,13 +7,13 @@
 #include <cstring>
 #include <string>
 
-#include "fuzz/fuzz_support.h"
-#include "fuzz/targets.h"
 #include "payload/extract.h"
 #include "payload/payload.h"
 #include "platform/host/host_world.h"
 #include "shell/shell.h"
-#include "tests/fakes/fake_control.h"
+#include "testkit/fakes/fake_control.h"
+#include "testkit/fuzz_targets/fuzz_support.h"
+#include "testkit/fuzz_targets/targets.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Each step below quotes the sentence of the README's "The compressed stream
 // format" that it implements. Where the code does more than the sentence says,
 // the comment says why.
-#include "tests/reference/oracle_decoder.h"
+#include "testkit/reference/oracle_decoder.h"
 
 #include <algorithm>
 #include <stdexcept>

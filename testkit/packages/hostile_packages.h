@@ -2,8 +2,8 @@
 // on, each with the outcome expected of the package tool. The tests in this
 // folder run them through glimpack and through the installer's own code, and
 // the fuzzers take them as seeds.
-#ifndef GLIM_TESTS_HOSTILE_HOSTILE_PACKAGES_H
-#define GLIM_TESTS_HOSTILE_HOSTILE_PACKAGES_H
+#ifndef GLIM_TESTKIT_PACKAGES_HOSTILE_PACKAGES_H
+#define GLIM_TESTKIT_PACKAGES_HOSTILE_PACKAGES_H
 
 #include <cstdint>
 #include <string>
@@ -41,7 +41,7 @@ struct Assembled {
     std::vector<uint32_t> body_offsets;
 };
 
-// The synthetic stub of tests/support/pe_builder.h: the packages every test
+// The synthetic stub of testkit/packages/pe_builder.h: the packages every test
 // here and the fuzzers' seeds are built on.
 std::vector<uint8_t> SyntheticStub();
 

@@ -1,4 +1,4 @@
-#include "tests/support/pe_builder.h"
+#include "testkit/packages/pe_builder.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,8 +2,8 @@
 // inputs: a private scratch directory per process, file writing, and the
 // checks every target makes after each input (no descriptor leaked, nothing
 // written where it does not belong).
-#ifndef GLIM_FUZZ_FUZZ_SUPPORT_H
-#define GLIM_FUZZ_FUZZ_SUPPORT_H
+#ifndef GLIM_TESTKIT_FUZZ_TARGETS_FUZZ_SUPPORT_H
+#define GLIM_TESTKIT_FUZZ_TARGETS_FUZZ_SUPPORT_H
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "fuzz/fuzz_support.h"
+#include "testkit/fuzz_targets/fuzz_support.h"
 
 #include <unistd.h>
 

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "fuzz/fuzz_support.h"
-#include "fuzz/targets.h"
 #include "payload/payload.h"
 #include "platform/host/host_world.h"
+#include "testkit/fuzz_targets/fuzz_support.h"
+#include "testkit/fuzz_targets/targets.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "decoder/decoder.h"
-#include "fuzz/fuzz_support.h"
-#include "fuzz/targets.h"
-#include "tests/reference/oracle_decoder.h"
+#include "testkit/fuzz_targets/fuzz_support.h"
+#include "testkit/fuzz_targets/targets.h"
+#include "testkit/reference/oracle_decoder.h"
 
 int FuzzDifferential(const uint8_t* data, size_t size) {
     using fuzz_support::Violation;

@@ -15,8 +15,8 @@
 // data blobs follow the directories in the order the resources were added, and
 // the resource section's virtual size ends exactly where the last blob ends
 // (so the last resource added is the last data of the section).
-#ifndef GLIM_TESTS_SUPPORT_PE_BUILDER_H
-#define GLIM_TESTS_SUPPORT_PE_BUILDER_H
+#ifndef GLIM_TESTKIT_PACKAGES_PE_BUILDER_H
+#define GLIM_TESTKIT_PACKAGES_PE_BUILDER_H
 
 #include <cstdint>
 #include <optional>
