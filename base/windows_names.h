@@ -7,7 +7,8 @@
 //
 // Header-only templates over the code unit: the installer and the package
 // checks hold names as Windows-1252 bytes (char), the system layer as UTF-16
-// (wchar_t). Every character these rules name has the same value in both:
+// (wchar_t), the tool's checks of a host name also as code points decoded
+// from UTF-8 (unsigned int). Every character these rules name has the same value in both:
 // ASCII, and the superscript digits, which are 0xB9, 0xB2 and 0xB3 in
 // Windows-1252 as in Unicode.
 #ifndef GLIM_BASE_WINDOWS_NAMES_H
@@ -23,6 +24,9 @@ inline unsigned long CodeUnitValue(char c) {
 }
 inline unsigned long CodeUnitValue(wchar_t c) {
     return static_cast<unsigned long>(c);
+}
+inline unsigned long CodeUnitValue(unsigned int c) {
+    return c; // a whole code point, as a name decoded from UTF-8 holds it
 }
 
 // 1 for the units Windows separates a path's components with: "\" and "/".

@@ -1,24 +1,51 @@
 #include "package/verdict.h"
 
 #include <map>
+#include <vector>
 
 #include "base/text.h"
 #include "base/windows_names.h"
 #include "decoder/decoder.h"
 #include "format/naming.h"
+#include "hostos/os.h"
 #include "package/text.h"
 
 namespace glimpack {
 namespace {
 
+// A record's own bytes (its extension) are Windows-1252.
 std::string Quoted(const std::string& text_1252) {
     return "\"" + EscapeForDisplay(Windows1252ToUtf8(text_1252), true) + "\"";
+}
+
+// A destination is made from the package's host name, so it is host text,
+// shown as list, test and extract show it.
+std::string QuotedDestination(const std::string& host_text) {
+    return "\"" + EscapeForDisplay(host_text, true) + "\"";
+}
+
+// Whether `name`, read as UTF-8, names a device. A package's own name comes
+// from the host, where it is UTF-8; copied to Windows, the installer reads
+// the same file name in the ANSI code page, where COM followed by a
+// superscript 1 is four characters and a device, not the five bytes UTF-8
+// gives it here.
+bool IsDeviceNameAsUtf8(const std::string& name) {
+    std::vector<unsigned int> units;
+    for (size_t pos = 0; pos < name.size();) {
+        uint32_t code_point = 0;
+        size_t length = hostos::DecodeUtf8(name, pos, &code_point);
+        if (length == 0)
+            return false; // not UTF-8: the bytes are all there is to read
+        units.push_back(code_point);
+        pos += length;
+    }
+    return IsWindowsDeviceName(units.data(), units.size()) != 0;
 }
 
 // Why a name Windows would take for something else: the device it names, or
 // the first character it refuses.
 std::string WhyNotAName(const std::string& name) {
-    if (IsWindowsDeviceName(name.c_str(), name.size()))
+    if (IsWindowsDeviceName(name.c_str(), name.size()) || IsDeviceNameAsUtf8(name))
         return "a device name on Windows";
     for (unsigned char c : name) {
         if (c < 0x20 || std::string("<>:\"|?*\\/").find(char(c)) != std::string::npos)
@@ -59,9 +86,9 @@ void NameRecord(InspectedRecord& r, uint16_t first_file_number, const std::strin
     while (NextPathComponent(r.destination.data(), r.destination.size(), &pos, &start, &count)) {
         std::string name = r.destination.substr(start, count);
         name.resize(WithoutTrailingDotsAndBlanks(name.data(), name.size()));
-        if (!IsPlainWindowsName(name.c_str(), name.size())) {
-            r.problems.push_back("destination " + Quoted(r.destination) + ": " + Quoted(name) +
-                                 " is " + WhyNotAName(name));
+        if (!IsPlainWindowsName(name.c_str(), name.size()) || IsDeviceNameAsUtf8(name)) {
+            r.problems.push_back("destination " + QuotedDestination(r.destination) + ": " +
+                                 QuotedDestination(name) + " is " + WhyNotAName(name));
             r.destination.clear();
             return;
         }
@@ -81,7 +108,7 @@ void JudgeDestinations(InspectedPackage& pkg) {
         auto [it, fresh] = destinations.emplace(key, r.index);
         if (!fresh)
             r.problems.push_back("same destination as record " + std::to_string(it->second) + ": " +
-                                 Quoted(r.destination));
+                                 QuotedDestination(r.destination));
     }
 }
 

@@ -101,15 +101,20 @@ TEST_P(DeviceNames, EveryCheckGivesTheSameAnswer) {
               n.device);
 
     // The verdict on a package named after it: its saver (the name up to
-    // its first dot + ".SCR") would be the device.
-    glimpack::InspectedPackage pkg;
-    pkg.module_path = glimpack::ModulePathFor(name + ".EXE");
-    pkg.records.resize(1);
-    glimpack::JudgeDestinations(pkg);
-    std::string problems;
-    for (const std::string& p : pkg.records[0].problems)
-        problems += p;
-    EXPECT_EQ(problems.find("a device name on Windows") != std::string::npos, n.device) << problems;
+    // its first dot + ".SCR") would be the device. The tool is given the
+    // package's name by the host, in UTF-8; the installer reads the same
+    // file name in the ANSI code page; both spellings are the same device.
+    for (const std::string& package_name : {name, std::string(n.utf8)}) {
+        glimpack::InspectedPackage pkg;
+        pkg.module_path = glimpack::ModulePathFor(package_name + ".EXE");
+        pkg.records.resize(1);
+        glimpack::JudgeDestinations(pkg);
+        std::string problems;
+        for (const std::string& p : pkg.records[0].problems)
+            problems += p;
+        EXPECT_EQ(problems.find("a device name on Windows") != std::string::npos, n.device)
+            << problems;
+    }
 
     // The installer's code running over the host back end: a device has no
     // host path, in the Windows directory or any folder below it.

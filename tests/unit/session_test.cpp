@@ -164,6 +164,8 @@ TEST_F(SessionTest, PolicyAsThePageUsesItAndPackRefuseTheSameNamesAlike) {
         {"conout$.exe", {}, true},
         {"COM0.EXE", {}, true},
         {"LPT0.EXE", {}, true},
+        {"COM\xC2\xB9.EXE", {}, true},
+        {"LPT\xC2\xB3.EXE", {}, true},
         {"COM10.EXE", {}, false},
         {"STARS.EXE", {"readme.txt"}, false},
     };

@@ -107,7 +107,7 @@ describe('a build the page refuses', () => {
     }
     // Names the installer cannot use are refused before anything is read,
     // in the words `glimpack pack` uses for the same name.
-    for (const name of ['CON.EXE', '..EXE', 'com1.exe']) {
+    for (const name of ['CON.EXE', '..EXE', 'com1.exe', 'CONIN$.EXE', 'COM¹.EXE', 'lpt0.exe']) {
       const native = glimpack(GLIMPACK, ['pack', '-q', '-o', name, '--title', 'Stars', '--stub', GLIM_STUB,
         '--scr', inputs.saver, '--dat', inputs.data], { cwd: work });
       assert.equal(native.code, 2, native.stderr);
