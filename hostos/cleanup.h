@@ -20,6 +20,14 @@ int RegisterScratch(const std::string& path, bool directory);
 // The path is gone or has been published: no longer the handler's business.
 void ForgetScratch(int handle);
 
+// The program is ending: from here on an interruption changes nothing (its
+// handler waits, and the ending process takes it along). On Windows the
+// handler runs on a thread of its own and ends the process itself; were it
+// to start while the program's thread is already ending the process, the
+// two endings would meet, and under some emulators that hangs or crashes.
+// Call once, as the last thing before returning from main.
+void HoldInterruptsToTheEnd();
+
 // Holds interruptions back while it lives; one that came meanwhile is acted
 // on when it ends. Also what makes creating a scratch file or folder and
 // registering it one step: on Windows the handler runs beside the program,

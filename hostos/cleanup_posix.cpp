@@ -133,6 +133,10 @@ void ForgetScratch(int handle) {
     }
 }
 
+// The handler runs on the program's own thread and the program's ending
+// cannot run beside it: nothing to hold.
+void HoldInterruptsToTheEnd() {}
+
 // Holds nest (a scratch file made while a result is published): only the
 // outermost one lets interruptions through again.
 HoldInterrupts::HoldInterrupts() {

@@ -139,6 +139,13 @@ void ForgetScratch(int handle) {
     LeaveCriticalSection(&r.lock);
 }
 
+void HoldInterruptsToTheEnd() {
+    // Never left: a handler that starts now waits here until the process
+    // ends; one that already runs keeps the lock and ends the process, and
+    // this thread waits for that.
+    EnterCriticalSection(&TheRegistry().lock);
+}
+
 HoldInterrupts::HoldInterrupts() {
     EnterCriticalSection(&TheRegistry().lock);
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "hostos/cleanup.h"
 #include "hostos/os.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/dropped.h"
@@ -107,10 +108,13 @@ int wmain(int argc, wchar_t** wide_argv) {
         std::fflush(stdout);
         hostos::WaitForKeyPress("\nPress any key to close this window.\n");
     }
+    hostos::HoldInterruptsToTheEnd();
     return rc;
 }
 #else
 int main(int argc, char** argv) {
-    return Run(argc, argv);
+    int rc = Run(argc, argv);
+    hostos::HoldInterruptsToTheEnd();
+    return rc;
 }
 #endif
