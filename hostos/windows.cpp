@@ -119,8 +119,8 @@ constexpr DWORD kErrorDeviceName = 0x20000002;
 constexpr DWORD kErrorStreamName = 0x20000003;
 
 const char kDeviceText[] =
-    "is a device name on Windows (CON, PRN, AUX, NUL, COM1-9 and LPT1-9, with any extension, "
-    "name devices in every folder), not a file";
+    "is a device name on Windows (CON, PRN, AUX, NUL, CONIN$, CONOUT$, and COM or LPT with a "
+    "digit or a superscript 1-3, with any extension, name devices in every folder), not a file";
 const char kStreamText[] = "holds ':', which on Windows names an alternate data stream of "
                            "another file, not a file of its own";
 
