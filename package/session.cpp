@@ -75,20 +75,19 @@ PackageSession::PackageSession(const std::string& path, const Options& options)
     try {
         Read(options);
     } catch (...) {
-        // The destructor does not run for a session that never opened.
-        if (fd_ >= 0)
-            hostos::Close(fd_);
-        if (g_emulator_owner == this) {
-            host::Reset();
-            g_emulator_owner = nullptr;
-        }
+        Release(); // the destructor does not run for a session that never opened
         throw;
     }
 }
 
 PackageSession::~PackageSession() {
+    Release();
+}
+
+void PackageSession::Release() {
     if (fd_ >= 0)
         hostos::Close(fd_);
+    fd_ = -1;
     if (g_emulator_owner == this) {
         host::Reset();
         g_emulator_owner = nullptr;
@@ -265,19 +264,16 @@ void PackageSession::CheckAllContents(const std::function<void(uint64_t)>& progr
 
 const std::string& PackageSession::HostPath(size_t index) {
     const InspectedRecord& r = package_.records.at(index);
-    if (host_paths_.empty()) {
-        host_paths_.resize(package_.records.size());
-        resolved_.resize(package_.records.size(), false);
-    }
-    if (!resolved_[index]) {
+    host_paths_.resize(package_.records.size());
+    std::optional<std::string>& host_path = host_paths_[index];
+    if (!host_path) {
+        host_path.emplace();
         if (!r.destination.empty() && !host_windows_dir_.empty()) {
             SetUpEmulator();
-            host_paths_[index] =
-                host::ToHostPath(std::string(kWindowsDirectory) + "\\" + r.destination);
+            *host_path = host::ToHostPath(std::string(kWindowsDirectory) + "\\" + r.destination);
         }
-        resolved_[index] = true;
     }
-    return host_paths_[index];
+    return *host_path;
 }
 
 PayloadLocation LocateLikeTheInstaller(const std::string& path, bool* found) {

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,8 @@ class PackageSession {
     void Read(const Options& options);
     void ReadAt(uint64_t offset, size_t size, std::vector<uint8_t>& into);
     void SetUpEmulator() const;
+    // Closes the file and gives the emulated system up, if this session has it.
+    void Release();
     StreamResult StreamRecord(const InspectedRecord& record, const ByteSink& sink);
 
     InspectedPackage package_;
@@ -79,8 +82,7 @@ class PackageSession {
     std::string as_name_;
     int fd_ = -1;
     hostos::Status status_;
-    std::vector<std::string> host_paths_;
-    std::vector<bool> resolved_;
+    std::vector<std::optional<std::string>> host_paths_; // each resolved when first asked
 };
 
 // The installer's own locator (payload/) run over the file at `path` (a stub

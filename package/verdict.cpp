@@ -1,5 +1,6 @@
 #include "package/verdict.h"
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -24,12 +25,17 @@ std::string QuotedDestination(const std::string& host_text) {
     return "\"" + EscapeForDisplay(host_text, true) + "\"";
 }
 
-// Whether `name`, read as UTF-8, names a device. A package's own name comes
+// Whether `name` names a device, read either way it may be meant: as the
+// installer's Windows-1252 bytes, or as UTF-8. A package's own name comes
 // from the host, where it is UTF-8; copied to Windows, the installer reads
 // the same file name in the ANSI code page, where COM followed by a
 // superscript 1 is four characters and a device, not the five bytes UTF-8
 // gives it here.
-bool IsDeviceNameAsUtf8(const std::string& name) {
+bool NamesADevice(const std::string& name) {
+    if (IsWindowsDeviceName(name.c_str(), name.size()))
+        return true;
+    if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; }))
+        return false; // ASCII reads the same both ways
     std::vector<unsigned int> units;
     for (size_t pos = 0; pos < name.size();) {
         uint32_t code_point = 0;
@@ -45,7 +51,7 @@ bool IsDeviceNameAsUtf8(const std::string& name) {
 // Why a name Windows would take for something else: the device it names, or
 // the first character it refuses.
 std::string WhyNotAName(const std::string& name) {
-    if (IsWindowsDeviceName(name.c_str(), name.size()) || IsDeviceNameAsUtf8(name))
+    if (NamesADevice(name))
         return "a device name on Windows";
     for (unsigned char c : name) {
         if (c < 0x20 || std::string("<>:\"|?*\\/").find(char(c)) != std::string::npos)
@@ -86,7 +92,7 @@ void NameRecord(InspectedRecord& r, uint16_t first_file_number, const std::strin
     while (NextPathComponent(r.destination.data(), r.destination.size(), &pos, &start, &count)) {
         std::string name = r.destination.substr(start, count);
         name.resize(WithoutTrailingDotsAndBlanks(name.data(), name.size()));
-        if (!IsPlainWindowsName(name.c_str(), name.size()) || IsDeviceNameAsUtf8(name)) {
+        if (!IsPlainWindowsName(name.c_str(), name.size()) || NamesADevice(name)) {
             r.problems.push_back("destination " + QuotedDestination(r.destination) + ": " +
                                  QuotedDestination(name) + " is " + WhyNotAName(name));
             r.destination.clear();
