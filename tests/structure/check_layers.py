@@ -14,6 +14,7 @@ The folders and what each may use (besides itself):
     resources         format shell: the stub's resource script
     pe                base format hostos: the checked PE reader, the stub layout
     package           base format decoder encoder hostos payload pe platform
+    archive           nothing: archives and disc images read member by member (a library's)
     tools             everything above but the shell: the command line
     web               the same, and the shell's texts: the browser page's glue
     samples           nothing of the installer: the sample saver
@@ -74,8 +75,9 @@ PRODUCT = {
     "resources": {"format", "shell"},
     "pe": {"base", "format", "hostos"},
     "package": {"base", "format", "decoder", "encoder", "hostos", "payload", "pe", "platform"},
+    "archive": set(),
     "tools": {"base", "format", "decoder", "encoder", "hostos", "payload", "pe", "platform",
-              "package"},
+              "package", "archive"},
     "web": {"base", "format", "decoder", "encoder", "hostos", "payload", "pe", "platform",
             "package", "shell"},
     "samples": set(),

@@ -19,6 +19,7 @@ int CmdPack(int argc, char** argv);
 int CmdList(int argc, char** argv);
 int CmdExtract(int argc, char** argv);
 int CmdTest(int argc, char** argv);
+int CmdScan(int argc, char** argv);
 int CmdCompress(int argc, char** argv);
 int CmdDecompress(int argc, char** argv);
 int CmdFixStub(int argc, char** argv);

@@ -22,6 +22,7 @@ const Command kCommands[] = {
      "build a package from a stub, a saver, its data file and more data"},
     {"list", glimpack::CmdList, "show packages' titles, records and verdicts"},
     {"test", glimpack::CmdTest, "check packages' structure and decode every record"},
+    {"scan", glimpack::CmdScan, "find and check every package in files, folders and archives"},
     {"extract", glimpack::CmdExtract, "write packages' files where the installer would"},
     {"compress", glimpack::CmdCompress, "compress a file into a raw stream"},
     {"decompress", glimpack::CmdDecompress, "decode a raw stream to a given size"},

@@ -45,16 +45,35 @@ Progress::Progress(uint64_t total, bool quiet)
     : enabled_(!quiet && total > 0 && ProgressPossible()), total_(total),
       delay_(enabled_ ? ProgressDelay() : 0), start_(hostos::MonotonicSeconds()), last_(start_) {}
 
+Progress::Progress(bool quiet)
+    : enabled_(!quiet && ProgressPossible()), total_(0), delay_(enabled_ ? ProgressDelay() : 0),
+      start_(hostos::MonotonicSeconds()), last_(start_) {}
+
 Progress::~Progress() {
+    Clear();
+}
+
+void Progress::Clear() {
     if (drawn_ != 0) {
         std::fprintf(stderr, "\r%*s\r", static_cast<int>(drawn_), "");
         std::fflush(stderr);
+        drawn_ = 0;
     }
+}
+
+void Progress::Show(const std::string& text) {
+    if (!enabled_)
+        return;
+    double now = hostos::MonotonicSeconds();
+    if (now - start_ < delay_ || (drawn_ != 0 && now - last_ < 0.2))
+        return;
+    last_ = now;
+    Draw(text);
 }
 
 void Progress::Add(uint64_t bytes, const std::string& label) {
     done_ += bytes;
-    if (!enabled_)
+    if (!enabled_ || total_ == 0)
         return;
     double now = hostos::MonotonicSeconds();
     double elapsed = now - start_;

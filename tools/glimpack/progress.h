@@ -23,6 +23,13 @@ class Progress {
 
     void Add(uint64_t bytes, const std::string& label);
 
+    // Work of a size not known in advance (a scan): the line says what has
+    // been done so far, in the caller's words, without a percentage.
+    explicit Progress(bool quiet);
+    void Show(const std::string& text);
+    // Wipes the line before other output; the next Show or Add draws it again.
+    void Clear();
+
   private:
     void Draw(const std::string& text);
 

@@ -1,0 +1,243 @@
+#include "package/finder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/byte_order.h"
+#include "format/package_format.h"
+#include "hostos/os.h"
+#include "package/errors.h"
+#include "pe/pe_image.h"
+
+namespace glimpack {
+namespace {
+
+// Blocks the window grows by; reads are handed room for about this much.
+constexpr size_t kBlock = size_t(1) << 20;
+
+PackageProbe NeedMore(uint64_t bytes, size_t available, bool at_end) {
+    // A stream that ends before the headers do holds no package there; one
+    // that would need more than the probe limit is not one we look for.
+    if (at_end || bytes > kFinderProbeLimit || bytes <= available)
+        return {PackageProbe::kNotPackage, 0};
+    return {PackageProbe::kNeedMore, bytes};
+}
+
+} // namespace
+
+PackageProbe ProbePackage(const uint8_t* data, size_t available, bool at_end) {
+    namespace pe = glim::pe;
+    if (available < 64)
+        return NeedMore(64, available, at_end);
+    if (data[0] != 'M' || data[1] != 'Z')
+        return {PackageProbe::kNotPackage, 0};
+    uint64_t pe_offset = GetU32(data + PE_HEADER_OFFSET_FIELD);
+    uint64_t file_header = pe_offset + PE_SIGNATURE_SIZE;
+    if (file_header + PE_FILE_HEADER_SIZE > available)
+        return NeedMore(file_header + PE_FILE_HEADER_SIZE, available, at_end);
+    if (std::memcmp(data + pe_offset, "PE\0\0", 4) != 0)
+        return {PackageProbe::kNotPackage, 0};
+    uint64_t sections = GetU16(data + file_header + 2);
+    uint64_t optional_size = GetU16(data + file_header + 16);
+    uint64_t headers_end =
+        file_header + PE_FILE_HEADER_SIZE + optional_size + sections * PE_SECTION_HEADER_SIZE;
+    if (headers_end > available)
+        return NeedMore(headers_end, available, at_end);
+
+    // From here on the checked reader, over a copy of just the bytes it
+    // needs (few candidates get this far).
+    try {
+        std::vector<uint8_t> bytes(data, data + headers_end);
+        pe::PeHeaders headers = pe::ParseHeaders(bytes);
+        int index = pe::FindSection(headers, RESOURCE_SECTION_NAME);
+        if (index < 0)
+            return {PackageProbe::kNotPackage, 0};
+        const pe::SectionHeader rsrc = headers.sections[size_t(index)];
+        uint64_t rsrc_end = uint64_t(rsrc.raw_pointer) + rsrc.raw_size;
+        // Most programs fail here, before their resources are read: the
+        // installer's walk takes the first type of the root directory, and
+        // "LASTRES" can only be that if the first type is a named one.
+        uint64_t root = rsrc.raw_pointer;
+        uint64_t first_entry = root + RESOURCE_DIRECTORY_HEADER_SIZE;
+        if (first_entry + RESOURCE_DIRECTORY_ENTRY_SIZE > rsrc_end)
+            return {PackageProbe::kNotPackage, 0};
+        if (first_entry + RESOURCE_DIRECTORY_ENTRY_SIZE > available)
+            return NeedMore(first_entry + RESOURCE_DIRECTORY_ENTRY_SIZE, available, at_end);
+        if (GetU16(data + root + 12) + GetU16(data + root + 14) == 0 ||
+            (GetU32(data + first_entry) & 0x80000000u) == 0) // the high bit: a name
+            return {PackageProbe::kNotPackage, 0};
+        if (rsrc_end > available)
+            return NeedMore(rsrc_end, available, at_end);
+        bytes.assign(data, data + rsrc_end);
+        // The installer reads the directory at the start of the ".rsrc"
+        // section, whatever the data directory says: the tree is read as it
+        // finds it.
+        pe::PeHeaders walk;
+        walk.sections.push_back(rsrc);
+        walk.directories.resize(pe::kDirResource + 1);
+        walk.directories[pe::kDirResource] = {rsrc.virtual_address, rsrc.virtual_size};
+        pe::ResourceDirectory tree = pe::ParseResourceTree(bytes, walk);
+        const pe::ResourceEntry* type = nullptr;
+        const pe::ResourceData& leaf = pe::FirstEntryLeaf(tree, &type);
+        if (!pe::IsPayloadType(*type) || leaf.rva < rsrc.virtual_address)
+            return {PackageProbe::kNotPackage, 0};
+        // Where the installer reads the payload, as it computes it.
+        uint64_t payload = uint64_t(leaf.rva - rsrc.virtual_address) + rsrc.raw_pointer;
+        uint64_t extent = std::max<uint64_t>(rsrc_end, payload + PAYLOAD_HEADER_SIZE);
+        if (payload + PAYLOAD_HEADER_SIZE > available)
+            return at_end ? PackageProbe{PackageProbe::kPackage,
+                                         std::min<uint64_t>(extent, PACKAGE_MAX_SIZE)}
+                          : NeedMore(payload + PAYLOAD_HEADER_SIZE, available, at_end);
+        // The record table, up to its terminator; a table the stream (or the
+        // probe limit) cuts off ends the extent there, and the session says
+        // what is wrong with it.
+        for (uint64_t at = payload + PAYLOAD_HEADER_SIZE;; at += PAYLOAD_RECORD_SIZE) {
+            if (at + PAYLOAD_RECORD_SIZE > available) {
+                if (!at_end && at + PAYLOAD_RECORD_SIZE <= kFinderProbeLimit)
+                    return {PackageProbe::kNeedMore, at + PAYLOAD_RECORD_SIZE};
+                // Cut off by the stream's end (the rest is the package's) or
+                // by the probe limit (the table found so far is).
+                extent = std::max<uint64_t>(extent, at_end ? available : at);
+                break;
+            }
+            PayloadRecord record;
+            DecodePayloadRecord(data + at, &record);
+            extent = std::max<uint64_t>(extent, at + PAYLOAD_RECORD_SIZE);
+            if (record.stored_size == 0)
+                break;
+            extent = std::max<uint64_t>(extent, uint64_t(record.offset) + record.stored_size);
+        }
+        return {PackageProbe::kPackage, std::min<uint64_t>(extent, PACKAGE_MAX_SIZE)};
+    } catch (const pe::PeError&) {
+        return {PackageProbe::kNotPackage, 0};
+    }
+}
+
+PackageFinder::PackageFinder(FinderOptions options) : options_(std::move(options)) {}
+
+PackageFinder::~PackageFinder() {
+    for (const Capture& c : captures_) {
+        if (c.fd >= 0)
+            hostos::Close(c.fd);
+    }
+}
+
+uint8_t* PackageFinder::Space(size_t want, size_t* capacity) {
+    want = std::max(want, size_t(1));
+    if (window_.size() - length_ < want)
+        window_.resize(length_ + std::max(want, kBlock));
+    *capacity = window_.size() - length_;
+    return window_.data() + length_;
+}
+
+void PackageFinder::Commit(size_t size) {
+    length_ += size;
+    Process(false);
+}
+
+void PackageFinder::Feed(const uint8_t* data, size_t size) {
+    while (size > 0) {
+        size_t room = 0;
+        uint8_t* into = Space(std::min(size, kBlock), &room);
+        size_t n = std::min(size, room);
+        std::memcpy(into, data, n);
+        data += n;
+        size -= n;
+        Commit(n);
+    }
+}
+
+void PackageFinder::Finish() {
+    if (finished_)
+        return;
+    finished_ = true;
+    Process(true);
+}
+
+void PackageFinder::Process(bool at_end) {
+    const uint8_t* start = window_.data();
+    size_t at = size_t(scan_ - base_);
+    while (at < length_) {
+        const void* hit = std::memchr(start + at, 'M', length_ - at);
+        if (!hit) {
+            at = length_;
+            break;
+        }
+        at = size_t(static_cast<const uint8_t*>(hit) - start);
+        if (at + 1 >= length_) {
+            if (at_end)
+                at = length_;
+            break; // the next byte decides
+        }
+        if (start[at + 1] != 'Z') {
+            ++at;
+            continue;
+        }
+        PackageProbe probe = ProbePackage(start + at, length_ - at, at_end);
+        if (probe.kind == PackageProbe::kNeedMore)
+            break; // looked at again once more bytes are in
+        if (probe.kind == PackageProbe::kPackage)
+            Start(base_ + at, probe.bytes);
+        // Past the "MZ" only: a package may hold another in a stored body.
+        ++at;
+    }
+    scan_ = base_ + at;
+    WriteCaptures(at_end);
+    Compact();
+}
+
+void PackageFinder::Start(uint64_t offset, uint64_t claimed) {
+    Capture c{offset, offset + claimed, offset, claimed, -1};
+    if (!options_.copy || options_.copy(offset, claimed)) {
+        std::string dir = options_.scratch_directory.empty() ? hostos::TempDirectory()
+                                                             : options_.scratch_directory;
+        c.fd = hostos::MakeScratchFile(dir);
+        if (c.fd < 0)
+            Fail(dir, "cannot make a scratch file: " + hostos::ErrorText(hostos::LastError()));
+    }
+    captures_.push_back(c);
+}
+
+void PackageFinder::WriteCaptures(bool at_end) {
+    uint64_t have = base_ + length_;
+    for (size_t i = 0; i < captures_.size();) {
+        Capture& c = captures_[i];
+        uint64_t upto = std::min(c.end, have);
+        if (c.fd >= 0 && upto > c.next &&
+            !hostos::Write(c.fd, window_.data() + (c.next - base_), size_t(upto - c.next)))
+            Fail("scratch file", hostos::ErrorText(hostos::LastError()));
+        c.next = std::max(c.next, upto);
+        if (c.next < c.end && !at_end) {
+            ++i;
+            continue;
+        }
+        FoundPackage found;
+        found.offset = c.offset;
+        found.size = c.next - c.offset;
+        found.claimed = c.claimed;
+        found.fd = c.fd;
+        captures_.erase(captures_.begin() + std::ptrdiff_t(i));
+        if (found.fd >= 0 && hostos::Seek(found.fd, 0, SEEK_SET) != 0) {
+            hostos::Close(found.fd);
+            Fail("scratch file", hostos::ErrorText(hostos::LastError()));
+        }
+        if (options_.found)
+            options_.found(found);
+        else if (found.fd >= 0)
+            hostos::Close(found.fd);
+    }
+}
+
+void PackageFinder::Compact() {
+    // Everything before the scan position has been looked at and handed to
+    // every capture; what is left is moved to the front once it is no more
+    // than what can go, so each byte moves a bounded number of times.
+    size_t drop = size_t(scan_ - base_);
+    if (drop == 0 || drop < length_ - drop)
+        return;
+    std::memmove(window_.data(), window_.data() + drop, length_ - drop);
+    base_ += drop;
+    length_ -= drop;
+}
+
+} // namespace glimpack

@@ -1,0 +1,583 @@
+// glimpack scan: finds every package in files, folders, archives and disc
+// images by its content, whatever its name or place, and checks each over
+// exactly its own bytes, as `test` checks one in a file of its own.
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/reader.h"
+#include "hostos/os.h"
+#include "package/finder.h"
+#include "package/listing.h"
+#include "package/session.h"
+#include "package/text.h"
+#include "tools/glimpack/commands.h"
+#include "tools/glimpack/files.h"
+#include "tools/glimpack/progress.h"
+
+namespace glimpack {
+namespace {
+
+const CommandText kText = {
+    "scan", "PATH...",
+    "Finds packages by their content, not their name: every place in a file\n"
+    "where a package begins, also inside a larger file (a disk image, a\n"
+    "concatenation) and inside archives and disc images (ISO 9660, zip, cab,\n"
+    "lha, 7z, tar, and these compressed), to --depth levels. Folders are walked\n"
+    "(links in them are not followed). Each package is checked over exactly\n"
+    "its own bytes, as `test` checks one, and shown on one line: its location\n"
+    "PATH[!MEMBER...][@OFFSET], title, records and verdict. A summary line ends\n"
+    "the run. The exit code is 2 when a package has problems or an input could\n"
+    "not be read, else 0 (also when nothing was found)."};
+
+constexpr unsigned kDefaultDepth = 4;
+constexpr size_t kReadBlock = size_t(1) << 20;
+
+// A read of the bytes being searched failed; said once, for the input or
+// the archive it belongs to.
+struct ReadFailed {
+    std::string text;
+};
+
+struct Counts {
+    uint64_t files = 0, bytes = 0, archives = 0, packages = 0, ok = 0, problems = 0, unreadable = 0;
+};
+
+// A JSON object of FormatListingJson on one line, with the location first.
+// The text has line breaks and indentation between its tokens only (a JSON
+// string holds no raw line break), so dropping them keeps it the same JSON.
+std::string OneLineJson(const std::string& object, const std::string& location) {
+    std::string out;
+    out.reserve(object.size());
+    for (size_t i = 0; i < object.size(); ++i) {
+        if (object[i] != '\n') {
+            out += object[i];
+            continue;
+        }
+        while (i + 1 < object.size() && object[i + 1] == ' ')
+            ++i;
+        if (!out.empty() && out.back() == ',')
+            out += ' ';
+    }
+    return "{\"location\": " + JsonString(location) + ", " + out.substr(1);
+}
+
+// The last component of a member's path in an archive, "/" separated.
+std::string MemberFileName(const std::string& name) {
+    size_t slash = name.find_last_of('/');
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+class FileSource : public glim::archive::Source {
+  public:
+    FileSource(int fd, Counts* counts, const std::function<void()>& tick)
+        : fd_(fd), counts_(counts), tick_(tick) {}
+    long Read(uint8_t* buffer, size_t size) override {
+        long n = hostos::Read(fd_, buffer, size);
+        if (n < 0) {
+            error_ = hostos::ErrorText(hostos::LastError());
+            return -1;
+        }
+        counts_->bytes += uint64_t(n);
+        if (tick_)
+            tick_();
+        return n;
+    }
+    bool Seekable() const override { return true; }
+    int64_t Seek(int64_t offset, int whence) override {
+        int64_t at = hostos::Seek(fd_, offset, whence);
+        if (at < 0)
+            error_ = hostos::ErrorText(hostos::LastError());
+        return at;
+    }
+    std::string ErrorText() const override { return error_; }
+
+  private:
+    int fd_;
+    Counts* counts_;
+    const std::function<void()>& tick_;
+    std::string error_;
+};
+
+// A member being read, as the source of whatever is inside it. libarchive
+// calls Read from its own C code, through which nothing may be thrown.
+class MemberSource : public glim::archive::Source {
+  public:
+    explicit MemberSource(glim::archive::Reader& reader) : reader_(reader) {}
+    long Read(uint8_t* buffer, size_t size) override {
+        try {
+            return long(reader_.Read(buffer, size));
+        } catch (const glim::archive::Error& e) {
+            error_ = e.what();
+            archive_failed_ = true;
+        } catch (const std::exception& e) {
+            error_ = e.what();
+        }
+        return -1;
+    }
+    std::string ErrorText() const override { return error_; }
+    // The failure was the whole archive's, not this member's alone.
+    bool archive_failed() const { return archive_failed_; }
+
+  private:
+    glim::archive::Reader& reader_;
+    std::string error_;
+    bool archive_failed_ = false;
+};
+
+// A scratch file holding a whole member, for formats that cannot be read
+// from a stream.
+class ScratchSource : public glim::archive::Source {
+  public:
+    explicit ScratchSource(int fd) : fd_(fd) {}
+    ~ScratchSource() override { hostos::Close(fd_); }
+    long Read(uint8_t* buffer, size_t size) override {
+        long n = hostos::Read(fd_, buffer, size);
+        if (n < 0)
+            error_ = hostos::ErrorText(hostos::LastError());
+        return n;
+    }
+    bool Seekable() const override { return true; }
+    int64_t Seek(int64_t offset, int whence) override { return hostos::Seek(fd_, offset, whence); }
+    std::string ErrorText() const override { return error_; }
+
+  private:
+    int fd_;
+    std::string error_;
+};
+
+// Reads from `source` until `size` bytes are in or it ends. -1 on failure.
+long ReadUpTo(glim::archive::Source& source, uint8_t* buffer, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+        long n = source.Read(buffer + got, size - got);
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += size_t(n);
+    }
+    return long(got);
+}
+
+// Where the bytes being read are: the location shown for what is found in
+// them, the name a package there is judged under, and the file that is
+// exactly them, when there is one.
+struct Place {
+    std::string location; // PATH[!MEMBER...]
+    std::string name;     // the file or member name holding them
+    std::string file;     // a plain file on disk, read from its start; "" for a member
+    bool size_known = false;
+    uint64_t size = 0;
+};
+
+// TEMPORARY, until package sessions open a descriptor they are handed (with
+// the name to show): the session opens the scratch file again through the
+// descriptor's name under /proc, and its texts are given the shown name.
+// Replaced by the session's own constructor once it lands.
+struct ScratchSession {
+    std::unique_ptr<PackageSession> session;
+    std::string opened_as;
+};
+ScratchSession OpenScratchSession(int fd, const PackageSession::Options& options) {
+    ScratchSession s;
+    s.opened_as = "/proc/self/fd/" + std::to_string(fd);
+    s.session = std::make_unique<PackageSession>(s.opened_as, options);
+    return s;
+}
+
+class Scanner {
+  public:
+    Scanner(bool json, bool quiet, unsigned depth, const Limits& limits)
+        : json_(json), quiet_(quiet), depth_(depth), limits_(limits), progress_(quiet || json) {
+        tick_ = [this] { ShowProgress(); };
+    }
+
+    void Path(const std::string& path, bool operand) {
+        hostos::Status st = hostos::GetStatus(path, operand);
+        switch (st.kind) {
+        case hostos::Kind::Directory:
+            Directory(path);
+            return;
+        case hostos::Kind::Regular:
+            File(path);
+            return;
+        case hostos::Kind::Link:
+            return; // inside a folder: not followed out of the tree
+        case hostos::Kind::Other:
+            // A device or FIFO named as an input is said to be unread; one
+            // met in a folder is not read (a FIFO would wait for a writer).
+            if (operand)
+                Unreadable(path, "not a regular file or a folder");
+            return;
+        case hostos::Kind::Missing:
+        case hostos::Kind::Error:
+            Unreadable(path, hostos::ErrorText(hostos::LastError()));
+            return;
+        }
+    }
+
+    int Finish() {
+        progress_.Clear();
+        std::FILE* out = json_ ? stderr : stdout;
+        if (!quiet_)
+            std::fprintf(out,
+                         "%s files, %s bytes, %s archives opened: %s packages found, %s OK, %s "
+                         "with problems; %s inputs could not be read\n",
+                         WithThousands(counts_.files).c_str(), WithThousands(counts_.bytes).c_str(),
+                         WithThousands(counts_.archives).c_str(),
+                         WithThousands(counts_.packages).c_str(), WithThousands(counts_.ok).c_str(),
+                         WithThousands(counts_.problems).c_str(),
+                         WithThousands(counts_.unreadable).c_str());
+        return counts_.problems || counts_.unreadable ? kExitBadInput : kExitOk;
+    }
+
+  private:
+    void Directory(const std::string& path) {
+        std::vector<std::string> names;
+        if (!hostos::ListDirectory(path, &names)) {
+            Unreadable(path, hostos::ErrorText(hostos::LastError()));
+            return;
+        }
+        std::sort(names.begin(), names.end());
+        std::string prefix = path;
+        if (prefix.empty() || (prefix.back() != '/' && prefix.back() != '\\'))
+            prefix += '/';
+        for (const std::string& name : names)
+            Path(prefix + name, false);
+    }
+
+    void File(const std::string& path) {
+        int fd = hostos::OpenRead(path);
+        if (fd < 0) {
+            Unreadable(path, hostos::ErrorText(hostos::LastError()));
+            return;
+        }
+        hostos::Status st = hostos::GetStatus(fd);
+        if (st.kind != hostos::Kind::Regular) {
+            hostos::Close(fd);
+            Unreadable(path, "not a regular file");
+            return;
+        }
+        ++counts_.files;
+        FileSource source(fd, &counts_, tick_);
+        Place place{path, hostos::FileNamePart(path), path, true, st.size};
+        try {
+            Stream(source, place, 0);
+        } catch (const ReadFailed& f) {
+            Unreadable(path, f.text);
+        } catch (const ToolError& e) {
+            Unreadable(path, e.what());
+        }
+        hostos::Close(fd);
+    }
+
+    // Everything in `source`: the members of the archive it is, or else
+    // every package in its bytes. `level` archives lie around it.
+    void Stream(glim::archive::Source& source, const Place& place, unsigned level) {
+        std::vector<uint8_t> prefix(glim::archive::kSniffBytes);
+        long got = ReadUpTo(source, prefix.data(), prefix.size());
+        if (got < 0)
+            throw ReadFailed{source.ErrorText()};
+        prefix.resize(size_t(got));
+        if (level < depth_) {
+            glim::archive::Sniffed what = glim::archive::Sniff(prefix.data(), prefix.size());
+            if (what.kind != glim::archive::Sniffed::kNone) {
+                Archive(source, place, level, what, std::move(prefix));
+                return;
+            }
+        }
+        Search(source, place, prefix);
+    }
+
+    void Archive(glim::archive::Source& source, const Place& place, unsigned level,
+                 const glim::archive::Sniffed& what, std::vector<uint8_t> prefix) {
+        std::unique_ptr<ScratchSource> spooled;
+        glim::archive::Source* from = &source;
+        if (what.needs_seeking && !source.Seekable()) {
+            // The format keeps its directory at the end: the member is read
+            // into a scratch file first.
+            int fd = hostos::MakeScratchFile(hostos::TempDirectory());
+            if (fd < 0) {
+                Unreadable(place.location,
+                           "cannot make a scratch file: " + hostos::ErrorText(hostos::LastError()));
+                return;
+            }
+            spooled = std::make_unique<ScratchSource>(fd);
+            if (!Spool(source, fd, prefix, place))
+                return;
+            prefix.clear();
+            from = spooled.get();
+        }
+        ++counts_.archives;
+        try {
+            glim::archive::Reader reader(*from, what, std::move(prefix));
+            glim::archive::Member member;
+            while (reader.Next(&member)) {
+                Place inner;
+                inner.name = MemberFileName(member.name);
+                if (what.kind == glim::archive::Sniffed::kCompressed) {
+                    // A single compressed file: named as its own name
+                    // without the compression's extension.
+                    size_t dot = place.name.find_last_of('.');
+                    inner.name = dot == std::string::npos || dot == 0 ? place.name
+                                                                      : place.name.substr(0, dot);
+                    member.name = inner.name;
+                }
+                inner.location = place.location + "!" + member.name;
+                inner.size_known = member.size_known;
+                inner.size = member.size;
+                MemberSource source_of_member(reader);
+                try {
+                    Stream(source_of_member, inner, level + 1);
+                } catch (const ReadFailed& f) {
+                    if (source_of_member.archive_failed())
+                        throw glim::archive::Error(f.text);
+                    Unreadable(inner.location, f.text);
+                }
+            }
+        } catch (const glim::archive::Error& e) {
+            Unreadable(place.location,
+                       std::string("cannot be read as ") + what.format + ": " + e.what());
+        } catch (const glim::archive::MemberError& e) {
+            Unreadable(place.location, e.what());
+        }
+    }
+
+    bool Spool(glim::archive::Source& source, int fd, const std::vector<uint8_t>& prefix,
+               const Place& place) {
+        std::vector<uint8_t> block(kReadBlock);
+        bool ok = hostos::Write(fd, prefix.data(), prefix.size());
+        for (long n = 0; ok && (n = source.Read(block.data(), block.size())) != 0;) {
+            if (n < 0)
+                throw ReadFailed{source.ErrorText()};
+            ok = hostos::Write(fd, block.data(), size_t(n));
+        }
+        if (!ok) {
+            Unreadable(place.location, "scratch file: " + hostos::ErrorText(hostos::LastError()));
+            return false;
+        }
+        return true;
+    }
+
+    // Every package in the bytes of `source`, `prefix` being the first.
+    void Search(glim::archive::Source& source, const Place& place,
+                const std::vector<uint8_t>& prefix) {
+        FinderOptions options;
+        // A package that is its whole file is read where it is.
+        options.copy = [&place](uint64_t offset, uint64_t claimed) {
+            return place.file.empty() || offset != 0 || claimed < place.size;
+        };
+        options.found = [&](FoundPackage& found) { Check(found, place); };
+        PackageFinder finder(options);
+        finder.Feed(prefix.data(), prefix.size());
+        for (;;) {
+            size_t room = 0;
+            uint8_t* into = finder.Space(kReadBlock, &room);
+            long n = source.Read(into, room);
+            if (n < 0)
+                throw ReadFailed{source.ErrorText()};
+            if (n == 0)
+                break;
+            finder.Commit(size_t(n));
+        }
+        finder.Finish();
+    }
+
+    void Check(FoundPackage& found, const Place& place) {
+        ++counts_.packages;
+        std::string location = place.location;
+        if (found.offset != 0)
+            location += "@" + std::to_string(found.offset);
+        PackageSession::Options options;
+        options.limits = limits_;
+        options.as_name = place.name;
+        std::string opened = place.file;
+        try {
+            InspectedPackage pkg;
+            if (found.fd < 0) {
+                PackageSession session(place.file, options);
+                session.CheckAllContents();
+                pkg = session.package();
+            } else {
+                opened = "/proc/self/fd/" + std::to_string(found.fd);
+                ScratchSession s = OpenScratchSession(found.fd, options);
+                hostos::Close(found.fd);
+                found.fd = -1;
+                s.session->CheckAllContents();
+                pkg = s.session->package();
+            }
+            pkg.path = location;
+            Report(pkg, found, place);
+        } catch (const ToolError& e) {
+            if (found.fd >= 0)
+                hostos::Close(found.fd);
+            // The session names what it opened; shown under the location.
+            std::string text = e.what();
+            if (text.compare(0, opened.size() + 2, opened + ": ") == 0)
+                text.erase(0, opened.size() + 2);
+            Failed(location, text, true);
+        }
+    }
+
+    void Report(const InspectedPackage& pkg, const FoundPackage& found, const Place& place) {
+        bool sound = pkg.Sound();
+        ++(sound ? counts_.ok : counts_.problems);
+        uint64_t end = found.offset + found.size;
+        bool after_known = place.size_known && place.size >= end;
+        uint64_t after = after_known ? place.size - end : 0;
+        if (json_) {
+            std::string line = OneLineJson(FormatListingJson(pkg), pkg.path);
+            // Where it lies in what holds it, and what follows it there.
+            line.pop_back();
+            line += ", \"offset\": " + std::to_string(found.offset) +
+                    ", \"size\": " + std::to_string(found.size) + ", \"bytes_after\": " +
+                    (after_known ? std::to_string(after) : std::string("null")) + "}\n";
+            Emit(line, stdout);
+            return;
+        }
+        if (quiet_ && sound)
+            return;
+        std::string line =
+            EscapeForDisplay(pkg.path, false) + ": \"" + TitleForDisplay(pkg.header) + "\", " +
+            WithThousands(pkg.records.size()) + (pkg.records.size() == 1 ? " record" : " records") +
+            ", " + VerdictLine(pkg);
+        if (!sound) {
+            for (const InspectedRecord& r : pkg.records) {
+                if (!r.problems.empty()) {
+                    line += ": record " + std::to_string(r.index) + ": " +
+                            EscapeForDisplay(r.problems.front(), false);
+                    break;
+                }
+            }
+        }
+        line += "; " + WithThousands(found.size) + " bytes";
+        if (found.size < found.claimed)
+            line += ", cut short by the end of " +
+                    std::string(place.file.empty() ? "the member" : "the file");
+        else if (after_known && after > 0)
+            line += ", followed by " + WithThousands(after) + " more";
+        Emit(line + "\n", stdout);
+    }
+
+    void Unreadable(const std::string& location, const std::string& text) {
+        ++counts_.unreadable;
+        Failed(location, text, false);
+    }
+
+    // A package that could not be read, or an input: one line on standard
+    // error, and in JSON one object too.
+    void Failed(const std::string& location, const std::string& text, bool package) {
+        if (package)
+            ++counts_.problems;
+        progress_.Clear();
+        ReportError("glimpack: " + location + ": " + text);
+        if (json_)
+            Emit("{\"location\": " + JsonString(location) +
+                     ", \"ok\": false, \"problems\": [{\"code\": \"" +
+                     (package ? "unreadable-package" : "unreadable-input") +
+                     "\", \"text\": " + JsonString(text) + "}]}\n",
+                 stdout);
+    }
+
+    void Emit(const std::string& text, std::FILE* to) {
+        progress_.Clear(); // drawn again on the next read
+        std::fputs(text.c_str(), to);
+        std::fflush(to);
+    }
+
+    void ShowProgress() {
+        progress_.Show(WithThousands(counts_.files) + " files, " +
+                       WithThousands(counts_.bytes >> 20) + " MiB read, " +
+                       WithThousands(counts_.packages) + " packages found");
+    }
+
+    bool json_, quiet_;
+    unsigned depth_;
+    Limits limits_;
+    Counts counts_;
+    Progress progress_;
+    std::function<void()> tick_;
+};
+
+// The paths listed in `list` ("-": standard input), one a line.
+std::vector<std::string> ReadList(const std::string& list) {
+    std::vector<uint8_t> bytes;
+    if (list == "-") {
+        uint8_t block[65536];
+        for (long n; (n = hostos::Read(0, block, sizeof block)) != 0;) {
+            if (n < 0)
+                Fail("standard input", hostos::ErrorText(hostos::LastError()));
+            bytes.insert(bytes.end(), block, block + n);
+        }
+    } else {
+        bytes = ReadWholeFile(list);
+    }
+    std::vector<std::string> paths;
+    std::string line;
+    for (uint8_t c : bytes) {
+        if (c != '\n') {
+            line += char(c);
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            paths.push_back(line);
+        line.clear();
+    }
+    if (!line.empty())
+        paths.push_back(line);
+    return paths;
+}
+
+} // namespace
+
+int CmdScan(int argc, char** argv) {
+    bool json = false, quiet = false;
+    std::string max_size, depth_text, files_from;
+    std::vector<std::string> paths;
+    if (!ParseCommandLine(
+            kText, argc, argv,
+            {Flag({"--json"},
+                  "JSON Lines: one object per package found (list --json's,\n"
+                  "with its location) and per input that could not be read",
+                  &json),
+             Flag({"-q", "--quiet"}, "show only packages with problems and errors", &quiet),
+             Value({"--depth"}, "N",
+                   "look inside archives within archives to N levels\n"
+                   "(default 4; 0 searches archives as plain bytes)",
+                   &depth_text),
+             Value({"--files-from"}, "FILE",
+                   "also scan the paths listed in FILE, one a line\n"
+                   "(- for standard input)",
+                   &files_from),
+             Value({"--max-size"}, "BYTES", "records installing more are a problem (default 1G)",
+                   &max_size)},
+            &paths))
+        return kExitOk;
+    Limits limits;
+    if (!max_size.empty())
+        limits.max_size = ParseSize("--max-size", max_size);
+    unsigned depth = kDefaultDepth;
+    if (!depth_text.empty())
+        depth = unsigned(ParseNumber("--depth", depth_text, 64));
+    if (!files_from.empty()) {
+        std::vector<std::string> listed = ReadList(files_from);
+        paths.insert(paths.end(), listed.begin(), listed.end());
+    } else if (paths.empty()) {
+        throw UsageError("no PATH given");
+    }
+    if (!glim::archive::Available() && depth > 0)
+        ReportError("glimpack scan: this build does not look inside archives or disc images; "
+                    "their bytes are searched as they are");
+
+    Scanner scanner(json, quiet, depth, limits);
+    for (const std::string& path : paths)
+        scanner.Path(path, true);
+    return scanner.Finish();
+}
+
+} // namespace glimpack
