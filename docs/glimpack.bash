@@ -7,7 +7,7 @@ _glimpack() {
     prev="${COMP_WORDS[COMP_CWORD-1]}"
     command="${COMP_WORDS[1]}"
 
-    local commands="pack list test extract compress decompress fix-stub help"
+    local commands="pack list test scan extract compress decompress fix-stub help"
     if [ "$COMP_CWORD" -eq 1 ]; then
         COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
         return
@@ -18,6 +18,7 @@ _glimpack() {
         pack) options="-o --output --title --scr --dat --first-number --stub --store --best --overwrite --max-size -q --quiet" ;;
         list) options="--json --max-size -q --quiet" ;;
         test) options="-q --quiet --json --max-size" ;;
+        scan) options="--json -q --quiet --depth --files-from --max-size" ;;
         extract) options="-d --directory -I --include -p --stdout --overwrite -n --keep --dry-run -v --verbose -q --quiet --max-size" ;;
         compress) options="--best --greedy --overwrite -q --quiet" ;;
         decompress) options="--size --overwrite -q --quiet" ;;
@@ -30,7 +31,7 @@ _glimpack() {
     case "$prev" in
         -d|--directory)
             COMPREPLY=($(compgen -d -- "$cur")); return ;;
-        --title|--first-number|--max-size|--size|-I|--include)
+        --title|--first-number|--max-size|--size|-I|--include|--depth)
             return ;;
     esac
     if [[ "$cur" == -* ]]; then

@@ -9,7 +9,7 @@ import unittest
 GLIMPACK = os.environ.get("GLIMPACK", "glimpack")
 MAN_PAGE = os.environ.get("GLIMPACK_MAN", "")
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-COMMANDS = ["pack", "list", "test", "extract", "compress", "decompress", "fix-stub"]
+COMMANDS = ["pack", "list", "test", "scan", "extract", "compress", "decompress", "fix-stub"]
 EVERYWHERE = {"-h", "--help", "--version"}  # described once, for every command
 
 

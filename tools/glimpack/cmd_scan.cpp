@@ -43,6 +43,7 @@ struct ReadFailed {
 
 struct Counts {
     uint64_t files = 0, bytes = 0, archives = 0, packages = 0, ok = 0, problems = 0, unreadable = 0;
+    uint64_t read = 0; // bytes read from files so far, some twice where an archive goes back
 };
 
 // A JSON object of FormatListingJson on one line, with the location first.
@@ -80,7 +81,7 @@ class FileSource : public glim::archive::Source {
             error_ = hostos::ErrorText(hostos::LastError());
             return -1;
         }
-        counts_->bytes += uint64_t(n);
+        counts_->read += uint64_t(n);
         if (tick_)
             tick_();
         return n;
@@ -262,6 +263,7 @@ class Scanner {
             return;
         }
         ++counts_.files;
+        counts_.bytes += st.size;
         FileSource source(fd, &counts_, tick_);
         Place place{path, hostos::FileNamePart(path), path, true, st.size};
         try {
@@ -490,7 +492,7 @@ class Scanner {
 
     void ShowProgress() {
         progress_.Show(WithThousands(counts_.files) + " files, " +
-                       WithThousands(counts_.bytes >> 20) + " MiB read, " +
+                       WithThousands(counts_.read >> 20) + " MiB read, " +
                        WithThousands(counts_.packages) + " packages found");
     }
 

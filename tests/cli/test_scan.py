@@ -1,0 +1,305 @@
+"""glimpack scan on collections made here: packages under any name, inside
+disk images and archives within archives, damaged ones, inputs that cannot
+be read, the JSON Lines, the list of inputs and the README's recipe for
+splitting a collection with GNU parallel.
+
+The fixtures are made when the tests run (xorriso, mtools, zip, 7z, tar), so
+nothing large is checked in.
+"""
+import gzip
+import json
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import tarfile
+import tempfile
+import unittest
+
+GLIMPACK = os.environ.get("GLIMPACK", "glimpack")
+STUB = os.environ.get("GLIMPACK_STUB", "")
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+
+
+def run(*args, cwd=None, stdin=None):
+    return subprocess.run([GLIMPACK, *args], cwd=cwd, input=stdin, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True, errors="replace", timeout=300)
+
+
+def tool(*args, cwd=None):
+    subprocess.run(args, cwd=cwd, check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
+
+
+def pseudo_random(size, seed):
+    """Deterministic bytes that do not compress (no random step in a test)."""
+    out = bytearray()
+    state = seed
+    while len(out) < size:
+        state = (state * 6364136223846793005 + 1442695040888963407) % (1 << 64)
+        out += state.to_bytes(8, "little")
+    return bytes(out[:size])
+
+
+class Collection(unittest.TestCase):
+    """A scratch folder with packages made by the glimpack under test."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls._tmp = tempfile.TemporaryDirectory(prefix="glimpack-scan-")
+        cls.src = os.path.join(cls._tmp.name, "src")
+        os.mkdir(cls.src)
+        cls.stars = cls.pack("STARS.EXE", "Stars", 1)
+        cls.comet = cls.pack("COMET.EXE", "Comet", 2)
+        with open(cls.stars, "rb") as f:
+            cls.stars_bytes = f.read()
+        with open(cls.comet, "rb") as f:
+            cls.comet_bytes = f.read()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls._tmp.cleanup()
+
+    @classmethod
+    def pack(cls, name, title, seed):
+        scr = os.path.join(cls.src, name + ".scr")
+        dat = os.path.join(cls.src, name + ".dat")
+        with open(scr, "wb") as f:
+            f.write(pseudo_random(9000 + seed, seed))
+        with open(dat, "wb") as f:
+            f.write(b"settings %d\n" % seed * 200)
+        out = os.path.join(cls.src, name)
+        subprocess.run([GLIMPACK, "pack", "-q", "--stub", STUB, "-o", out, "--title", title,
+                        "--scr", scr, "--dat", dat], check=True)
+        return out
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(dir=self._tmp.name)
+
+    def path(self, *names):
+        return os.path.join(self.dir, *names)
+
+    def write(self, name, data):
+        path = self.path(name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def scan(self, *args, **kw):
+        return run("scan", *args, cwd=self.dir, **kw)
+
+    def json_lines(self, out):
+        """Every line of standard output is one JSON object."""
+        objects = [json.loads(line) for line in out.splitlines()]
+        for o in objects:
+            self.assertIsInstance(o, dict)
+        return {o["location"]: o for o in objects}
+
+
+class FindsPackagesByContent(Collection):
+    def test_under_any_name_at_any_offset_in_images_and_concatenations(self):
+        self.write("col/README.TXT", self.stars_bytes)
+        self.write("col/deep/er/STARS.EXE", self.stars_bytes)
+        self.write("col/raw.img", pseudo_random(4097, 9) + self.comet_bytes + b"\0" * 300)
+        self.write("col/two.bin", self.stars_bytes + self.comet_bytes)
+        self.write("col/noise.bin", pseudo_random(300000, 5) + b"MZ" + b"\0" * 100 + b"M")
+        fat = self.path("col", "floppy.img")
+        tool("mformat", "-i", fat, "-f", "1440", "-C", "::")
+        tool("mcopy", "-i", fat, self.comet, "::COMET.EXE")
+        with open(fat, "rb") as f:
+            in_fat = f.read().find(self.comet_bytes)
+        self.assertGreater(in_fat, 0)
+
+        r = self.scan("col")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        lines = r.stdout.splitlines()
+        found = [line.split(": ", 1)[0] for line in lines[:-1]]
+        self.assertEqual(found, [
+            "col/README.TXT",
+            "col/deep/er/STARS.EXE",
+            "col/floppy.img@%d" % in_fat,
+            "col/raw.img@4097",
+            "col/two.bin",
+            "col/two.bin@%d" % len(self.stars_bytes),
+        ])
+        self.assertIn('col/README.TXT: "Stars", 2 records, OK (2 records)', r.stdout)
+        self.assertIn("col/raw.img@4097: \"Comet\"", r.stdout)
+        self.assertRegex(r.stdout, r"raw\.img@4097: .*followed by 300 more")
+        self.assertEqual(lines[-1], "6 files, {:,} bytes, 0 archives opened: 6 packages found, "
+                         "6 OK, 0 with problems; 0 inputs could not be read".format(
+                             sum(os.path.getsize(os.path.join(d, n))
+                                 for d, _, ns in os.walk(self.path("col")) for n in ns)))
+        # Each is judged under the name of the file holding it.
+        j = self.json_lines(self.scan("--json", "col").stdout)
+        self.assertEqual(j["col/README.TXT"]["records"][0]["destination"], "README.SCR")
+        self.assertEqual(j["col/raw.img@4097"]["offset"], 4097)
+        self.assertEqual(j["col/raw.img@4097"]["bytes_after"], 300)
+
+    def test_inside_archives_and_disc_images_each_package_once(self):
+        # A zip (stored, so its bytes hold the package as it is) on a CD
+        # image, beside the package itself: found through the directories
+        # only, never a second time from the raw bytes.
+        iso_root = self.path("iso")
+        os.makedirs(os.path.join(iso_root, "SHARE"))
+        shutil.copy(self.stars, os.path.join(iso_root, "SHARE", "STARS.EXE"))
+        tool("zip", "-q", "-0", os.path.join(iso_root, "SHARE", "PACKS.ZIP"), "COMET.EXE",
+             cwd=self.src)
+        os.makedirs(self.path("col"))
+        tool("xorriso", "-as", "mkisofs", "-quiet", "-J", "-R", "-V", "SHAREWARE", "-o",
+             self.path("col", "cd.iso"), iso_root)
+        # 7z keeps its directory at its end: inside a zip, it is read from a
+        # scratch copy; a tar.gz and a lone gzip are read as streams.
+        tool("7z", "a", "-bd", self.path("s.7z"), self.stars)
+        tool("zip", "-q", "-j", self.path("col", "seven.zip"), self.path("s.7z"))
+        with tarfile.open(self.path("col", "both.tar.gz"), "w:gz") as t:
+            t.add(self.stars, "a/STARS.EXE")
+            t.add(self.comet, "b/COMET.EXE")
+        with gzip.open(self.path("col", "COMET.EXE.gz"), "wb") as f:
+            f.write(self.comet_bytes)
+
+        r = self.scan("col")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        found = sorted(line.split(": ", 1)[0] for line in r.stdout.splitlines()[:-1])
+        self.assertEqual(found, [
+            "col/COMET.EXE.gz!COMET.EXE",
+            "col/both.tar.gz!a/STARS.EXE",
+            "col/both.tar.gz!b/COMET.EXE",
+            "col/cd.iso!SHARE/PACKS.ZIP!COMET.EXE",
+            "col/cd.iso!SHARE/STARS.EXE",
+            "col/seven.zip!s.7z!STARS.EXE",
+        ])
+        self.assertRegex(r.stdout.splitlines()[-1], r"^4 files, .* 6 archives opened: 6 packages")
+        # --depth 1 opens the outer archives only: the stored zip on the CD
+        # is then searched as bytes, the 7z in the zip finds nothing.
+        r = self.scan("--depth", "1", "col")
+        found = sorted(line.split(": ", 1)[0] for line in r.stdout.splitlines()[:-1])
+        self.assertIn("col/cd.iso!SHARE/STARS.EXE", found)
+        self.assertTrue(any(f.startswith("col/cd.iso!SHARE/PACKS.ZIP@") for f in found), found)
+        self.assertNotIn("col/seven.zip!s.7z!STARS.EXE", found)
+        # --depth 0: everything is bytes; the CD's files are found in place.
+        r = self.scan("--depth", "0", "col/cd.iso")
+        self.assertEqual(len(r.stdout.splitlines()), 3, r.stdout)
+
+    def test_links_in_folders_are_not_followed_named_ones_are(self):
+        self.write("outside/STARS.EXE", self.stars_bytes)
+        os.makedirs(self.path("col"))
+        os.symlink(self.path("outside"), self.path("col", "dir-link"))
+        os.symlink(self.path("outside", "STARS.EXE"), self.path("col", "file-link"))
+        r = self.scan("col")
+        self.assertEqual(r.returncode, 0)
+        self.assertTrue(r.stdout.startswith("0 files"), r.stdout)
+        r = self.scan("col/file-link")
+        self.assertTrue(r.stdout.startswith("col/file-link: \"Stars\""), r.stdout)
+
+
+class ReportsWhatIsWrong(Collection):
+    def test_damaged_packages_and_unreadable_inputs_are_said_once_each(self):
+        cut = self.stars_bytes[:-500]
+        self.write("col/CUT.EXE", cut)
+        self.write("col/img.bin", b"x" * 333 + cut)
+        with open(self.path("col", "bad.zip"), "wb") as f:
+            f.write(b"PK\x03\x04" + b"\xff" * 200)
+        self.write("col/GOOD.EXE", self.comet_bytes)
+        r = self.scan("col", "missing")
+        self.assertEqual(r.returncode, 2)
+        out = r.stdout.splitlines()
+        self.assertEqual(len(out), 4, r.stdout)
+        self.assertRegex(out[0], r"^col/CUT\.EXE: \"Stars\", 2 records, 2 of 2 records have "
+                                 r"problems: record 0: body past the end of the file .*cut short")
+        self.assertRegex(out[2], r"^col/img\.bin@333: \"Stars\", .* have problems")
+        self.assertEqual(out[3], "4 files, {:,} bytes, 1 archives opened: 3 packages found, 1 OK, "
+                                 "2 with problems; 2 inputs could not be read".format(
+                                     2 * len(cut) + 333 + 204 + len(self.comet_bytes)))
+        err = r.stderr.splitlines()
+        self.assertEqual(len(err), 2, r.stderr)
+        self.assertRegex(err[0], r"^glimpack: col/bad\.zip: cannot be read as ZIP")
+        self.assertRegex(err[1], r"^glimpack: missing: ")
+        # -q: the problems alone, and the errors.
+        r = self.scan("-q", "col", "missing")
+        self.assertEqual(r.returncode, 2)
+        self.assertEqual([line.split(": ")[0] for line in r.stdout.splitlines()],
+                         ["col/CUT.EXE", "col/img.bin@333"])
+
+    def test_json_lines_hold_the_list_object_with_its_location(self):
+        self.write("col/CUT.EXE", self.stars_bytes[:-500])
+        self.write("col/b/disk.img", b"\0" * 77 + self.comet_bytes)
+        r = self.scan("--json", "col", "nothing-here")
+        self.assertEqual(r.returncode, 2)
+        found = self.json_lines(r.stdout)
+        self.assertEqual(sorted(found), ["col/CUT.EXE", "col/b/disk.img@77", "nothing-here"])
+        # The same object `list --json` gives for the same bytes, plus where
+        # they lie.
+        self.write("COMET.EXE", self.comet_bytes)
+        listed = json.loads(run("list", "--json", "COMET.EXE", cwd=self.dir).stdout)
+        got = found["col/b/disk.img@77"]
+        for key in ("ok", "problems", "title", "first_file_number", "installed_total",
+                    "installer_total", "notes"):
+            self.assertEqual(got[key], listed[key], key)
+        self.assertEqual([r["crc32"] for r in got["records"]],
+                         [r["crc32"] for r in listed["records"]])
+        self.assertEqual((got["offset"], got["size"], got["bytes_after"]),
+                         (77, len(self.comet_bytes), 0))
+        self.assertFalse(found["col/CUT.EXE"]["ok"])
+        self.assertTrue(found["col/CUT.EXE"]["problems"])
+        missing = found["nothing-here"]
+        self.assertEqual(missing["ok"], False)
+        self.assertEqual(missing["problems"][0]["code"], "unreadable-input")
+        # The summary goes to standard error, out of the JSON's way.
+        self.assertRegex(r.stderr, r"2 files, .* 2 packages found")
+
+    def test_usage_mistakes_exit_1(self):
+        for args in ([], ["--depth", "x", "."], ["--depth", "65", "."], ["--nope", "."]):
+            with self.subTest(args=args):
+                r = self.scan(*args)
+                self.assertEqual(r.returncode, 1)
+                self.assertEqual(len(r.stderr.splitlines()), 1)
+
+
+class ListsOfInputs(Collection):
+    def make_collection(self):
+        names = []
+        for i in range(7):
+            data = pseudo_random(1000 + i, 20 + i)
+            if i % 2 == 0:
+                data += (self.stars_bytes if i % 4 == 0 else self.comet_bytes)
+            names.append(os.path.relpath(self.write("col/f%d.bin" % i, data), self.dir))
+        return names
+
+    def test_files_from_a_file_or_standard_input(self):
+        names = self.make_collection()
+        self.write("list.txt", ("\n".join(names) + "\n").encode())
+        by_list = self.scan("--files-from", "list.txt")
+        by_stdin = self.scan("--files-from", "-", stdin="\r\n".join(names))
+        by_walk = self.scan("col")
+        self.assertEqual(by_list.stdout, by_walk.stdout)
+        self.assertEqual(by_stdin.stdout, by_walk.stdout)
+        self.assertIn("4 packages found", by_walk.stdout)
+        r = self.scan("--files-from", "no-such-list")
+        self.assertEqual(r.returncode, 2)
+
+    def test_the_readme_recipe_with_gnu_parallel(self):
+        with open(os.path.join(SOURCE, "README.md")) as f:
+            readme = f.read()
+        recipe = [line.strip() for line in readme.splitlines()
+                  if line.startswith("    ") and ("find " in line or "parallel " in line)]
+        self.assertEqual(len(recipe), 2, recipe)
+        self.make_collection()
+        # The README's collection and program, and a split into jobs of two
+        # inputs, so that several jobs run here as they would across hosts.
+        script = "\n".join(recipe).replace("/srv/collection", "col")
+        script = re.sub(r"-N \d+", "-N 2", script).replace(
+            "glimpack scan", shlex.quote(GLIMPACK) + " scan")
+        subprocess.run(["bash", "-c", script], cwd=self.dir, check=False, timeout=300,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       env=dict(os.environ, HOME=self.dir))
+        with open(self.path("found.jsonl")) as f:
+            split = self.json_lines(f.read())
+        whole = self.json_lines(self.scan("--json", "col").stdout)
+        self.assertEqual(sorted(split), sorted(whole))
+        self.assertEqual(len(whole), 4)
+
+
+if __name__ == "__main__":
+    unittest.main()
