@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "base/byte_order.h"
 #include "format/package_format.h"
@@ -23,6 +26,43 @@ PackageProbe NeedMore(uint64_t bytes, size_t available, bool at_end) {
     return {PackageProbe::kNeedMore, bytes};
 }
 
+// The first position from `at` where "MZ" begins, or an "M" in the last
+// byte (whose next byte is still to come); `size` when there is none. This
+// is where the scan spends its time: on random bytes an "M" alone comes every
+// 256 bytes, the pair every 65,536.
+size_t FindMz(const uint8_t* data, size_t at, size_t size) {
+#if defined(__SSE2__)
+    const __m128i m = _mm_set1_epi8('M'), z = _mm_set1_epi8('Z');
+    auto pairs = [&](size_t i) {
+        __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
+        return _mm_and_si128(_mm_cmpeq_epi8(here, m), _mm_cmpeq_epi8(next, z));
+    };
+    // 64 bytes a step, one test for all four; the hit is then placed.
+    for (; at + 65 <= size; at += 64) {
+        __m128i any = _mm_or_si128(_mm_or_si128(pairs(at), pairs(at + 16)),
+                                   _mm_or_si128(pairs(at + 32), pairs(at + 48)));
+        if (_mm_movemask_epi8(any) != 0)
+            break;
+    }
+    for (; at + 17 <= size; at += 16) {
+        int hits = _mm_movemask_epi8(pairs(at));
+        if (hits != 0)
+            return at + size_t(__builtin_ctz(unsigned(hits)));
+    }
+#endif
+    while (at < size) {
+        const void* hit = std::memchr(data + at, 'M', size - at);
+        if (!hit)
+            return size;
+        at = size_t(static_cast<const uint8_t*>(hit) - data);
+        if (at + 1 == size || data[at + 1] == 'Z')
+            return at;
+        ++at;
+    }
+    return size;
+}
+
 } // namespace
 
 PackageProbe ProbePackage(const uint8_t* data, size_t available, bool at_end) {
@@ -32,6 +72,8 @@ PackageProbe ProbePackage(const uint8_t* data, size_t available, bool at_end) {
     if (data[0] != 'M' || data[1] != 'Z')
         return {PackageProbe::kNotPackage, 0};
     uint64_t pe_offset = GetU32(data + PE_HEADER_OFFSET_FIELD);
+    if (pe_offset > kFinderPeHeaderLimit)
+        return {PackageProbe::kNotPackage, 0};
     uint64_t file_header = pe_offset + PE_SIGNATURE_SIZE;
     if (file_header + PE_FILE_HEADER_SIZE > available)
         return NeedMore(file_header + PE_FILE_HEADER_SIZE, available, at_end);
@@ -158,20 +200,11 @@ void PackageFinder::Process(bool at_end) {
     const uint8_t* start = window_.data();
     size_t at = size_t(scan_ - base_);
     while (at < length_) {
-        const void* hit = std::memchr(start + at, 'M', length_ - at);
-        if (!hit) {
-            at = length_;
-            break;
-        }
-        at = size_t(static_cast<const uint8_t*>(hit) - start);
+        at = FindMz(start, at, length_);
         if (at + 1 >= length_) {
             if (at_end)
                 at = length_;
-            break; // the next byte decides
-        }
-        if (start[at + 1] != 'Z') {
-            ++at;
-            continue;
+            break; // none, or an "M" whose next byte decides
         }
         PackageProbe probe = ProbePackage(start + at, length_ - at, at_end);
         if (probe.kind == PackageProbe::kNeedMore)

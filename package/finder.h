@@ -28,6 +28,11 @@ namespace glimpack {
 // few hundred bytes. It is also what the window may grow to while a
 // candidate waits for its bytes.
 constexpr uint64_t kFinderProbeLimit = uint64_t(16) << 20;
+// The PE header must begin within this many bytes of the start: linkers put
+// it a few hundred bytes in. Random bytes that happen to read "MZ" point
+// anywhere, and waiting for far pointers would hold most of the stream in
+// the window.
+constexpr uint64_t kFinderPeHeaderLimit = uint64_t(64) << 10;
 
 // What the bytes at one position say.
 struct PackageProbe {

@@ -138,7 +138,7 @@ TEST(FinderProbe, ProgramsAndOtherFilesAreNotPackages) {
     no_pe[pkg.pe_offset] = 'X';
     EXPECT_EQ(ProbePackage(no_pe.data(), no_pe.size(), true).kind, PackageProbe::kNotPackage);
     Bytes far = pkg.bytes;
-    pe_builder::PutU32(far, PE_HEADER_OFFSET_FIELD, uint32_t(glimpack::kFinderProbeLimit));
+    pe_builder::PutU32(far, PE_HEADER_OFFSET_FIELD, uint32_t(glimpack::kFinderPeHeaderLimit + 4));
     EXPECT_EQ(ProbePackage(far.data(), far.size(), false).kind, PackageProbe::kNotPackage);
     Bytes no_rsrc = pkg.bytes;
     no_rsrc[pkg.rsrc_header + 1] = 'x';

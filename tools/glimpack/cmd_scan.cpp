@@ -34,6 +34,9 @@ const CommandText kText = {
 
 constexpr unsigned kDefaultDepth = 4;
 constexpr size_t kReadBlock = size_t(1) << 20;
+// Reads of what is searched: small enough that the bytes are still in the
+// processor's cache when the search looks at them.
+constexpr size_t kSearchRead = size_t(128) << 10;
 
 // A read of the bytes being searched failed; said once, for the input or
 // the archive it belongs to.
@@ -377,8 +380,8 @@ class Scanner {
         finder.Feed(prefix.data(), prefix.size());
         for (;;) {
             size_t room = 0;
-            uint8_t* into = finder.Space(kReadBlock, &room);
-            long n = source.Read(into, room);
+            uint8_t* into = finder.Space(kSearchRead, &room);
+            long n = source.Read(into, std::min(room, kSearchRead));
             if (n < 0)
                 throw ReadFailed{source.ErrorText()};
             if (n == 0)
