@@ -4,7 +4,7 @@
 # Debian packages (as root) or says how to.
 SHELL := /bin/bash
 
-.PHONY: all deps native native-release win32 clang-libcxx web web-screenshots test static fuzz-replay fuzz demo bench bench-memory bench-wine bench-web dist dist-check format clean
+.PHONY: all deps native native-release win32 clang-libcxx web web-screenshots test static fuzz-replay fuzz demo bench bench-memory bench-scan bench-wine bench-web dist dist-check format clean
 
 all: native-release win32
 
@@ -78,6 +78,12 @@ bench: native-release
 # (bench/memory.py says how to build an older commit for it).
 bench-memory: native-release win32
 	/usr/bin/python3 bench/memory.py $(if $(BEFORE),--before $(BEFORE))
+
+# glimpack scan over a synthetic collection of about 1.1 GB (ISO images,
+# zips, a FAT image, filler, 40 packages) against reading it with bsdtar and
+# cat; the collection stays in build/bench-scan for the next run.
+bench-scan: native-release win32
+	/usr/bin/python3 bench/scan.py
 
 # The installer's whole run under Wine against Wine starting a program that
 # does nothing, and the installer's memory for growing packages.

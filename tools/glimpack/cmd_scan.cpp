@@ -494,9 +494,11 @@ class Scanner {
     }
 
     void ShowProgress() {
+        double seconds = hostos::MonotonicSeconds() - start_;
+        uint64_t rate = seconds > 0 ? uint64_t(double(counts_.read >> 20) / seconds) : 0;
         progress_.Show(WithThousands(counts_.files) + " files, " +
-                       WithThousands(counts_.read >> 20) + " MiB read, " +
-                       WithThousands(counts_.packages) + " packages found");
+                       WithThousands(counts_.read >> 20) + " MiB read (" + WithThousands(rate) +
+                       " MiB/s), " + WithThousands(counts_.packages) + " packages found");
     }
 
     bool json_, quiet_;
@@ -505,6 +507,7 @@ class Scanner {
     Counts counts_;
     Progress progress_;
     std::function<void()> tick_;
+    double start_ = hostos::MonotonicSeconds();
 };
 
 // The paths listed in `list` ("-": standard input), one a line.
