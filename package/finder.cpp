@@ -166,10 +166,16 @@ PackageFinder::~PackageFinder() {
 
 uint8_t* PackageFinder::Space(size_t want, size_t* capacity) {
     want = std::max(want, size_t(1));
-    if (window_.size() - length_ < want)
-        window_.resize(length_ + std::max(want, kBlock));
-    *capacity = window_.size() - length_;
-    return window_.data() + length_;
+    if (capacity_ - length_ < want) {
+        size_t grown = std::max(length_ + want, std::min(capacity_ * 2, length_ + kBlock));
+        std::unique_ptr<uint8_t[]> bigger(new uint8_t[grown]);
+        if (length_ != 0)
+            std::memcpy(bigger.get(), window_.get(), length_);
+        window_ = std::move(bigger);
+        capacity_ = grown;
+    }
+    *capacity = capacity_ - length_;
+    return window_.get() + length_;
 }
 
 void PackageFinder::Commit(size_t size) {
@@ -197,7 +203,7 @@ void PackageFinder::Finish() {
 }
 
 void PackageFinder::Process(bool at_end) {
-    const uint8_t* start = window_.data();
+    const uint8_t* start = window_.get();
     size_t at = size_t(scan_ - base_);
     while (at < length_) {
         at = FindMz(start, at, length_);
@@ -237,7 +243,7 @@ void PackageFinder::WriteCaptures(bool at_end) {
         Capture& c = captures_[i];
         uint64_t upto = std::min(c.end, have);
         if (c.fd >= 0 && upto > c.next &&
-            !hostos::Write(c.fd, window_.data() + (c.next - base_), size_t(upto - c.next)))
+            !hostos::Write(c.fd, window_.get() + (c.next - base_), size_t(upto - c.next)))
             Fail("scratch file", hostos::ErrorText(hostos::LastError()));
         c.next = std::max(c.next, upto);
         if (c.next < c.end && !at_end) {
@@ -268,7 +274,7 @@ void PackageFinder::Compact() {
     size_t drop = size_t(scan_ - base_);
     if (drop == 0 || drop < length_ - drop)
         return;
-    std::memmove(window_.data(), window_.data() + drop, length_ - drop);
+    std::memmove(window_.get(), window_.get() + drop, length_ - drop);
     base_ += drop;
     length_ -= drop;
 }

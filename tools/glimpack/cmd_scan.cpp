@@ -282,11 +282,14 @@ class Scanner {
     // Everything in `source`: the members of the archive it is, or else
     // every package in its bytes. `level` archives lie around it.
     void Stream(glim::archive::Source& source, const Place& place, unsigned level) {
-        std::vector<uint8_t> prefix(glim::archive::kSniffBytes);
-        long got = ReadUpTo(source, prefix.data(), prefix.size());
+        // Not zeroed first: in a folder of small files that would cost more
+        // than the search.
+        std::unique_ptr<uint8_t[]> first(new uint8_t[glim::archive::kSniffBytes]);
+        long got = ReadUpTo(source, first.get(), glim::archive::kSniffBytes);
         if (got < 0)
             throw ReadFailed{source.ErrorText()};
-        prefix.resize(size_t(got));
+        std::vector<uint8_t> prefix(first.get(), first.get() + got);
+        first.reset();
         if (level < depth_) {
             glim::archive::Sniffed what = glim::archive::Sniff(prefix.data(), prefix.size());
             if (what.kind != glim::archive::Sniffed::kNone) {
