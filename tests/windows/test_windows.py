@@ -27,6 +27,7 @@ import subprocess
 import tempfile
 import time
 import unittest
+import zipfile
 
 GLIMPACK = os.environ.get("GLIMPACK", "glimpack.exe")
 STUB = os.environ.get("GLIMPACK_STUB", "")
@@ -321,6 +322,28 @@ class FreeSpace(Folder):
             self.assertEqual(os.listdir(small), [])
         finally:
             subprocess.run(["umount", small], check=True)
+
+
+class Scan(Folder):
+    def test_folders_and_plain_files_are_scanned_and_archives_said_once_not_opened(self):
+        self.pack(self.path("STARS.EXE"))
+        package = self.read("STARS.EXE")
+        self.write(os.path.join("col", "README.TXT"), package)
+        self.write(os.path.join("col", "sub", "disk.img"), bytes(513) + package + b"x" * 10)
+        # A zip that stores the package as it is: its bytes are searched.
+        with zipfile.ZipFile(self.path("col", "packs.zip"), "w", zipfile.ZIP_STORED) as z:
+            z.writestr("STARS.EXE", package)
+        at = self.read(os.path.join("col", "packs.zip")).find(package)
+        r = run("scan", self.path("col"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        err = r.stderr.decode("utf-8").splitlines()
+        self.assertEqual(len(err), 1, err)
+        self.assertIn("does not look inside archives", err[0])
+        found = [line.split(": ")[0] for line in r.stdout.decode("utf-8").splitlines()[:-1]]
+        col = self.path("col")
+        self.assertEqual(found, [col + "/README.TXT", "%s/packs.zip@%d" % (col, at),
+                                 col + "/sub/disk.img@513"])
+        self.assertIn("3 packages found, 3 OK", r.stdout.decode("utf-8"))
 
 
 class Bytes(Folder):

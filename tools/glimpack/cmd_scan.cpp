@@ -246,9 +246,13 @@ class Scanner {
             return;
         }
         std::sort(names.begin(), names.end());
+        // Names are joined as the path given joins its own (C:\COL gives
+        // C:\COL\README.TXT); "/" otherwise, which every system takes.
         std::string prefix = path;
         if (prefix.empty() || (prefix.back() != '/' && prefix.back() != '\\'))
-            prefix += '/';
+            prefix += path.find('/') == std::string::npos && path.find('\\') != std::string::npos
+                          ? '\\'
+                          : '/';
         for (const std::string& name : names)
             Path(prefix + name, false);
     }
