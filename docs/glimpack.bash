@@ -18,7 +18,7 @@ _glimpack() {
         pack) options="-o --output --title --scr --dat --first-number --stub --store --best --overwrite --max-size -q --quiet" ;;
         list) options="--json --max-size -q --quiet" ;;
         test) options="-q --quiet --json --max-size" ;;
-        scan) options="--json -q --quiet --depth --files-from --max-size" ;;
+        scan) options="--json -q --quiet --depth --files-from --extract --max-size" ;;
         extract) options="-d --directory -I --include -p --stdout --overwrite -n --keep --dry-run -v --verbose -q --quiet --max-size" ;;
         compress) options="--best --greedy --overwrite -q --quiet" ;;
         decompress) options="--size --overwrite -q --quiet" ;;
@@ -29,7 +29,7 @@ _glimpack() {
     options="$options -h --help --version"
 
     case "$prev" in
-        -d|--directory)
+        -d|--directory|--extract)
             COMPREPLY=($(compgen -d -- "$cur")); return ;;
         --title|--first-number|--max-size|--size|-I|--include|--depth)
             return ;;

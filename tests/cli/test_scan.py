@@ -257,6 +257,42 @@ class ReportsWhatIsWrong(Collection):
                 self.assertEqual(len(r.stderr.splitlines()), 1)
 
 
+class Extracts(Collection):
+    def tree(self, top):
+        found = {}
+        for d, _, names in os.walk(top):
+            for n in names:
+                with open(os.path.join(d, n), "rb") as f:
+                    found[os.path.relpath(os.path.join(d, n), top)] = f.read()
+        return found
+
+    def test_each_sound_package_into_a_folder_of_its_own_all_or_nothing(self):
+        self.write("col/README.TXT", self.stars_bytes)
+        self.write("col/CUT.EXE", self.comet_bytes[:-300])
+        self.write("col/disk.img", b"\0" * 99 + self.comet_bytes + b"\0" * 5)
+        tool("zip", "-q", self.path("col", "a.zip"), "COMET.EXE", cwd=self.src)
+        r = self.scan("--extract", "out", "col")
+        self.assertEqual(r.returncode, 2, r.stderr)  # CUT.EXE has problems
+        self.assertRegex(r.stdout.splitlines()[-1], r"; 3 extracted, 0 not$")
+        self.assertEqual(sorted(os.listdir(self.path("out"))),
+                         ["col_README.TXT", "col_a.zip!COMET.EXE", "col_disk.img@99"])
+        # What extract writes for the same package under the same name.
+        self.write("ref/README.TXT", self.stars_bytes)
+        run("extract", "-q", "-d", "ref-out", "ref/README.TXT", cwd=self.dir)
+        self.assertEqual(self.tree(self.path("out", "col_README.TXT")),
+                         self.tree(self.path("ref-out")))
+        self.assertIn("COMET.SCR", self.tree(self.path("out", "col_a.zip!COMET.EXE")))
+        self.assertIn("DISK.SCR", self.tree(self.path("out", "col_disk.img@99")))
+        # Again: every folder exists, nothing is written into one.
+        before = self.tree(self.path("out"))
+        r = self.scan("--extract", "out", "col")
+        self.assertEqual(r.returncode, 2)
+        self.assertEqual(len([e for e in r.stderr.splitlines() if "already exists" in e]), 3)
+        self.assertEqual(self.tree(self.path("out")), before)
+        self.assertEqual(sorted(os.listdir(self.path("out"))),
+                         ["col_README.TXT", "col_a.zip!COMET.EXE", "col_disk.img@99"])
+
+
 class ListsOfInputs(Collection):
     def make_collection(self):
         names = []

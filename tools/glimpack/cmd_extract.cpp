@@ -403,6 +403,25 @@ int ExtractPackage(const std::string& package, const Options& o) {
 
 } // namespace
 
+void ExtractEveryRecord(PackageSession& session, const std::string& target, bool quiet) {
+    Options o;
+    o.quiet = quiet;
+    const InspectedPackage& pkg = session.package();
+    std::vector<size_t> chosen;
+    uint64_t total = 0;
+    for (size_t i = 0; i < pkg.records.size(); i++) {
+        chosen.push_back(i);
+        total += InstalledSize(&pkg.records[i].record);
+    }
+    CheckBeforeWriting(session, o, chosen, target);
+    Progress progress(total, quiet);
+    Extraction extraction;
+    for (size_t i : chosen)
+        WriteRecord(session, i, o, extraction, progress);
+    hostos::HoldInterrupts hold;
+    extraction.Publish();
+}
+
 int CmdExtract(int argc, char** argv) {
     std::vector<std::string> packages;
     bool run = false;

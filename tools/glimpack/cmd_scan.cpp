@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "archive/reader.h"
+#include "base/windows_names.h"
+#include "hostos/cleanup.h"
 #include "hostos/os.h"
 #include "package/finder.h"
 #include "package/listing.h"
@@ -16,6 +18,7 @@
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
 #include "tools/glimpack/progress.h"
+#include "tools/glimpack/scan.h"
 
 namespace glimpack {
 namespace {
@@ -46,6 +49,7 @@ struct ReadFailed {
 
 struct Counts {
     uint64_t files = 0, bytes = 0, archives = 0, packages = 0, ok = 0, problems = 0, unreadable = 0;
+    uint64_t extracted = 0, not_extracted = 0;
     uint64_t read = 0; // bytes read from files so far, some twice where an archive goes back
 };
 
@@ -194,8 +198,9 @@ ScratchSession OpenScratchSession(int fd, const PackageSession::Options& options
 
 class Scanner {
   public:
-    Scanner(bool json, bool quiet, unsigned depth, const Limits& limits)
-        : json_(json), quiet_(quiet), depth_(depth), limits_(limits), progress_(quiet || json) {
+    Scanner(bool json, bool quiet, unsigned depth, const Limits& limits, std::string extract_dir)
+        : json_(json), quiet_(quiet), depth_(depth), limits_(limits),
+          extract_dir_(std::move(extract_dir)), progress_(quiet || json) {
         tick_ = [this] { ShowProgress(); };
     }
 
@@ -226,16 +231,21 @@ class Scanner {
     int Finish() {
         progress_.Clear();
         std::FILE* out = json_ ? stderr : stdout;
+        std::string extracted;
+        if (!extract_dir_.empty())
+            extracted = "; " + WithThousands(counts_.extracted) + " extracted, " +
+                        WithThousands(counts_.not_extracted) + " not";
         if (!quiet_)
             std::fprintf(out,
                          "%s files, %s bytes, %s archives opened: %s packages found, %s OK, %s "
-                         "with problems; %s inputs could not be read\n",
+                         "with problems; %s inputs could not be read%s\n",
                          WithThousands(counts_.files).c_str(), WithThousands(counts_.bytes).c_str(),
                          WithThousands(counts_.archives).c_str(),
                          WithThousands(counts_.packages).c_str(), WithThousands(counts_.ok).c_str(),
                          WithThousands(counts_.problems).c_str(),
-                         WithThousands(counts_.unreadable).c_str());
-        return counts_.problems || counts_.unreadable ? kExitBadInput : kExitOk;
+                         WithThousands(counts_.unreadable).c_str(), extracted.c_str());
+        return counts_.problems || counts_.unreadable || counts_.not_extracted ? kExitBadInput
+                                                                               : kExitOk;
     }
 
   private:
@@ -406,23 +416,36 @@ class Scanner {
         PackageSession::Options options;
         options.limits = limits_;
         options.as_name = place.name;
+        // With --extract, the session sees a new private folder as the
+        // Windows directory: the package's files are written there and the
+        // folder is renamed into place when all of them are.
+        std::unique_ptr<ScratchDirectory> target;
+        std::string final_dir;
+        if (!extract_dir_.empty()) {
+            try {
+                target = PrepareTarget(location, &final_dir, &options.host_windows_dir);
+            } catch (const ToolError& e) {
+                NotExtracted(location, e.what());
+            }
+        }
         std::string opened = place.file;
         try {
-            InspectedPackage pkg;
+            std::unique_ptr<PackageSession> session;
             if (found.fd < 0) {
-                PackageSession session(place.file, options);
-                session.CheckAllContents();
-                pkg = session.package();
+                session = std::make_unique<PackageSession>(place.file, options);
             } else {
                 opened = "/proc/self/fd/" + std::to_string(found.fd);
                 ScratchSession s = OpenScratchSession(found.fd, options);
                 hostos::Close(found.fd);
                 found.fd = -1;
-                s.session->CheckAllContents();
-                pkg = s.session->package();
+                session = std::move(s.session);
             }
+            session->CheckAllContents();
+            InspectedPackage pkg = session->package();
             pkg.path = location;
             Report(pkg, found, place);
+            if (target && pkg.Sound())
+                Extract(*session, location, options.host_windows_dir, *target, final_dir);
         } catch (const ToolError& e) {
             if (found.fd >= 0)
                 hostos::Close(found.fd);
@@ -432,6 +455,51 @@ class Scanner {
                 text.erase(0, opened.size() + 2);
             Failed(location, text, true);
         }
+    }
+
+    // The new folder and, in *real, its path as the session must see it.
+    std::unique_ptr<ScratchDirectory> PrepareTarget(const std::string& location,
+                                                    std::string* final_dir, std::string* real) {
+        std::string name = SafeFolderName(location);
+        *final_dir = extract_dir_ + "/" + name;
+        // Two locations that make the same name, or an earlier run's folder:
+        // never written into.
+        if (hostos::GetStatus(*final_dir, false).kind != hostos::Kind::Missing)
+            Fail(*final_dir, "already exists");
+        if (!extract_dir_made_) {
+            MakeDirectories(extract_dir_);
+            extract_dir_made_ = true;
+        }
+        auto target = std::make_unique<ScratchDirectory>("." + name, extract_dir_);
+        if (!hostos::RealPath(target->path(), real))
+            Fail(target->path(), hostos::ErrorText(hostos::LastError()));
+        return target;
+    }
+
+    void Extract(PackageSession& session, const std::string& location, const std::string& real,
+                 ScratchDirectory& target, const std::string& final_dir) {
+        try {
+            ExtractEveryRecord(session, real, quiet_ || json_);
+            hostos::HoldInterrupts hold;
+            hostos::SetDefaultPermissions(target.path(), true);
+            if (!hostos::RenameNoReplace(target.path(), final_dir))
+                Fail(final_dir, "cannot rename the extracted folder into place: " +
+                                    hostos::ErrorText(hostos::LastError()));
+            target.Release();
+            ++counts_.extracted;
+            if (!quiet_ && !json_)
+                Emit(EscapeForDisplay(location, false) + ": extracted to " +
+                         EscapeForDisplay(final_dir, false) + "\n",
+                     stdout);
+        } catch (const ToolError& e) {
+            NotExtracted(location, e.what());
+        }
+    }
+
+    void NotExtracted(const std::string& location, const std::string& text) {
+        ++counts_.not_extracted;
+        progress_.Clear();
+        ReportError("glimpack: " + location + ": not extracted: " + text);
     }
 
     void Report(const InspectedPackage& pkg, const FoundPackage& found, const Place& place) {
@@ -511,6 +579,8 @@ class Scanner {
     bool json_, quiet_;
     unsigned depth_;
     Limits limits_;
+    std::string extract_dir_; // --extract; "" without
+    bool extract_dir_made_ = false;
     Counts counts_;
     Progress progress_;
     std::function<void()> tick_;
@@ -550,9 +620,36 @@ std::vector<std::string> ReadList(const std::string& list) {
 
 } // namespace
 
+std::string SafeFolderName(const std::string& location) {
+    std::string name;
+    for (char c : location) {
+        auto u = static_cast<unsigned char>(c);
+        bool refused =
+            u < 0x20 || u == 0x7F || std::string("/\\:*?\"<>|").find(c) != std::string::npos;
+        name += refused ? '_' : c;
+    }
+    // A long name keeps its end, which tells one package from the next.
+    if (name.size() > kSafeFolderNameBytes) {
+        size_t cut = name.size() - kSafeFolderNameBytes;
+        while (cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            ++cut;
+        name.erase(0, cut);
+    }
+    for (size_t i = 0; i < name.size() && name[i] == '.'; ++i)
+        name[i] = '_';
+    for (size_t end = WithoutTrailingDotsAndBlanks(name.data(), name.size()); end < name.size();
+         ++end)
+        name[end] = '_';
+    if (name.empty())
+        name = "_";
+    if (IsWindowsDeviceName(name.data(), name.size()))
+        name.insert(0, "_");
+    return name;
+}
+
 int CmdScan(int argc, char** argv) {
     bool json = false, quiet = false;
-    std::string max_size, depth_text, files_from;
+    std::string max_size, depth_text, files_from, extract_dir;
     std::vector<std::string> paths;
     if (!ParseCommandLine(
             kText, argc, argv,
@@ -569,6 +666,10 @@ int CmdScan(int argc, char** argv) {
                    "also scan the paths listed in FILE, one a line\n"
                    "(- for standard input)",
                    &files_from),
+             Value({"--extract"}, "DIR",
+                   "extract each package without problems, as extract\n"
+                   "does, into its own new folder DIR/LOCATION",
+                   &extract_dir),
              Value({"--max-size"}, "BYTES", "records installing more are a problem (default 1G)",
                    &max_size)},
             &paths))
@@ -589,7 +690,9 @@ int CmdScan(int argc, char** argv) {
         ReportError("glimpack scan: this build does not look inside archives or disc images; "
                     "their bytes are searched as they are");
 
-    Scanner scanner(json, quiet, depth, limits);
+    if (!extract_dir.empty())
+        hostos::InstallInterruptCleanup();
+    Scanner scanner(json, quiet, depth, limits, extract_dir);
     for (const std::string& path : paths)
         scanner.Path(path, true);
     return scanner.Finish();

@@ -15,6 +15,13 @@ namespace glimpack {
 // contents checked, progress shown meanwhile unless `quiet`.
 InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits, bool quiet);
 
+// What extract does for one package, for scan --extract: every record of the
+// package `session` holds written below `target`, the folder the session
+// was opened to see as the Windows directory; a package with any problem is
+// refused before anything is written, and a failure leaves nothing behind.
+class PackageSession;
+void ExtractEveryRecord(PackageSession& session, const std::string& target, bool quiet);
+
 int CmdPack(int argc, char** argv);
 int CmdList(int argc, char** argv);
 int CmdExtract(int argc, char** argv);
