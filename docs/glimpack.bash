@@ -18,8 +18,8 @@ _glimpack() {
         pack) options="-o --output --title --scr --dat --first-number --stub --store --best --overwrite --max-size -q --quiet" ;;
         list) options="--json --max-size -q --quiet" ;;
         test) options="-q --quiet --json --max-size" ;;
-        scan) options="--json -q --quiet --depth --files-from --extract --max-size" ;;
-        extract) options="-d --directory -I --include -p --stdout --overwrite -n --keep --dry-run -v --verbose -q --quiet --max-size" ;;
+        scan) options="--json -q --quiet --depth --files-from --extract --salvage --max-size" ;;
+        extract) options="-d --directory -I --include -p --stdout --overwrite -n --keep --dry-run --salvage -v --verbose -q --quiet --max-size" ;;
         compress) options="--best --greedy --overwrite -q --quiet" ;;
         decompress) options="--size --overwrite -q --quiet" ;;
         fix-stub) options="--overwrite -q --quiet" ;;

@@ -12,6 +12,7 @@ import os
 import re
 import shlex
 import shutil
+import struct
 import subprocess
 import tarfile
 import tempfile
@@ -291,6 +292,51 @@ class Extracts(Collection):
         self.assertEqual(self.tree(self.path("out")), before)
         self.assertEqual(sorted(os.listdir(self.path("out"))),
                          ["col_README.TXT", "col_a.zip!COMET.EXE", "col_disk.img@99"])
+
+
+    def half_decodable(self):
+        """STARS with record 1 (compressed, the last) given 7/8 of its stored
+        bytes: its stream runs out while it is being written."""
+        data = bytearray(self.stars_bytes)
+        listed = json.loads(run("list", "--json", self.stars).stdout)
+        table = listed["payload_offset"] + 34
+        stored = struct.unpack_from("<I", data, table + 16 + 4)[0]
+        struct.pack_into("<I", data, table + 16 + 4, stored * 7 // 8)
+        return bytes(data)
+
+    def test_salvage_writes_what_decodes_and_names_the_rest(self):
+        with open(os.path.join(self.src, "STARS.EXE.scr"), "rb") as f:
+            saver = f.read()
+        self.write("HALF.EXE", self.half_decodable())
+        r = run("extract", "--salvage", "-d", "out", "HALF.EXE", cwd=self.dir)
+        self.assertEqual(r.returncode, 2)
+        self.assertRegex(r.stderr, r"^glimpack: HALF\.EXE: record 1 \(QUILLFEN.GLIMLOOM.HALF."
+                                   r"HALF\.DAT\): not written: its stream runs out")
+        self.assertEqual(len(r.stderr.splitlines()), 1)
+        self.assertIn("; 1 not written", r.stdout)
+        # The saver whole; nothing of the data file, nor a folder made for it.
+        self.assertEqual(sorted(os.listdir(self.path("out"))), ["HALF.SCR"])
+        with open(self.path("out", "HALF.SCR"), "rb") as f:
+            self.assertEqual(f.read(), saver)
+        # Without --salvage, nothing at all.
+        r = run("extract", "-d", "none", "HALF.EXE", cwd=self.dir)
+        self.assertEqual(r.returncode, 2)
+        self.assertEqual(os.listdir(self.path("none")) if os.path.exists(self.path("none"))
+                         else [], [])
+        # In a scan: a package of which nothing can be written is not
+        # extracted at all.
+        self.write("col/HALF.EXE", self.half_decodable())
+        self.write("col/CUT.EXE", self.stars_bytes[:-5000])
+        r = self.scan("--extract", "found", "--salvage", "col")
+        self.assertEqual(r.returncode, 2)
+        self.assertEqual(os.listdir(self.path("found")), ["col_HALF.EXE"])
+        self.assertEqual(os.listdir(self.path("found", "col_HALF.EXE")), ["HALF.SCR"])
+        self.assertIn("col/HALF.EXE: extracted to found/col_HALF.EXE, 1 record not written",
+                      r.stdout)
+        self.assertIn("col/CUT.EXE: not extracted: found/col_CUT.EXE: no file could be written",
+                      r.stderr)
+        for args in (["extract", "--salvage", "-p", "HALF.EXE"], ["scan", "--salvage", "col"]):
+            self.assertEqual(run(*args, cwd=self.dir).returncode, 1, args)
 
 
 class ListsOfInputs(Collection):

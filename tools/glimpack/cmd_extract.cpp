@@ -49,6 +49,7 @@ struct Options {
     bool verbose = false;
     bool dry_run = false;
     bool to_stdout = false;
+    bool salvage = false;
     std::vector<std::string> patterns;
     Limits limits;
 };
@@ -74,6 +75,11 @@ Options ParseCommandLine(int argc, char** argv, std::vector<std::string>* packag
          Flag({"-n", "--keep"}, "keep files that already exist and write the others", &o.keep),
          Flag({"--dry-run"}, "check everything and show what would be written,\nwriting nothing",
               &o.dry_run),
+         Flag({"--salvage"},
+              "of a package with problems, write every file that\n"
+              "reads or decodes completely and name each one that\n"
+              "cannot be written, instead of refusing the package",
+              &o.salvage),
          Flag({"-v", "--verbose"}, "name each file as it is written", &o.verbose),
          Flag({"-q", "--quiet"}, "print nothing but errors", &o.quiet),
          Value({"--max-size"}, "BYTES", "refuse records larger than this (default 1G)", &max_size)},
@@ -84,6 +90,9 @@ Options ParseCommandLine(int argc, char** argv, std::vector<std::string>* packag
         throw UsageError("no package given");
     if (o.overwrite && o.keep)
         throw UsageError("--overwrite and --keep exclude each other");
+    if (o.to_stdout && o.salvage)
+        throw UsageError("--salvage cannot take back what went to standard output; it goes "
+                         "without --stdout");
     if (o.to_stdout && (o.dry_run || !o.dir.empty()))
         throw UsageError("--stdout writes nothing to disk; it goes with neither -d nor --dry-run");
     if (!max_size.empty())
@@ -167,12 +176,19 @@ std::vector<size_t> Chosen(const InspectedPackage& pkg, const Options& o) {
 // What happens to one chosen record.
 enum class Fate { Write, Keep };
 
+// --salvage gives up a record: one line naming it and why.
+void NotSalvaged(const InspectedPackage& pkg, const InspectedRecord& r) {
+    ReportError("glimpack: " + pkg.path + ": record " + std::to_string(r.index) + " (" +
+                (r.destination.empty() ? std::string("no destination") : r.destination) +
+                "): not written: " + (r.problems.empty() ? "" : r.problems.front()));
+}
+
 // Everything that can be known before the first byte is written is checked
 // first, so that a bad package or a target in the way leaves nothing behind.
 std::vector<Fate> CheckBeforeWriting(PackageSession& session, const Options& o,
                                      const std::vector<size_t>& chosen, const std::string& target) {
     const InspectedPackage& pkg = session.package();
-    if (!pkg.Sound())
+    if (!pkg.Sound() && !o.salvage)
         Fail(pkg.path, FirstProblem(pkg));
     std::vector<Fate> fates;
     uint64_t needed = 0;
@@ -238,6 +254,9 @@ class Extraction {
         folders_.push_back({parent, hostos::RegisterScratch(parent, true)});
     }
 
+    // Forgets the file NewFile made last, removing what was written of it.
+    void DropLast() { files_.pop_back(); }
+
     hostos::AtomicFile& NewFile(const std::string& path, bool overwrite) {
         files_.push_back(std::make_unique<hostos::AtomicFile>());
         hostos::AtomicFile& f = *files_.back();
@@ -252,8 +271,12 @@ class Extraction {
             if (!f->Publish())
                 Fail(f->path(), "cannot put in place: " + hostos::ErrorText(f->error()));
         }
-        for (const Folder& folder : folders_)
-            hostos::ForgetScratch(folder.cleanup);
+        // A folder made only for files --salvage gave up is empty: it goes
+        // (removing a folder that holds anything fails, and it stays).
+        for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
+            hostos::RemoveDirectory(it->path);
+            hostos::ForgetScratch(it->cleanup);
+        }
         folders_.clear();
         files_.clear();
     }
@@ -270,27 +293,57 @@ class Extraction {
 // Reads record `index` in full into `sink`, which sees every block as it
 // comes from the package; a problem with its contents refuses the whole
 // package.
-void Stream(PackageSession& session, size_t index, const ByteSink& sink) {
+// With `salvage` a problem refuses only this record: false.
+bool Stream(PackageSession& session, size_t index, const ByteSink& sink, bool salvage = false) {
     session.CheckContents(index, sink);
     const InspectedRecord& r = session.package().records[index];
-    if (!r.problems.empty())
+    if (r.problems.empty())
+        return true;
+    if (!salvage)
         Fail(session.package().path,
              "record " + std::to_string(r.index) + ": " + r.problems.front());
+    return false;
 }
 
-void WriteRecord(PackageSession& session, size_t index, const Options& o, Extraction& extraction,
+// False when --salvage gives up this record (its file is then not made).
+bool WriteRecord(PackageSession& session, size_t index, const Options& o, Extraction& extraction,
                  Progress& progress) {
     const std::string& host_path = session.HostPath(index);
     const std::string& label = session.package().records[index].destination;
     extraction.MakeFoldersFor(host_path);
     hostos::AtomicFile& out = extraction.NewFile(host_path, o.overwrite);
-    Stream(session, index, [&](const uint8_t* d, size_t n) {
-        if (!out.Write(d, n))
-            Fail(host_path, "write error: " + hostos::ErrorText(out.error()));
-        progress.Add(n, label);
-    });
+    bool whole = Stream(
+        session, index,
+        [&](const uint8_t* d, size_t n) {
+            if (!out.Write(d, n))
+                Fail(host_path, "write error: " + hostos::ErrorText(out.error()));
+            progress.Add(n, label);
+        },
+        o.salvage);
+    if (!whole) {
+        extraction.DropLast();
+        return false;
+    }
     if (!out.Finish())
         Fail(host_path, "write error: " + hostos::ErrorText(out.error()));
+    return true;
+}
+
+// --salvage: the records that can be written at all (no problem known before
+// reading them); each of the others is named on standard error.
+std::vector<size_t> Salvageable(const InspectedPackage& pkg, const std::vector<size_t>& chosen,
+                                size_t* given_up) {
+    std::vector<size_t> kept;
+    for (size_t i : chosen) {
+        const InspectedRecord& r = pkg.records[i];
+        if (r.problems.empty()) {
+            kept.push_back(i);
+            continue;
+        }
+        ++*given_up;
+        NotSalvaged(pkg, r);
+    }
+    return kept;
 }
 
 // A default target directory named after the package: STARS.EXE -> STARS,
@@ -339,6 +392,9 @@ int ExtractPackage(const std::string& package, const Options& o) {
     PackageSession session(package, options);
     const InspectedPackage& pkg = session.package();
     std::vector<size_t> chosen = Chosen(pkg, o);
+    size_t given_up = 0;
+    if (o.salvage && !pkg.Sound())
+        chosen = Salvageable(pkg, chosen, &given_up);
     std::vector<Fate> fates = CheckBeforeWriting(session, o, chosen, target);
     uint64_t total = 0;
     size_t written = 0;
@@ -372,12 +428,24 @@ int ExtractPackage(const std::string& package, const Options& o) {
                     progress.Add(n, r.destination);
                 });
             } else if (o.dry_run) {
-                Stream(session, i,
-                       [&](const uint8_t*, size_t n) { progress.Add(n, r.destination); });
+                if (Stream(
+                        session, i,
+                        [&](const uint8_t*, size_t n) { progress.Add(n, r.destination); },
+                        o.salvage)) {
+                    name(r, "");
+                } else {
+                    ++given_up;
+                    --written;
+                    total -= InstalledSize(&r.record);
+                    NotSalvaged(pkg, r);
+                }
+            } else if (WriteRecord(session, i, o, extraction, progress)) {
                 name(r, "");
             } else {
-                WriteRecord(session, i, o, extraction, progress);
-                name(r, "");
+                ++given_up;
+                --written;
+                total -= InstalledSize(&r.record);
+                NotSalvaged(pkg, r);
             }
         }
         if (!o.to_stdout && !o.dry_run) {
@@ -395,31 +463,44 @@ int ExtractPackage(const std::string& package, const Options& o) {
     }
     made_target.Keep();
     if (!o.quiet && !o.to_stdout)
-        std::printf("%s %zu file%s, %s bytes, to %s\n", o.dry_run ? "Would extract" : "Extracted",
+        std::printf("%s %zu file%s, %s bytes, to %s%s\n", o.dry_run ? "Would extract" : "Extracted",
                     written, written == 1 ? "" : "s", WithThousands(total).c_str(),
-                    EscapeForDisplay(final_dir, false).c_str());
-    return kExitOk;
+                    EscapeForDisplay(final_dir, false).c_str(),
+                    given_up == 0 ? ""
+                                  : ("; " + std::to_string(given_up) + " not written").c_str());
+    // Salvaged or not, a package with problems is one.
+    return pkg.Sound() ? kExitOk : kExitBadInput;
 }
 
 } // namespace
 
-void ExtractEveryRecord(PackageSession& session, const std::string& target, bool quiet) {
+size_t ExtractEveryRecord(PackageSession& session, const std::string& target, bool quiet,
+                          bool salvage) {
     Options o;
     o.quiet = quiet;
+    o.salvage = salvage;
     const InspectedPackage& pkg = session.package();
     std::vector<size_t> chosen;
-    uint64_t total = 0;
-    for (size_t i = 0; i < pkg.records.size(); i++) {
+    for (size_t i = 0; i < pkg.records.size(); i++)
         chosen.push_back(i);
-        total += InstalledSize(&pkg.records[i].record);
-    }
+    size_t given_up = 0;
+    if (salvage && !pkg.Sound())
+        chosen = Salvageable(pkg, chosen, &given_up);
     CheckBeforeWriting(session, o, chosen, target);
+    uint64_t total = 0;
+    for (size_t i : chosen)
+        total += InstalledSize(&pkg.records[i].record);
     Progress progress(total, quiet);
     Extraction extraction;
-    for (size_t i : chosen)
-        WriteRecord(session, i, o, extraction, progress);
+    for (size_t i : chosen) {
+        if (!WriteRecord(session, i, o, extraction, progress)) {
+            ++given_up;
+            NotSalvaged(pkg, pkg.records[i]);
+        }
+    }
     hostos::HoldInterrupts hold;
     extraction.Publish();
+    return given_up;
 }
 
 int CmdExtract(int argc, char** argv) {

@@ -198,9 +198,10 @@ ScratchSession OpenScratchSession(int fd, const PackageSession::Options& options
 
 class Scanner {
   public:
-    Scanner(bool json, bool quiet, unsigned depth, const Limits& limits, std::string extract_dir)
+    Scanner(bool json, bool quiet, unsigned depth, const Limits& limits, std::string extract_dir,
+            bool salvage)
         : json_(json), quiet_(quiet), depth_(depth), limits_(limits),
-          extract_dir_(std::move(extract_dir)), progress_(quiet || json) {
+          extract_dir_(std::move(extract_dir)), salvage_(salvage), progress_(quiet || json) {
         tick_ = [this] { ShowProgress(); };
     }
 
@@ -444,7 +445,7 @@ class Scanner {
             InspectedPackage pkg = session->package();
             pkg.path = location;
             Report(pkg, found, place);
-            if (target && pkg.Sound())
+            if (target && (pkg.Sound() || salvage_))
                 Extract(*session, location, options.host_windows_dir, *target, final_dir);
         } catch (const ToolError& e) {
             if (found.fd >= 0)
@@ -479,7 +480,9 @@ class Scanner {
     void Extract(PackageSession& session, const std::string& location, const std::string& real,
                  ScratchDirectory& target, const std::string& final_dir) {
         try {
-            ExtractEveryRecord(session, real, quiet_ || json_);
+            size_t given_up = ExtractEveryRecord(session, real, quiet_ || json_, salvage_);
+            if (given_up == session.package().records.size())
+                Fail(final_dir, "no file could be written");
             hostos::HoldInterrupts hold;
             hostos::SetDefaultPermissions(target.path(), true);
             if (!hostos::RenameNoReplace(target.path(), final_dir))
@@ -489,7 +492,12 @@ class Scanner {
             ++counts_.extracted;
             if (!quiet_ && !json_)
                 Emit(EscapeForDisplay(location, false) + ": extracted to " +
-                         EscapeForDisplay(final_dir, false) + "\n",
+                         EscapeForDisplay(final_dir, false) +
+                         (given_up == 0 ? std::string()
+                          : given_up == 1
+                              ? std::string(", 1 record not written")
+                              : ", " + std::to_string(given_up) + " records not written") +
+                         "\n",
                      stdout);
         } catch (const ToolError& e) {
             NotExtracted(location, e.what());
@@ -580,6 +588,7 @@ class Scanner {
     unsigned depth_;
     Limits limits_;
     std::string extract_dir_; // --extract; "" without
+    bool salvage_;
     bool extract_dir_made_ = false;
     Counts counts_;
     Progress progress_;
@@ -648,7 +657,7 @@ std::string SafeFolderName(const std::string& location) {
 }
 
 int CmdScan(int argc, char** argv) {
-    bool json = false, quiet = false;
+    bool json = false, quiet = false, salvage = false;
     std::string max_size, depth_text, files_from, extract_dir;
     std::vector<std::string> paths;
     if (!ParseCommandLine(
@@ -670,6 +679,11 @@ int CmdScan(int argc, char** argv) {
                    "extract each package without problems, as extract\n"
                    "does, into its own new folder DIR/LOCATION",
                    &extract_dir),
+             Flag({"--salvage"},
+                  "with --extract, also extract packages with problems:\n"
+                  "every file that reads or decodes completely, naming\n"
+                  "each one that cannot be written",
+                  &salvage),
              Value({"--max-size"}, "BYTES", "records installing more are a problem (default 1G)",
                    &max_size)},
             &paths))
@@ -690,9 +704,11 @@ int CmdScan(int argc, char** argv) {
         ReportError("glimpack scan: this build does not look inside archives or disc images; "
                     "their bytes are searched as they are");
 
+    if (salvage && extract_dir.empty())
+        throw UsageError("--salvage goes with --extract");
     if (!extract_dir.empty())
         hostos::InstallInterruptCleanup();
-    Scanner scanner(json, quiet, depth, limits, extract_dir);
+    Scanner scanner(json, quiet, depth, limits, extract_dir, salvage);
     for (const std::string& path : paths)
         scanner.Path(path, true);
     return scanner.Finish();

@@ -19,8 +19,11 @@ InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits, 
 // package `session` holds written below `target`, the folder the session
 // was opened to see as the Windows directory; a package with any problem is
 // refused before anything is written, and a failure leaves nothing behind.
+// With `salvage`, each record that cannot be written is named and left out
+// instead; returns how many were.
 class PackageSession;
-void ExtractEveryRecord(PackageSession& session, const std::string& target, bool quiet);
+size_t ExtractEveryRecord(PackageSession& session, const std::string& target, bool quiet,
+                          bool salvage);
 
 int CmdPack(int argc, char** argv);
 int CmdList(int argc, char** argv);
