@@ -172,6 +172,11 @@ class FindsPackagesByContent(Collection):
             "col/seven.zip!s.7z!STARS.EXE",
         ])
         self.assertRegex(r.stdout.splitlines()[-1], r"^4 files, .* 6 archives opened: 6 packages")
+        # The 7z is copied to be read only up to --max-size.
+        r = self.scan("--max-size", "4K", "col/seven.zip")
+        self.assertEqual(r.returncode, 2)
+        self.assertRegex(r.stderr, r"^glimpack: col/seven\.zip!s\.7z: larger than --max-size "
+                                   r"\(4,096 bytes\): not copied to be read\n$")
         # --depth 1 opens the outer archives only: the stored zip on the CD
         # is then searched as bytes, the 7z in the zip finds nothing.
         r = self.scan("--depth", "1", "col")

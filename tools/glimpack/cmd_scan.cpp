@@ -372,10 +372,25 @@ class Scanner {
     bool Spool(glim::archive::Source& source, int fd, const std::vector<uint8_t>& prefix,
                const Place& place) {
         std::vector<uint8_t> block(kReadBlock);
+        uint64_t copied = 0;
+        // A member that decompresses without end must not fill the disk.
+        auto within_limit = [&](size_t more) {
+            copied += more;
+            if (copied <= limits_.max_size)
+                return true;
+            Unreadable(place.location, "larger than --max-size (" +
+                                           WithThousands(limits_.max_size) +
+                                           " bytes): not copied to be read");
+            return false;
+        };
+        if (!within_limit(prefix.size()))
+            return false;
         bool ok = hostos::Write(fd, prefix.data(), prefix.size());
         for (long n = 0; ok && (n = source.Read(block.data(), block.size())) != 0;) {
             if (n < 0)
                 throw ReadFailed{source.ErrorText()};
+            if (!within_limit(size_t(n)))
+                return false;
             ok = hostos::Write(fd, block.data(), size_t(n));
         }
         if (!ok) {
