@@ -678,8 +678,9 @@ int CmdScan(int argc, char** argv) {
     if (!ParseCommandLine(
             kText, argc, argv,
             {Flag({"--json"},
-                  "JSON Lines: one object per package found (list --json's,\n"
-                  "with its location) and per input that could not be read",
+                  "JSON Lines: one object per package found (that of\n"
+                  "list --json, with its location) and one per input\n"
+                  "that could not be read",
                   &json),
              Flag({"-q", "--quiet"}, "show only packages with problems and errors", &quiet),
              Value({"--depth"}, "N",
@@ -695,9 +696,9 @@ int CmdScan(int argc, char** argv) {
                    "does, into its own new folder DIR/LOCATION",
                    &extract_dir),
              Flag({"--salvage"},
-                  "with --extract, also extract packages with problems:\n"
-                  "every file that reads or decodes completely, naming\n"
-                  "each one that cannot be written",
+                  "with --extract, also extract packages with\n"
+                  "problems: every file that reads or decodes\n"
+                  "completely, naming each one that cannot be written",
                   &salvage),
              Value({"--max-size"}, "BYTES", "records installing more are a problem (default 1G)",
                    &max_size)},
