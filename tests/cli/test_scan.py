@@ -213,7 +213,8 @@ class ReportsWhatIsWrong(Collection):
         out = r.stdout.splitlines()
         self.assertEqual(len(out), 4, r.stdout)
         self.assertRegex(out[0], r"^col/CUT\.EXE: \"Stars\", 2 records, 2 of 2 records have "
-                                 r"problems: record 0: body past the end of the file .*cut short")
+                                 r"problems: body-past-end: record 0: body past the end of the "
+                                 r"file .*cut short")
         self.assertRegex(out[2], r"^col/img\.bin@333: \"Stars\", .* have problems")
         self.assertEqual(out[3], "4 files, {:,} bytes, 1 archives opened: 3 packages found, 1 OK, "
                                  "2 with problems; 2 inputs could not be read".format(
@@ -251,7 +252,7 @@ class ReportsWhatIsWrong(Collection):
         self.assertTrue(found["col/CUT.EXE"]["problems"])
         missing = found["nothing-here"]
         self.assertEqual(missing["ok"], False)
-        self.assertEqual(missing["problems"][0]["code"], "unreadable-input")
+        self.assertEqual(missing["problems"][0]["code"], "cannot-read")
         # The summary goes to standard error, out of the JSON's way.
         self.assertRegex(r.stderr, r"2 files, .* 2 packages found")
 
@@ -301,7 +302,7 @@ class Extracts(Collection):
 
     def half_decodable(self):
         """STARS with record 1 (compressed, the last) given 7/8 of its stored
-        bytes: its stream runs out while it is being written."""
+        bytes: found wanting only while it is being written."""
         data = bytearray(self.stars_bytes)
         listed = json.loads(run("list", "--json", self.stars).stdout)
         table = listed["payload_offset"] + 34
@@ -316,7 +317,7 @@ class Extracts(Collection):
         r = run("extract", "--salvage", "-d", "out", "HALF.EXE", cwd=self.dir)
         self.assertEqual(r.returncode, 2)
         self.assertRegex(r.stderr, r"^glimpack: HALF\.EXE: record 1 \(QUILLFEN.GLIMLOOM.HALF."
-                                   r"HALF\.DAT\): not written: its stream runs out")
+                                   r"HALF\.DAT\): not written: its stream reads past the end")
         self.assertEqual(len(r.stderr.splitlines()), 1)
         self.assertIn("; 1 not written", r.stdout)
         # The saver whole; nothing of the data file, nor a folder made for it.

@@ -13,6 +13,7 @@
 #include "hostos/os.h"
 #include "package/finder.h"
 #include "package/listing.h"
+#include "package/problems.h"
 #include "package/session.h"
 #include "package/text.h"
 #include "tools/glimpack/commands.h"
@@ -53,7 +54,8 @@ struct Counts {
     uint64_t read = 0; // bytes read from files so far, some twice where an archive goes back
 };
 
-// A JSON object of FormatListingJson on one line, with the location first.
+// A JSON object of FormatListingJson on one line, with the location first
+// (and no line end).
 // The text has line breaks and indentation between its tokens only (a JSON
 // string holds no raw line break), so dropping them keeps it the same JSON.
 std::string OneLineJson(const std::string& object, const std::string& location) {
@@ -180,21 +182,6 @@ struct Place {
     bool size_known = false;
     uint64_t size = 0;
 };
-
-// TEMPORARY, until package sessions open a descriptor they are handed (with
-// the name to show): the session opens the scratch file again through the
-// descriptor's name under /proc, and its texts are given the shown name.
-// Replaced by the session's own constructor once it lands.
-struct ScratchSession {
-    std::unique_ptr<PackageSession> session;
-    std::string opened_as;
-};
-ScratchSession OpenScratchSession(int fd, const PackageSession::Options& options) {
-    ScratchSession s;
-    s.opened_as = "/proc/self/fd/" + std::to_string(fd);
-    s.session = std::make_unique<PackageSession>(s.opened_as, options);
-    return s;
-}
 
 class Scanner {
   public:
@@ -444,17 +431,16 @@ class Scanner {
                 NotExtracted(location, e.what());
             }
         }
-        std::string opened = place.file;
         try {
             std::unique_ptr<PackageSession> session;
             if (found.fd < 0) {
                 session = std::make_unique<PackageSession>(place.file, options);
             } else {
-                opened = "/proc/self/fd/" + std::to_string(found.fd);
-                ScratchSession s = OpenScratchSession(found.fd, options);
-                hostos::Close(found.fd);
+                // The session owns the scratch file from here on, also when
+                // it cannot read it.
+                int fd = found.fd;
                 found.fd = -1;
-                session = std::move(s.session);
+                session = std::make_unique<PackageSession>(fd, location, options);
             }
             session->CheckAllContents();
             InspectedPackage pkg = session->package();
@@ -462,14 +448,10 @@ class Scanner {
             Report(pkg, found, place);
             if (target && (pkg.Sound() || salvage_))
                 Extract(*session, location, options.host_windows_dir, *target, final_dir);
+        } catch (const PackageError& e) {
+            Failed(location, e.problems(), true);
         } catch (const ToolError& e) {
-            if (found.fd >= 0)
-                hostos::Close(found.fd);
-            // The session names what it opened; shown under the location.
-            std::string text = e.what();
-            if (text.compare(0, opened.size() + 2, opened + ": ") == 0)
-                text.erase(0, opened.size() + 2);
-            Failed(location, text, true);
+            Failed(location, {CannotRead(location, e.what())}, true);
         }
     }
 
@@ -548,13 +530,9 @@ class Scanner {
             WithThousands(pkg.records.size()) + (pkg.records.size() == 1 ? " record" : " records") +
             ", " + VerdictLine(pkg);
         if (!sound) {
-            for (const InspectedRecord& r : pkg.records) {
-                if (!r.problems.empty()) {
-                    line += ": record " + std::to_string(r.index) + ": " +
-                            EscapeForDisplay(r.problems.front(), false);
-                    break;
-                }
-            }
+            // The first problem, by its code and in words.
+            const Problem first = pkg.AllProblems().front();
+            line += ": " + std::string(ProblemCodeName(first.code)) + ": " + ProblemLine(first);
         }
         line += "; " + WithThousands(found.size) + " bytes";
         if (found.size < found.claimed)
@@ -567,22 +545,26 @@ class Scanner {
 
     void Unreadable(const std::string& location, const std::string& text) {
         ++counts_.unreadable;
-        Failed(location, text, false);
+        Failed(location, {CannotRead(location, text)}, false);
+    }
+
+    // A failure to read, as a finding: the text without the name in front,
+    // which the location replaces.
+    static Problem CannotRead(const std::string& location, std::string text) {
+        if (text.compare(0, location.size() + 2, location + ": ") == 0)
+            text.erase(0, location.size() + 2);
+        return Problem{ProblemCode::kCannotRead, std::nullopt, {text}};
     }
 
     // A package that could not be read, or an input: one line on standard
     // error, and in JSON one object too.
-    void Failed(const std::string& location, const std::string& text, bool package) {
+    void Failed(const std::string& location, const std::vector<Problem>& problems, bool package) {
         if (package)
             ++counts_.problems;
         progress_.Clear();
-        ReportError("glimpack: " + location + ": " + text);
+        ReportError("glimpack: " + location + ": " + ProblemsInOneLine(problems));
         if (json_)
-            Emit("{\"location\": " + JsonString(location) +
-                     ", \"ok\": false, \"problems\": [{\"code\": \"" +
-                     (package ? "unreadable-package" : "unreadable-input") +
-                     "\", \"text\": " + JsonString(text) + "}]}\n",
-                 stdout);
+            Emit(OneLineJson(FormatUnreadableJson(location, problems), location) + "\n", stdout);
     }
 
     void Emit(const std::string& text, std::FILE* to) {
