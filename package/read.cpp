@@ -32,6 +32,22 @@ std::string ModulePathFor(const std::string& file_name) {
     return EMULATED_MODULE_FOLDER + file_name;
 }
 
+const char* RegionKindName(RegionKind kind) {
+    switch (kind) {
+    case RegionKind::kGap:
+        return "gap";
+    case RegionKind::kTrailingData:
+        return "trailing-data";
+    case RegionKind::kSectionPadding:
+        return "section-padding";
+    case RegionKind::kCertificateTable:
+        return "certificate-table";
+    case RegionKind::kSignaturePadding:
+        return "signature-padding";
+    }
+    return "gap";
+}
+
 const char* RoleOf(uint32_t index) {
     return index == 0 ? "saver" : index == 1 ? "data" : "data file";
 }
