@@ -122,7 +122,8 @@ class Habits(unittest.TestCase):
     def test_version_help_and_one_line_mistakes(self):
         version = run("--version").stdout
         self.assertRegex(version, rb"^glimpack \d+\.\d+\.\d+\n$")
-        for command in ("pack", "list", "test", "extract", "compress", "decompress", "fix-stub"):
+        for command in ("pack", "list", "test", "scan", "extract", "compress", "decompress",
+                        "fix-stub"):
             with self.subTest(command=command):
                 self.assertEqual(run(command, "--version").stdout, version)
                 helped = run("help", command)

@@ -9,7 +9,9 @@ nothing large is checked in.
 import gzip
 import json
 import os
+import pty
 import re
+import select
 import shlex
 import shutil
 import struct
@@ -255,6 +257,39 @@ class ReportsWhatIsWrong(Collection):
         self.assertEqual(missing["problems"][0]["code"], "cannot-read")
         # The summary goes to standard error, out of the JSON's way.
         self.assertRegex(r.stderr, r"2 files, .* 2 packages found")
+
+    def test_progress_on_a_terminal_only_wiped_before_each_line(self):
+        for i in range(3):
+            self.write("col/f%d.bin" % i, pseudo_random(300000, i) + self.stars_bytes)
+        leader, follower = pty.openpty()
+        env = dict(os.environ, TERM="xterm", GLIMPACK_PROGRESS_DELAY="0")
+        p = subprocess.Popen([GLIMPACK, "scan", "col"], stdout=subprocess.PIPE, stderr=follower,
+                             env=env, cwd=self.dir)
+        os.close(follower)
+        shown = b""
+        while True:
+            ready, _, _ = select.select([leader], [], [], 1)
+            if ready:
+                try:
+                    chunk = os.read(leader, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            elif p.poll() is not None:
+                break
+        os.close(leader)
+        out = p.stdout.read()
+        p.stdout.close()
+        self.assertEqual(p.wait(timeout=300), 0, shown)
+        self.assertIn(b" MiB read (", shown)
+        self.assertIn(b"packages found", shown)
+        self.assertNotIn(b"\x1b", shown)
+        self.assertTrue(shown.endswith(b"\r"), shown)  # wiped when done
+        self.assertEqual(out.count(b"\n"), 4)
+        # Not in a pipe, nor with --json or -q.
+        self.assertEqual(self.scan("col").stderr, "")
 
     def test_usage_mistakes_exit_1(self):
         for args in ([], ["--depth", "x", "."], ["--depth", "65", "."], ["--nope", "."]):
