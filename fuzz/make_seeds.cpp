@@ -79,6 +79,11 @@ int main(int argc, char** argv) {
     g_out = argv[1];
 
     for (const hostile::Case& c : hostile::AllCases()) {
+        // For the finder, between bytes that start like programs but are not.
+        std::vector<uint8_t> around = {7, 'M', 'Z', 'M', 'Z', 0, 'M'};
+        around.insert(around.end(), c.bytes.begin(), c.bytes.end());
+        around.insert(around.end(), {'M', 'Z', 'P', 'E', 0, 0});
+        Seed("finder", c.id, around);
         Seed("payload_walk", c.id, c.bytes);
         Seed("glimpack", c.id, Prefixed(SelectorFor(c.file_name), c.bytes));
         Seed("installer", c.id, Prefixed(SelectorFor(c.file_name), c.bytes));

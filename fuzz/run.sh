@@ -33,7 +33,7 @@ esac
 build="${GLIM_FUZZ_BUILD:-$here/build/fuzz}"
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(payload_walk decoder differential glimpack installer)
+  targets=(payload_walk decoder differential glimpack installer finder)
 fi
 
 if [ ! -f "$build/build.ninja" ]; then

@@ -19,5 +19,8 @@ int FuzzGlimpack(const uint8_t* data, size_t size);
 // One byte choosing the package's file name, then the package: the
 // installer's extraction through the host back end.
 int FuzzInstallerExtract(const uint8_t* data, size_t size);
+// One byte choosing the size of the reads, then a stream of any length: the
+// package finder against the probe.
+int FuzzFinder(const uint8_t* data, size_t size);
 
 #endif

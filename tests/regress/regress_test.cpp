@@ -31,7 +31,7 @@ struct Target {
 const Target kTargets[] = {
     {"payload_walk", FuzzPayloadWalk},   {"decoder", FuzzDecoder},
     {"differential", FuzzDifferential},  {"glimpack", FuzzGlimpack},
-    {"installer", FuzzInstallerExtract},
+    {"installer", FuzzInstallerExtract}, {"finder", FuzzFinder},
 };
 
 void PrintTo(const Target& t, std::ostream* os) {
