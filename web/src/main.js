@@ -2,6 +2,7 @@
 // the files the user chooses. Reading, checking, decoding and building all
 // happen in the worker (worker.js), so the page stays responsive.
 import { savedNameRefusal } from './names.js';
+import { pageWording } from './wording.js';
 import { el, grouped, hexDump, looksLikeText, Pages, pictureType, saveBlob } from './views.js';
 
 const $ = (id) => document.getElementById(id);
@@ -35,6 +36,8 @@ class WorkerClient {
       }
       this.pending.delete(id);
       if (answer.fatal) this.restart(answer.error);
+      // What the C++ refuses is shown in the page's words.
+      if (answer.error) answer.error = pageWording(answer.error);
       waiting.resolve(answer);
     };
     // A worker that dies (out of memory, say) takes its requests with it; a
@@ -144,7 +147,7 @@ function remark(text) {
 
 // How the page shows one problem or note of the C++'s answers.
 function problemText(problem) {
-  return typeof problem === 'string' ? problem : problem.text;
+  return pageWording(typeof problem === 'string' ? problem : problem.text);
 }
 
 function baseName(name) {
@@ -494,8 +497,10 @@ function setUpBuilding() {
     // The names the installer cannot use are refused first, in the tool's
     // words; then a name the browser would save differently, before any
     // file is read.
-    request.nameRefusal = savedNameRefusal('File name', request.name, 'Choose another name.');
+    const nameRefusal = savedNameRefusal('File name', request.name, 'Choose another name.');
+    request.refuseName = nameRefusal !== null;
     const answer = await builder.request({ op: 'build', request }, progress);
+    if (answer.nameRefused) answer.error = nameRefusal;
     $('build-progress').hidden = true;
     $('build-button').disabled = false;
     if (!answer.ok) {

@@ -208,7 +208,7 @@ async function build(module, request, progress) {
     request.name, request.firstNumber, request.files.map((file) => file.name).join('\n'),
   ]);
   if (!names.ok) return names;
-  if (request.nameRefusal) return { ok: false, error: request.nameRefusal };
+  if (request.refuseName) return { ok: false, nameRefused: true };
   await ensureStub(module);
   const inputs = [request.saver, request.data, ...request.files];
   const paths = mountInputs(module, inputs);

@@ -15,9 +15,11 @@ import {
   launch,
   openInPage,
   openPage,
+  pageWording,
   parseTestOutput,
   serve,
   shownPackage,
+  shownProblem,
 } from './harness.mjs';
 
 const { GLIM_WEB_DIR, GLIMPACK, GLIM_CASES, GLIM_WORK } = process.env;
@@ -68,7 +70,7 @@ describe('hostile packages in the page', () => {
         assert.equal(list.code, 2, list.stdout);
         assert.equal(state, 'failed');
         // The same line, without the program's name before it.
-        assert.equal(shown.error, list.stderr.trim().replace(/^glimpack: /, ''));
+        assert.equal(shown.error, pageWording(list.stderr.trim().replace(/^glimpack: /, '')));
         assert.ok(shown.error.includes(c.message), `${shown.error} should say ${c.message}`);
         return;
       }
@@ -79,7 +81,7 @@ describe('hostile packages in the page', () => {
       assert.equal(shown.title, `“${listing.title}”`);
       assert.deepEqual(
         shown.rows.map((r) => r.destination),
-        listing.records.map((r) => r.destination ?? `not installed: ${r.problems[0]}`),
+        listing.records.map((r) => r.destination ?? `not installed: ${shownProblem(r.problems[0])}`),
       );
 
       const run = glimpack(GLIMPACK, ['test', c.open_as], { cwd: dir });

@@ -15,8 +15,10 @@ import {
   noise,
   openInPage,
   openPage,
+  pageWording,
   serve,
   shownPackage,
+  shownProblem,
   waitForState,
   writeInputs,
 } from './harness.mjs';
@@ -142,17 +144,39 @@ describe('an open while a build runs', () => {
   });
 });
 
-describe("glimpack's notes in the page", () => {
+describe("glimpack's notes and problems in the page's words", () => {
   test('every note glimpack list gives is shown', async () => {
     const dir = join(work, 'notes');
     mkdirSync(dir, { recursive: true });
     copyFileSync(join(GLIM_CASES, 'bomb-4gib__STARS.EXE'), join(dir, 'STARS.EXE'));
-    const notes = listJson(join(dir, 'STARS.EXE')).notes.map((n) => (typeof n === 'string' ? n : n.text));
+    const notes = listJson(join(dir, 'STARS.EXE')).notes.map(shownProblem);
     assert.ok(notes.some((n) => n.includes("wraps in the installer's 32-bit count")), notes.join('\n'));
     const page = await openPage(browser.context, server.origin);
     assert.equal(await openInPage(page, join(dir, 'STARS.EXE')), 'done');
     const shown = await page.$$eval('[data-field="note"]', (items) => items.map((li) => li.textContent));
     assert.deepEqual(shown, notes.map((n) => `Note: ${n}`));
+
+    // The limit is the page's own: no option of the tool is named.
+    const problems = (await shownPackage(page)).problems;
+    assert.ok(problems.includes("record 2: unpacked size 4,294,967,295 is over the limit of 1,073,741,824 bytes (the page's limit)"), problems.join('\n'));
+    assert.ok(!problems.some((p) => p.includes('--')), problems.join('\n'));
+    await page.close();
+  });
+
+  test('names are shown as typed, not with their backslashes doubled', async () => {
+    const page = await openPage(browser.context, server.origin);
+    assert.equal(await openInPage(page, join(GLIM_CASES, 'ext-backslash-dotdot__STARS.EXE'), 'STARS.EXE'), 'done');
+    const shown = await shownPackage(page);
+    assert.equal(shown.rows[3].status, 'unsafe file-name extension "\\..\\" in the record');
+    assert.deepEqual(shown.problems, ['record 3: unsafe file-name extension "\\..\\" in the record']);
+    // A control character stays visible.
+    assert.equal(await openInPage(page, join(GLIM_CASES, 'ext-control__STARS.EXE'), 'STARS.EXE'), 'done');
+    assert.match((await shownPackage(page)).rows[3].status, /"\.\\x07\\x1B\["/);
+    // The reader's own refusal of a name.
+    await page.fill('#run-name', 'a\\"b/c.EXE');
+    await page.click('#run-as button[type="submit"]');
+    assert.equal(await waitForState(page, 'open'), 'failed');
+    assert.equal(await page.textContent('#open-error'), 'a\\"b/c.EXE: "a\\"b/c.EXE" is not a file name');
     await page.close();
   });
 });
@@ -248,7 +272,7 @@ describe('names a browser would save as others', () => {
       // A name glimpack pack refuses as well is refused in its words.
       const native = glimpack(GLIMPACK, ['pack', '-q', '-o', name, '--title', 'Stars', '--stub', GLIM_STUB, '--scr', inputs.saver, '--dat', inputs.data], { cwd: join(work, 'native-names') });
       if (native.code !== 0) {
-        const why = native.stderr.trimEnd().replace(/^glimpack: /, '').split(': ').slice(1).join(': ');
+        const why = pageWording(native.stderr.trimEnd().replace(/^glimpack: /, '').split(': ').slice(1).join(': '));
         assert.ok(error.endsWith(why), `${error} should end with ${why}`);
       } else if (reason) {
         assert.ok(error.startsWith(`File name: a browser would not save the file as "${name}": ${reason}`), error);
