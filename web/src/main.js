@@ -169,7 +169,7 @@ async function openPackage(file, name, { keepView = false } = {}) {
   const previous = current;
   // A package replaced by a newer one needs no more checking or unpacking:
   // its worker starts afresh. Builds have a worker of their own.
-  if (client.busy) client.restart(`stopped: ${name} was opened`);
+  if (client.busy) client.restart(`${name} was opened meanwhile`);
   chosen = { file, name };
   fail('');
   $('open-progress').hidden = true;
@@ -369,10 +369,16 @@ async function downloadRecord(record) {
   say(`Unpacking ${name} …`);
   const progress = showProgress($('open-progress'));
   const answer = await client.request({ op: 'read', index: record.index, limit: 0 }, progress);
+  // Stopped for a newer package, whose status and progress these are now:
+  // said beside it, as no error of its own.
+  if (answer.cancelled) {
+    remark(`${name} was not saved: ${answer.error}.`);
+    return;
+  }
   $('open-progress').hidden = true;
   if (!answer.ok) {
     say('');
-    if (!answer.cancelled) fail(answer.error);
+    fail(answer.error);
     return;
   }
   saveBlob(answer.blob, name);
@@ -392,10 +398,16 @@ async function downloadZip() {
   say(`Packing ${name} …`);
   const progress = showProgress($('open-progress'));
   const answer = await client.request({ op: 'zip', records }, progress);
+  // Stopped for a newer package, whose status and progress these are now:
+  // said beside it, as no error of its own.
+  if (answer.cancelled) {
+    remark(`${name} was not saved: ${answer.error}.`);
+    return;
+  }
   $('open-progress').hidden = true;
   if (!answer.ok) {
     say('');
-    if (!answer.cancelled) fail(answer.error);
+    fail(answer.error);
     return;
   }
   saveBlob(answer.blob, name);

@@ -144,6 +144,25 @@ describe('an open while a build runs', () => {
   });
 });
 
+describe('an open while a package is unpacked', () => {
+  test('stops the unpacking and says so beside the new package', async () => {
+    const big = join(work, 'BIGZIP.BIN');
+    writeFileSync(big, noise(24 << 20, 7));
+    const bigPackage = pack(join(work, 'BIGZIP.EXE'), ['--store', '--title', 'Big', '--scr', inputs.saver, '--dat', inputs.data, big]);
+    const page = await openPage(browser.context, server.origin);
+    let downloads = 0;
+    page.on('download', () => downloads++);
+    assert.equal(await openInPage(page, bigPackage), 'done');
+    await page.click('#download-zip');
+    assert.equal(await openInPage(page, pkg), 'done');
+    assert.equal(await page.textContent('#open-note'), 'BIGZIP.zip was not saved: STARS.EXE was opened meanwhile.');
+    assert.equal(await page.textContent('#open-status'), 'STARS.EXE: checked.');
+    assert.equal(await page.textContent('#open-error'), '');
+    assert.equal(downloads, 0);
+    await page.close();
+  });
+});
+
 describe("glimpack's notes and problems in the page's words", () => {
   test('every note glimpack list gives is shown', async () => {
     const dir = join(work, 'notes');
