@@ -7,6 +7,12 @@ import { el, grouped, hexDump, looksLikeText, Pages, pictureType, saveBlob } fro
 
 const $ = (id) => document.getElementById(id);
 
+// Letters upper-cased as the installer upper-cases names: a-z only, so that
+// the name suggested is one the installer would make itself.
+const upperAscii = (text) => text.replace(/[a-z]/g, (c) => c.toUpperCase());
+
+// A finding as the C++ gives it ({code, text, record}), in words.
+
 // Bytes read for a text or hex preview, and the most a picture may have to be
 // shown at all.
 const PREVIEW_BYTES = 64 << 10;
@@ -145,9 +151,9 @@ function remark(text) {
   $('open-note').textContent = text;
 }
 
-// How the page shows one problem or note of the C++'s answers.
+// How the page shows one finding of the C++'s answers ({code, text, record}).
 function problemText(problem) {
-  return pageWording(typeof problem === 'string' ? problem : problem.text);
+  return pageWording(problem?.text ?? '');
 }
 
 function baseName(name) {
@@ -224,7 +230,7 @@ function recordRow(record, result) {
   const problems = result ? result.problems.map(problemText) : [];
   const destination = record.destination
     ? el('td', { 'data-field': 'destination', text: record.destination })
-    : el('td', { 'data-field': 'destination', class: 'problem', text: `not installed: ${record.problems.length ? problemText(record.problems[0]) : ''}` });
+    : el('td', { 'data-field': 'destination', class: 'problem', text: `not installed: ${problemText(record.problems[0])}` });
   return el(
     'tr',
     { 'data-index': record.index },
@@ -232,7 +238,7 @@ function recordRow(record, result) {
     el('td', { 'data-field': 'role', text: record.role }),
     el('td', { 'data-field': 'method', text: record.method }),
     el('td', { 'data-field': 'stored_size', class: 'number', text: String(record.stored_size) }),
-    el('td', { 'data-field': 'unpacked_size', class: 'number', text: record.unpacked_size ? String(record.unpacked_size) : '-' }),
+    el('td', { 'data-field': 'unpacked_size', class: 'number', text: record.method === 'compressed' ? String(record.unpacked_size) : '-' }),
     el('td', { 'data-field': 'offset', class: 'number', text: String(record.offset) }),
     destination,
     el('td', { 'data-field': 'crc32', class: 'mono', text: result ? result.crc32 ?? '--------' : '…' }),
@@ -390,7 +396,7 @@ async function downloadZip() {
   const records = current.listing.records.map((r) => ({
     index: r.index,
     destination: r.destination,
-    size: r.unpacked_size || r.stored_size,
+    size: r.method === 'compressed' ? r.unpacked_size : r.stored_size,
   }));
   const name = `${baseName(current.name)}.zip`;
   fail('');
@@ -485,7 +491,7 @@ function setUpBuilding() {
   const form = $('build-form');
   $('build-saver').addEventListener('change', () => {
     const saver = $('build-saver').files[0];
-    if (saver) $('build-name').value = `${baseName(saver.name).toUpperCase()}.EXE`;
+    if (saver) $('build-name').value = `${upperAscii(baseName(saver.name))}.EXE`;
   });
   let lastUrl = null;
   form.addEventListener('submit', async (event) => {

@@ -168,8 +168,7 @@ function zipAll(module, records, progress) {
     entry.push(last || new Uint8Array(0), true);
     if (!answer.ok) return answer;
     if (answer.problems.length) {
-      const problem = answer.problems[0];
-      return { ok: false, error: `${packageName}: record ${record.index}: ${typeof problem === 'string' ? problem : problem.text}` };
+      return { ok: false, error: `${packageName}: record ${record.index}: ${answer.problems[0].text}` };
     }
     before += record.size;
   }
