@@ -182,6 +182,37 @@ describe("glimpack's notes and problems in the page's words", () => {
     await page.close();
   });
 
+  test("the installer's confirmation showing a negative size is noted", async () => {
+    // A compressed record that claims 0x7FFFFFF0 unpacked bytes: the
+    // installer's 32-bit total, shown as a signed number, is negative.
+    const dir = join(work, 'negative');
+    mkdirSync(dir, { recursive: true });
+    const file = join(dir, 'STARS.EXE');
+    copyFileSync(pkg, file);
+    const bytes = readFileSync(file);
+    const record = listJson(file).records.find((r) => r.method === 'compressed');
+    const entry = Buffer.alloc(12);
+    entry.writeUInt32LE(record.offset, 0);
+    entry.writeUInt32LE(record.stored_size, 4);
+    entry.writeUInt32LE(record.unpacked_size, 8);
+    const at = bytes.indexOf(entry);
+    assert.ok(at > 0 && bytes.indexOf(entry, at + 1) < 0);
+    bytes.writeUInt32LE(0x7ffffff0, at + 8);
+    writeFileSync(file, bytes);
+
+    const listing = listJson(file);
+    const notes = listing.notes.map(shownProblem);
+    const page = await openPage(browser.context, server.origin);
+    assert.equal(await openInPage(page, file), 'done');
+    const shown = await shownPackage(page);
+    const negative = /will take (-[\d,]+) bytes/.exec(shown.confirmation);
+    assert.ok(negative, shown.confirmation);
+    assert.ok(notes.some((n) => n.includes(negative[1])), `${notes.join('\n')} should say ${negative[1]}`);
+    const shownNotes = await page.$$eval('[data-field="note"]', (items) => items.map((li) => li.textContent));
+    assert.deepEqual(shownNotes, notes.map((n) => `Note: ${n}`));
+    await page.close();
+  });
+
   test('names are shown as typed, not with their backslashes doubled', async () => {
     const page = await openPage(browser.context, server.origin);
     assert.equal(await openInPage(page, join(GLIM_CASES, 'ext-backslash-dotdot__STARS.EXE'), 'STARS.EXE'), 'done');
