@@ -228,9 +228,18 @@ let recordPages = null;
 function recordRow(record, result) {
   const name = fileNameOf(record);
   const problems = result ? result.problems.map(problemText) : [];
+  // Where Windows will store the file, and the installer's own spelling of
+  // it where that differs (Windows drops trailing dots and blanks).
   const destination = record.destination
-    ? el('td', { 'data-field': 'destination', text: record.destination })
-    : el('td', { 'data-field': 'destination', class: 'problem', text: `not installed: ${problemText(record.problems[0])}` });
+    ? el(
+        'td',
+        { class: 'destination' },
+        el('span', { 'data-field': 'destination', text: record.destination }),
+        record.named_destination && record.named_destination !== record.destination
+          ? el('span', { class: 'hint named', 'data-field': 'named_destination', text: `the installer names it ${record.named_destination}` })
+          : null,
+      )
+    : el('td', { class: 'destination' }, el('span', { 'data-field': 'destination', class: 'problem', text: `not installed: ${problemText(record.problems[0])}` }));
   return el(
     'tr',
     { 'data-index': record.index },

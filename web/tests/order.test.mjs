@@ -213,6 +213,23 @@ describe("glimpack's notes and problems in the page's words", () => {
     await page.close();
   });
 
+  test("a destination Windows spells otherwise shows the installer's spelling too", async () => {
+    const dir = join(work, 'trail');
+    mkdirSync(dir, { recursive: true });
+    copyFileSync(pkg, join(dir, 'TRAIL .EXE'));
+    const listing = listJson(join(dir, 'TRAIL .EXE'));
+    const page = await openPage(browser.context, server.origin);
+    assert.equal(await openInPage(page, pkg, 'TRAIL .EXE'), 'done');
+    const rows = (await shownPackage(page)).rows;
+    assert.deepEqual(rows.map((r) => r.destination), listing.records.map((r) => r.destination));
+    assert.equal(rows[1].destination, 'QUILLFEN\\GLIMLOOM\\TRAIL\\TRAIL .DAT');
+    assert.deepEqual(
+      rows.map((r) => r.named_destination ?? null),
+      listing.records.map((r) => (r.named_destination ? `the installer names it ${r.named_destination}` : null)),
+    );
+    await page.close();
+  });
+
   test('names are shown as typed, not with their backslashes doubled', async () => {
     const page = await openPage(browser.context, server.origin);
     assert.equal(await openInPage(page, join(GLIM_CASES, 'ext-backslash-dotdot__STARS.EXE'), 'STARS.EXE'), 'done');
