@@ -108,6 +108,18 @@ describe('a package of 30,000 records', () => {
     await page.keyboard.press('Enter');
     rows = (await shownPackage(page)).rows;
     assert.deepEqual(rows.map((r) => r.destination), destinations(29800, 29900));
+
+    // Run as CON.EXE every record has a problem: the verdict's list is paged too.
+    assert.equal(await openInPage(page, many, 'CON.EXE'), 'done');
+    let shownCon = await shownPackage(page);
+    assert.equal(shownCon.summary, 'CON.EXE: 30000 of 30000 records have problems');
+    assert.equal(shownCon.problems.length, 100);
+    assert.equal(await page.textContent('#verdict [role="status"]'), 'Problems 1–100 of 30,000');
+    assert.equal(shownCon.problems[0], 'record 0: destination "CON.SCR": "CON.SCR" is a device name on Windows');
+    await page.click('#verdict [data-page="last"]');
+    shownCon = await shownPackage(page);
+    assert.equal(shownCon.problems.at(-1), 'record 29999: destination "QUILLFEN\\GLIMLOOM\\CON\\FILE29997.BIN": "CON" is a device name on Windows');
+    assert.ok((await page.evaluate(() => document.getElementsByTagName('*').length)) < 3000);
     await page.close();
   });
 });
