@@ -9,9 +9,9 @@ The certificate is trusted for osslsigncode's chain check (-CAfile), which
 our check leaves alone, so the two verdicts are about the same question.
 
 Environment: GLIMPACK, GLIMPACK_STUB, GLIM_AUTHENTICODE_PROBE, and
-GLIM_PROBE_RUNNER (a command put before the probe, e.g. to run the Windows
-build's probe under Wine; files are then named relative to the folder the
-probe runs in).
+GLIMPACK_RUNNER and GLIM_PROBE_RUNNER (commands put before glimpack and the
+probe, to run the Windows build's under Wine). Files are named relative to
+the folder the programs run in, which both systems read alike.
 """
 import datetime
 import json
@@ -26,7 +26,8 @@ import unittest
 GLIMPACK = os.environ["GLIMPACK"]
 STUB = os.environ["GLIMPACK_STUB"]
 PROBE = os.environ["GLIM_AUTHENTICODE_PROBE"]
-RUNNER = shlex.split(os.environ.get("GLIM_PROBE_RUNNER", ""))
+GLIMPACK_RUNNER = shlex.split(os.environ.get("GLIMPACK_RUNNER", ""))
+PROBE_RUNNER = shlex.split(os.environ.get("GLIM_PROBE_RUNNER", ""))
 
 SUBJECT = "CN=Glim Test Signer, O=Glimmerloom Tests"
 
@@ -57,10 +58,10 @@ class SignedPackages(unittest.TestCase):
         # exactly the zeros before the table.
         cls.write("SAVER.SCR", bytes(range(256)) * 20 + b"saver")
         cls.write("DATA.DAT", b"settings=1\n")
-        run([GLIMPACK, "pack", "--stub", STUB, "-o", "PKG.EXE", "--title", "Signed",
+        run(GLIMPACK_RUNNER + [GLIMPACK, "pack", "--stub", STUB, "-o", "PKG.EXE", "--title", "Signed",
              "--scr", "SAVER.SCR", "--dat", "DATA.DAT"], cls.dir)
         cls.package = cls.read("PKG.EXE")
-        listing = json.loads(run([GLIMPACK, "list", "--json", "PKG.EXE"], cls.dir).stdout)
+        listing = json.loads(run(GLIMPACK_RUNNER + [GLIMPACK, "list", "--json", "PKG.EXE"], cls.dir).stdout)
         cls.body_offset = listing["records"][0]["offset"]
         cls.sign("PKG.EXE", "SHA256.EXE", "sha256")
         cls.sign("PKG.EXE", "SHA1.EXE", "sha1")
@@ -97,7 +98,7 @@ class SignedPackages(unittest.TestCase):
         return target
 
     def probe(self, name):
-        out = run(RUNNER + [PROBE, name], self.dir).stdout
+        out = run(PROBE_RUNNER + [PROBE, name], self.dir).stdout
         return json.loads(out.strip().splitlines()[-1])
 
     def osslsigncode(self, name):
@@ -221,7 +222,7 @@ class SignedPackages(unittest.TestCase):
         self.sign(STUB, "SIGNED-STUB.EXE", "sha256")
         self.check("SIGNED-STUB.EXE", "intact")
         # pack refuses to build on it, naming the stub and why.
-        done = run([GLIMPACK, "pack", "--stub", "SIGNED-STUB.EXE", "-o", "ON-SIGNED.EXE",
+        done = run(GLIMPACK_RUNNER + [GLIMPACK, "pack", "--stub", "SIGNED-STUB.EXE", "-o", "ON-SIGNED.EXE",
                     "--title", "Refused", "--scr", "SAVER.SCR", "--dat", "DATA.DAT"], self.dir, check=False)
         self.assertEqual(done.returncode, 2)
         self.assertIn("SIGNED-STUB.EXE", done.stderr)
