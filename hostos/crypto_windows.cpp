@@ -39,14 +39,31 @@ ALG_ID AlgorithmId(DigestAlgorithm algorithm) {
     return 0;
 }
 
+// Whether the `size` bytes at `field` are the DER length field of `length`
+// (short form below 128, else 0x80 + count and the count's bytes).
+bool LengthFieldIs(const uint8_t* field, size_t size, size_t length) {
+    if (length < 0x80)
+        return size == 1 && field[0] == length;
+    size_t count = 0;
+    for (size_t rest = length; rest; rest >>= 8)
+        count++;
+    if (size != 1 + count || field[0] != 0x80 + count)
+        return false;
+    for (size_t i = 0; i < count; ++i) {
+        if (field[1 + i] != uint8_t(length >> (8 * (count - 1 - i))))
+            return false;
+    }
+    return true;
+}
+
 // One decoded structure, in memory crypt32 allocated.
 class Decoded {
   public:
-    Decoded(LPCSTR type, const uint8_t* der, size_t size) {
+    Decoded(LPCSTR type, const uint8_t* der, size_t size, DWORD flags = 0) {
         DWORD length = 0;
         if (size <= 0xFFFFFFFFu &&
-            !CryptDecodeObjectEx(X509_ASN_ENCODING, type, der, DWORD(size), CRYPT_DECODE_ALLOC_FLAG,
-                                 nullptr, &data_, &length))
+            !CryptDecodeObjectEx(X509_ASN_ENCODING, type, der, DWORD(size),
+                                 CRYPT_DECODE_ALLOC_FLAG | flags, nullptr, &data_, &length))
             data_ = nullptr;
     }
     ~Decoded() {
@@ -182,21 +199,30 @@ std::vector<uint8_t> Digest::Finish() {
 }
 
 bool DecodeSequence(const uint8_t* der, size_t size, std::vector<std::vector<uint8_t>>* elements) {
-    if (size == 0 || der[0] != 0x30) // a SEQUENCE, not any constructed value
+    if (size < 2 || der[0] != 0x30) // a SEQUENCE, not any constructed value
         return false;
-    Decoded decoded(X509_SEQUENCE_OF_ANY, der, size);
+    // Without copying, each element is where it lies in `der`.
+    Decoded decoded(X509_SEQUENCE_OF_ANY, der, size, CRYPT_DECODE_NOCOPY_FLAG);
     const CRYPT_SEQUENCE_OF_ANY* sequence = decoded.get<CRYPT_SEQUENCE_OF_ANY>();
     if (!sequence)
         return false;
+    // The elements must fill the sequence, one after the other, and its
+    // length field must say so: the decoder may take a shorter sequence.
+    size_t contents = 0;
+    for (DWORD i = 0; i < sequence->cValue; ++i)
+        contents += sequence->rgValue[i].cbData;
+    if (contents >= size || !LengthFieldIs(der + 1, size - 1 - contents, contents))
+        return false;
+    const uint8_t* at = der + (size - contents);
     elements->clear();
-    size_t total = 0;
     for (DWORD i = 0; i < sequence->cValue; ++i) {
         const CRYPT_DER_BLOB& blob = sequence->rgValue[i];
+        if (blob.pbData != at)
+            return false;
         elements->emplace_back(blob.pbData, blob.pbData + blob.cbData);
-        total += blob.cbData;
+        at += blob.cbData;
     }
-    // The elements must be all the sequence holds, as in DER.
-    return total < size;
+    return true;
 }
 
 bool DecodeObjectId(const uint8_t* der, size_t size, std::string* oid) {
