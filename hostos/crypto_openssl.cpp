@@ -116,7 +116,7 @@ SignerSignature VerifySigner(PKCS7_SIGNER_INFO* si, X509* certificate) {
     if (!certificate)
         return SignerSignature::NoCertificate;
     EVP_PKEY* key = X509_get0_pubkey(certificate);
-    const EVP_MD* md = EVP_get_digestbyobj(si->digest_alg->algorithm);
+    const EVP_MD* md = si->digest_alg ? EVP_get_digestbyobj(si->digest_alg->algorithm) : nullptr;
     if (!key || !md || !si->enc_digest)
         return SignerSignature::DoesNotVerify;
     // The signature is over the attributes encoded as a SET OF, not as the

@@ -18,6 +18,9 @@ constexpr uint16_t kTypePkcsSignedData = 0x0002;
 // A signature with its certificates and time stamps is a few KB; a larger
 // entry is not read into memory.
 constexpr uint64_t kMaxEntrySize = 4u << 20;
+// Signed files have one entry, rarely two; walking a table of millions of
+// 8-byte entries would only take time.
+constexpr size_t kMaxEntries = 64;
 constexpr size_t kReadPiece = 64 * 1024;
 // Offset of directory 4's entry in a PE32 optional header.
 constexpr size_t kSecurityEntryOffset = 96 + 8 * kDirSecurity;
@@ -163,7 +166,10 @@ void ReadTable(const ReadAt& read, SignatureReport* report, hostos::DigestAlgori
             report->entry_revision = GetU16(header + 4);
             report->entry_type = GetU16(header + 6);
         }
-        report->entry_count++;
+        if (++report->entry_count > kMaxEntries) {
+            Fault(report, SignatureOutcome::Malformed, SignatureFault::TooManyEntries);
+            return;
+        }
         at += (length + 7) / 8 * 8;
     }
     if (report->entry_revision != kRevision2 || report->entry_type != kTypePkcsSignedData) {
@@ -219,6 +225,8 @@ const char* SignatureFaultName(SignatureFault fault) {
         return "unsupported-entry";
     case SignatureFault::EntryTooLarge:
         return "entry-too-large";
+    case SignatureFault::TooManyEntries:
+        return "too-many-entries";
     case SignatureFault::NotSignedData:
         return "not-signed-data";
     case SignatureFault::NotIndirectData:

@@ -47,6 +47,7 @@ enum class SignatureFault {
     BadEntryLength,         // a WIN_CERTIFICATE length is below 8 or runs past the table
     UnsupportedEntry,       // the first entry is not revision 0x0200, PKCS_SIGNED_DATA
     EntryTooLarge,          // the first entry is larger than any signature needs to be
+    TooManyEntries,         // more entries than any signed file has (64)
     NotSignedData,          // the entry is not a PKCS#7 SignedData
     NotIndirectData,        // its content is not an SpcIndirectDataContent for a PE image
     SignerCount,            // not exactly one signer

@@ -215,6 +215,11 @@ TEST(CertificateTable, TablesThatCannotBeReadAreMalformed) {
     Bytes two = Entry(kNotPkcs7);
     Bytes second = Entry(kNotPkcs7, 0x0200, 1);
     two.insert(two.end(), second.begin(), second.end());
+    Bytes many;
+    for (int i = 0; i < 65; ++i) {
+        Bytes empty = Entry({});
+        many.insert(many.end(), empty.begin(), empty.end());
+    }
     const Case cases[] = {
         {"past the end", past_end.bytes, SignatureFault::TableOutsideFile},
         {"in the headers", in_headers.bytes, SignatureFault::TableInHeaders},
@@ -228,6 +233,7 @@ TEST(CertificateTable, TablesThatCannotBeReadAreMalformed) {
         {"an X.509 entry", WithTable(Entry(kNotPkcs7, 0x0200, 1)).bytes,
          SignatureFault::UnsupportedEntry},
         {"not PKCS#7", WithTable(two).bytes, SignatureFault::NotSignedData},
+        {"a table of empty entries", WithTable(many).bytes, SignatureFault::TooManyEntries},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
