@@ -103,7 +103,11 @@ struct SignedDataInfo {
     // "2026-12-10T14:35:00Z" (UTC) when the signingTime attribute is there.
     std::string signing_time;
     // The signer certificate's names, most specific part first, short
-    // attribute names, ", " between parts: "CN=Test, O=Example, C=DE".
+    // attribute names, ", " between parts: "CN=Test, O=Example, C=DE". The
+    // common attributes (CN, O, OU, L, C) read alike on every system; rarer
+    // ones take the system's own short names (ST or S, emailAddress or E).
+    // They are what the certificate says: nothing vouches for them unless
+    // its chain is checked, which is not done here.
     std::string subject;
     std::string issuer;
     SignerSignature signature = SignerSignature::NotChecked;
