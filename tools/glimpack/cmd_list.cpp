@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "package/listing.h"
+#include "package/problems.h"
 #include "package/session.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/progress.h"
@@ -64,7 +65,20 @@ int CmdList(int argc, char** argv) {
         std::fputs("[\n", stdout);
     int rc =
         ForEachPackage(packages, json || quiet ? nullptr : stdout, [&](const std::string& package) {
-            InspectedPackage pkg = ReadAndJudge(package, limits, false);
+            InspectedPackage pkg;
+            try {
+                pkg = ReadAndJudge(package, limits, false);
+            } catch (const PackageError& e) {
+                // One object per argument, whatever became of it.
+                if (json) {
+                    std::string text = FormatUnreadableJson(package, e.problems());
+                    if (many)
+                        text = (first ? "" : ",\n") + text.substr(0, text.size() - 1);
+                    first = false;
+                    std::fputs(text.c_str(), stdout);
+                }
+                throw;
+            }
             if (quiet && pkg.Sound())
                 return kExitOk;
             std::string text = json ? FormatListingJson(pkg) : FormatListingText(pkg);
