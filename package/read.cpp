@@ -95,7 +95,7 @@ void CheckPayloadResource(const std::string& path, const std::vector<uint8_t>& b
         if (!leaf)
             Refuse(path, ProblemCode::kFirstResourceNotPayload,
                    {type->named ? std::string("a named one") : std::to_string(type->id)});
-        if (leaf->rva != loc.data_rva)
+        else if (leaf->rva != loc.data_rva)
             Refuse(path, ProblemCode::kResourceWalkElsewhere);
     } catch (const glim::pe::PeError& e) {
         Refuse(path, ProblemCode::kResourceDirectoryInvalid, {e.what()});

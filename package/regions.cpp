@@ -66,7 +66,7 @@ std::vector<Region> MapUnread(const InspectedPackage& pkg, const FileLayout& lay
     // holes; whatever is left keeps its place.
     std::vector<Region> out;
     const auto cert = layout.certificate_table;
-    for (Region hole : holes) {
+    for (const Region& hole : holes) {
         const uint64_t end = hole.offset + hole.size;
         if (cert) {
             const uint64_t c_begin = cert->first, c_end = cert->first + cert->second;

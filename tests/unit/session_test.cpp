@@ -7,6 +7,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -295,6 +297,37 @@ TEST_F(SessionTest, EveryByteTheInstallerDoesNotReadIsAccountedFor) {
     expected.push_back("certificate-table@" + std::to_string(table) + "+64");
     notes.push_back("certificate-table");
     EXPECT_EQ(unread(signed_, notes), expected);
+}
+
+// Every text of the problem list, its details filled in as the code fills
+// them, reads as one clause: no word twice in a row ("is is", "the the"), no
+// two verbs run together ("is holds"), no blank or unfilled placeholder, and
+// each code named once. The texts' words themselves are the table's; this is
+// the one test that reads them.
+TEST(ProblemTable, EveryTextReadsAsOneClause) {
+    const std::vector<glimpack::ProblemRow>& table = glimpack::ProblemTable();
+    std::set<std::string> names;
+    for (size_t i = 0; i < table.size(); i++) {
+        const glimpack::ProblemRow& row = table[i];
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(size_t(row.code), i) << "the table follows the enumeration";
+        EXPECT_TRUE(names.insert(row.name).second) << "named twice";
+        glimpack::Problem p{row.code, 3, {"\"A\"", "1,234", "\"B\"", "\"C\""}};
+        const std::string text = glimpack::ProblemText(p);
+        EXPECT_EQ(text.find('{'), std::string::npos) << text;
+        EXPECT_EQ(text.find("  "), std::string::npos) << text;
+        EXPECT_FALSE(text.empty());
+        std::istringstream words(text);
+        std::string word, last;
+        while (words >> word) {
+            EXPECT_NE(word, last) << text;
+            static const std::set<std::string> kVerbs = {"is",    "are",  "has",  "have",
+                                                         "holds", "lies", "runs", "gives"};
+            EXPECT_FALSE(kVerbs.count(last) && kVerbs.count(word)) << text;
+            last = word;
+        }
+        EXPECT_EQ(glimpack::ProblemLine(p).rfind("record 3: ", 0), 0u);
+    }
 }
 
 } // namespace
