@@ -325,6 +325,11 @@ class Extracts(Collection):
                          self.tree(self.path("ref-out")))
         self.assertIn("COMET.SCR", self.tree(self.path("out", "col_a.zip!COMET.EXE")))
         self.assertIn("DISK.SCR", self.tree(self.path("out", "col_disk.img@99")))
+        # In JSON, where each went.
+        j = self.json_lines(self.scan("--json", "--extract", "out2", "col").stdout)
+        self.assertEqual(j["col/disk.img@99"]["extracted_to"], "out2/col_disk.img@99")
+        self.assertEqual(j["col/disk.img@99"]["records_not_written"], 0)
+        self.assertIsNone(j["col/CUT.EXE"]["extracted_to"])
         # Again: every folder exists, nothing is written into one.
         before = self.tree(self.path("out"))
         r = self.scan("--extract", "out", "col")

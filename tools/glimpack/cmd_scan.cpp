@@ -445,9 +445,11 @@ class Scanner {
             session->CheckAllContents();
             InspectedPackage pkg = session->package();
             pkg.path = location;
-            Report(pkg, found, place);
+            Extracted extracted;
             if (target && (pkg.Sound() || salvage_))
-                Extract(*session, location, options.host_windows_dir, *target, final_dir);
+                extracted =
+                    Extract(*session, location, options.host_windows_dir, *target, final_dir);
+            Report(pkg, found, place, extracted);
         } catch (const PackageError& e) {
             Failed(location, e.problems(), true);
         } catch (const ToolError& e) {
@@ -474,8 +476,14 @@ class Scanner {
         return target;
     }
 
-    void Extract(PackageSession& session, const std::string& location, const std::string& real,
-                 ScratchDirectory& target, const std::string& final_dir) {
+    // Where --extract put a package, and how many of its records it gave up.
+    struct Extracted {
+        std::string to; // "" when nothing was extracted
+        size_t not_written = 0;
+    };
+
+    Extracted Extract(PackageSession& session, const std::string& location, const std::string& real,
+                      ScratchDirectory& target, const std::string& final_dir) {
         try {
             size_t given_up = ExtractEveryRecord(session, real, quiet_ || json_, salvage_);
             if (given_up == session.package().records.size())
@@ -487,17 +495,10 @@ class Scanner {
                                     hostos::ErrorText(hostos::LastError()));
             target.Release();
             ++counts_.extracted;
-            if (!quiet_ && !json_)
-                Emit(EscapeForDisplay(location, false) + ": extracted to " +
-                         EscapeForDisplay(final_dir, false) +
-                         (given_up == 0 ? std::string()
-                          : given_up == 1
-                              ? std::string(", 1 record not written")
-                              : ", " + std::to_string(given_up) + " records not written") +
-                         "\n",
-                     stdout);
+            return {final_dir, given_up};
         } catch (const ToolError& e) {
             NotExtracted(location, e.what());
+            return {};
         }
     }
 
@@ -507,7 +508,8 @@ class Scanner {
         ReportError("glimpack: " + location + ": not extracted: " + text);
     }
 
-    void Report(const InspectedPackage& pkg, const FoundPackage& found, const Place& place) {
+    void Report(const InspectedPackage& pkg, const FoundPackage& found, const Place& place,
+                const Extracted& extracted) {
         bool sound = pkg.Sound();
         ++(sound ? counts_.ok : counts_.problems);
         uint64_t end = found.offset + found.size;
@@ -519,8 +521,12 @@ class Scanner {
             line.pop_back();
             line += ", \"offset\": " + std::to_string(found.offset) +
                     ", \"size\": " + std::to_string(found.size) + ", \"bytes_after\": " +
-                    (after_known ? std::to_string(after) : std::string("null")) + "}\n";
-            Emit(line, stdout);
+                    (after_known ? std::to_string(after) : std::string("null"));
+            if (!extract_dir_.empty())
+                line += ", \"extracted_to\": " +
+                        (extracted.to.empty() ? std::string("null") : JsonString(extracted.to)) +
+                        ", \"records_not_written\": " + std::to_string(extracted.not_written);
+            Emit(line + "}\n", stdout);
             return;
         }
         if (quiet_ && sound)
@@ -540,6 +546,13 @@ class Scanner {
                     std::string(place.file.empty() ? "the member" : "the file");
         else if (after_known && after > 0)
             line += ", followed by " + WithThousands(after) + " more";
+        if (!extracted.to.empty() && !quiet_)
+            line += "\n" + EscapeForDisplay(pkg.path, false) + ": extracted to " +
+                    EscapeForDisplay(extracted.to, false) +
+                    (extracted.not_written == 0 ? std::string()
+                     : extracted.not_written == 1
+                         ? std::string(", 1 record not written")
+                         : ", " + std::to_string(extracted.not_written) + " records not written");
         Emit(line + "\n", stdout);
     }
 
