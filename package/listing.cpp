@@ -30,6 +30,20 @@ std::string PackageNameJson(const std::string& path) {
     return out;
 }
 
+// What the file's signature is and says: null for an unsigned file.
+std::string SignatureJson(const glim::pe::SignatureReport& s) {
+    if (s.outcome == glim::pe::SignatureOutcome::Unsigned)
+        return "null";
+    auto text = [](const std::string& t) {
+        return t.empty() ? std::string("null") : JsonString(t);
+    };
+    return std::string("{\"outcome\": \"") + glim::pe::SignatureOutcomeName(s.outcome) +
+           "\", \"algorithm\": " + text(s.algorithm) + ", \"subject\": " + text(s.subject) +
+           ", \"issuer\": " + text(s.issuer) + ", \"signing_time\": " + text(s.signing_time) +
+           ", \"certificate_table\": {\"offset\": " + std::to_string(s.table_offset) +
+           ", \"size\": " + std::to_string(s.table_size) + "}, \"chain_checked\": false}";
+}
+
 std::string Title(const InspectedPackage& pkg) {
     return Windows1252ToUtf8(
         std::string(pkg.header.title, strnlen(pkg.header.title, PAYLOAD_TITLE_SIZE)));
@@ -53,10 +67,14 @@ std::string DestinationForDisplay(const Destination& d) {
 
 std::string VerdictLine(const InspectedPackage& pkg) {
     size_t bad = pkg.RecordsWithProblems(), all = pkg.records.size();
+    const std::string records = std::to_string(all) + (all == 1 ? " record" : " records");
+    if (pkg.Sound())
+        return "OK (" + records + ")";
     if (bad == 0)
-        return "OK (" + std::to_string(all) + (all == 1 ? " record)" : " records)");
-    return std::to_string(bad) + " of " + std::to_string(all) +
-           (all == 1 ? " record" : " records") + (bad == 1 ? " has problems" : " have problems");
+        return "the package as a whole has problems (its " + records + " are OK)";
+    std::string line =
+        std::to_string(bad) + " of " + records + (bad == 1 ? " has problems" : " have problems");
+    return pkg.problems.empty() ? line : line + ", and so has the package as a whole";
 }
 
 std::string FormatListingText(const InspectedPackage& pkg) {
@@ -81,6 +99,8 @@ std::string FormatListingText(const InspectedPackage& pkg) {
             out += "       problem: " + ProblemText(problem) + "\n";
     }
     out += "\nInstalled total:   " + WithThousands(pkg.installed_bytes) + " bytes\n";
+    for (const Problem& problem : pkg.problems)
+        out += "Problem:           " + ProblemText(problem) + "\n";
     for (const Problem& note : pkg.notes)
         out += "Note:              " + ProblemText(note) + "\n";
     out += "Verdict:           " + VerdictLine(pkg) + "\n";
@@ -116,12 +136,15 @@ std::string FormatListingJson(const InspectedPackage& pkg) {
             JsonString(Windows1252ToUtf8(std::string(p.extension, ExtensionLength(p.extension))));
         out += ", \"crc32\": " +
                (r.contents_checked ? "\"" + Hex8(r.crc32) + "\"" : std::string("null"));
+        out += ", \"sha256\": " + (r.sha256.empty() ? std::string("null") : "\"" + r.sha256 + "\"");
         out += ", \"problems\": " + ProblemsJson(r.problems) + "}";
     }
     out += pkg.records.empty() ? "],\n" : "\n  ],\n";
     out += "  \"installed_total\": " + std::to_string(pkg.installed_bytes) + ",\n";
     out += "  \"installer_total\": " + std::to_string(pkg.installed_total) + ",\n";
     out += "  \"notes\": " + ProblemsJson(pkg.notes) + ",\n";
+    out += "  \"integrity\": \"" + std::string(pkg.Integrity()) + "\",\n";
+    out += "  \"signature\": " + SignatureJson(pkg.signature) + ",\n";
     out += "  \"regions\": [";
     for (size_t i = 0; i < pkg.unread.size(); i++) {
         const Region& r = pkg.unread[i];

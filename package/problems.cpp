@@ -94,6 +94,21 @@ const std::vector<ProblemRow> kTable = {
     {C::kNoteTableContinues, "table-continues", N,
      "the record table seems to go on past its terminating entry: {0}, which the installer "
      "never reads"},
+    {C::kNoteSigned, "signed", N,
+     "signed with {0}: the file is as it was signed, by {1}, issued by {2}{3}; whether that "
+     "certificate chains to a trusted root is not checked"},
+    {C::kNoteSignatureNotChecked, "signature-not-checked", N,
+     "the file carries a signature, which cannot be checked here"},
+    {C::kNoteMoreSignatures, "more-signatures", N,
+     "the signature carries {0} more, which are not checked"},
+    {C::kChangedAfterSigning, "changed-after-signing", P,
+     "changed after signing: its {0} digest is not the one its signature holds"},
+    {C::kSignatureInvalid, "signature-invalid", P, "its signature does not hold ({0})"},
+    {C::kSignatureMalformed, "signature-malformed", P,
+     "its certificate table cannot be read as a signature ({0})"},
+    {C::kSignatureDoesNotCover, "signature-does-not-cover", P,
+     "the signature no longer covers this file: its certificate table, at offset {0}, does not "
+     "end the file"},
 
     {C::kExtensionCharacter, "extension-character", P,
      "extension {0} cannot be used in a file name (use letters, digits or {1})"},

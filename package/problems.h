@@ -64,6 +64,14 @@ enum class ProblemCode {
     kNoteCertificateTable,
     kNoteSignaturePadding,
     kNoteTableContinues,
+    kNoteSigned,
+    kNoteSignatureNotChecked,
+    kNoteMoreSignatures,
+    // A signature that no longer holds.
+    kChangedAfterSigning,
+    kSignatureInvalid,
+    kSignatureMalformed,
+    kSignatureDoesNotCover,
     // What pack and the page refuse to build.
     kExtensionCharacter,
     kExtensionEmpty,

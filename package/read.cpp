@@ -11,11 +11,25 @@
 namespace glimpack {
 
 bool InspectedPackage::Sound() const {
-    return RecordsWithProblems() == 0;
+    return problems.empty() && RecordsWithProblems() == 0;
+}
+
+const char* InspectedPackage::Integrity() const {
+    using glim::pe::SignatureOutcome;
+    switch (signature.outcome) {
+    case SignatureOutcome::Unsigned:
+        return "none";
+    case SignatureOutcome::Intact:
+        return "signature";
+    case SignatureOutcome::CannotCheck:
+        return "unchecked";
+    default:
+        return "broken-signature";
+    }
 }
 
 std::vector<Problem> InspectedPackage::AllProblems() const {
-    std::vector<Problem> all;
+    std::vector<Problem> all = problems;
     for (const InspectedRecord& r : records)
         all.insert(all.end(), r.problems.begin(), r.problems.end());
     return all;

@@ -12,6 +12,7 @@
 
 #include "package/problems.h"
 #include "payload/payload.h"
+#include "pe/authenticode.h"
 
 namespace glimpack {
 
@@ -46,6 +47,8 @@ struct InspectedRecord {
     std::vector<Problem> problems;
     bool contents_checked = false; // its contents were read in full and found sound
     uint32_t crc32 = 0;            // of the contents, when contents_checked
+    std::string sha256;            // of the contents in hex, when contents_checked and the
+                                   // system can compute it
 };
 
 // A range of the file's bytes that the installer never reads: what else is
@@ -84,12 +87,21 @@ struct InspectedPackage {
     // Entries past the terminating one that look like records: a table that
     // seems to go on where the installer stops reading it.
     uint32_t entries_past_terminator = 0;
+    // The file's Authenticode signature, checked against the file as it is.
+    glim::pe::SignatureReport signature;
+    // Problems of the package as a whole rather than of one record (a
+    // signature that no longer holds).
+    std::vector<Problem> problems;
 
     // No record has a problem. Contents count only once checked.
     bool Sound() const;
     size_t RecordsWithProblems() const;
-    // Every record's problems, in record order.
+    // The package's own problems, then every record's, in record order.
     std::vector<Problem> AllProblems() const;
+    // What "OK" can promise of this file: "none" (no checksum, no signature),
+    // "signature" (signed, and the file is as it was signed), "broken-signature",
+    // or "unchecked" (signed, but this build cannot check signatures).
+    const char* Integrity() const;
 };
 
 // The installer's own path for a package file named `file_name`, as the tool
@@ -128,6 +140,7 @@ struct StreamResult {
     uint32_t stored_bytes_unused = 0;
     bool short_body = false; // the file ended before stored_size bytes
     uint32_t crc32 = 0;      // of the bytes handed on
+    std::string sha256;      // of the bytes handed on, in hex; "" where it cannot be computed
 };
 
 // The title as text: Windows-1252 converted to UTF-8, control characters

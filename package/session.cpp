@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "format/naming.h"
+#include "hostos/crypto.h"
 #include "package/crc32.h"
 #include "package/problems.h"
 #include "package/regions.h"
@@ -231,6 +232,8 @@ void PackageSession::MapUnreadBytes(const std::vector<uint8_t>& head) {
         uint64_t(pkg.location.rsrc_file_pos) + uint64_t(pkg.location.rsrc_raw_size);
     try {
         const glim::pe::PeHeaders headers = glim::pe::ParseHeaders(head);
+        pkg.signature =
+            glim::pe::CheckSignature(glim::pe::ReadAtDescriptor(fd_), pkg.file_size, headers);
         if (headers.directories.size() > glim::pe::kDirSecurity) {
             // The security directory's address is a file offset, not an RVA.
             const glim::pe::DataDirectory& d = headers.directories[glim::pe::kDirSecurity];
@@ -311,24 +314,35 @@ StreamResult PackageSession::StreamRecord(const InspectedRecord& record, const B
     if (src.left && hostos::Seek(fd_, rec.offset, SEEK_SET) < 0)
         unreadable();
 
+    // The contents' SHA-256 beside their CRC-32, for manifests: the CRC is
+    // the installer's world, the digest what archivists compare.
+    hostos::Digest sha256(hostos::DigestAlgorithm::Sha256);
+    const ByteSink hashed = [&](const uint8_t* data, size_t size) {
+        sha256.Update(data, size);
+        if (sink)
+            sink(data, size);
+    };
     if (PayloadMethodOf(&rec) == PAYLOAD_STORED) {
         std::vector<uint8_t> buffer(kBodyBlock);
         size_t n;
         while ((n = ReadBody(&src, buffer.data(), buffer.size())) > 0) {
             result.crc32 = Crc32(result.crc32, buffer.data(), n);
-            if (sink)
-                sink(buffer.data(), n);
+            hashed(buffer.data(), n);
             result.bytes += n;
         }
     } else {
         DecodeReport report =
-            DecodeToSink(ReadBody, &src, rec.stored_size, rec.unpacked_size, sink, &result.crc32);
+            DecodeToSink(ReadBody, &src, rec.stored_size, rec.unpacked_size, hashed, &result.crc32);
         result.bytes = report.produced;
         result.ran_out_of_input = report.ran_out_of_input != 0;
         result.stored_bytes_unused = report.stored_bytes_unused;
     }
     if (src.failed)
         unreadable();
+    if (sha256.ok()) {
+        const std::vector<uint8_t> digest = sha256.Finish();
+        result.sha256 = HexBytes(std::string(digest.begin(), digest.end()));
+    }
     return result;
 }
 

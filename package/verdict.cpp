@@ -233,6 +233,50 @@ void NoteUnread(InspectedPackage& pkg) {
                                             : Count(n) + " more entries there look like records"}});
 }
 
+// The signature, as it holds or does not: a broken one is a problem of the
+// package as a whole (what was signed is not what is here); a sound one, or
+// one that cannot be checked here, a note.
+void JudgeSignature(InspectedPackage& pkg) {
+    using glim::pe::SignatureOutcome;
+    const glim::pe::SignatureReport& s = pkg.signature;
+    std::string fault = glim::pe::SignatureFaultName(s.fault);
+    std::replace(fault.begin(), fault.end(), '-', ' ');
+    auto problem = [&](ProblemCode code, std::vector<std::string> details) {
+        pkg.problems.push_back(Problem{code, std::nullopt, std::move(details)});
+    };
+    auto note = [&](ProblemCode code, std::vector<std::string> details) {
+        pkg.notes.push_back(Problem{code, std::nullopt, std::move(details)});
+    };
+    switch (s.outcome) {
+    case SignatureOutcome::Unsigned:
+        return;
+    case SignatureOutcome::Intact:
+        note(ProblemCode::kNoteSigned, {s.algorithm, QuotedName(s.subject), QuotedName(s.issuer),
+                                        s.signing_time.empty() ? "" : ", at " + s.signing_time});
+        break;
+    case SignatureOutcome::CannotCheck:
+        note(ProblemCode::kNoteSignatureNotChecked, {});
+        return;
+    case SignatureOutcome::ChangedAfterSigning:
+        problem(ProblemCode::kChangedAfterSigning, {s.algorithm});
+        break;
+    case SignatureOutcome::SignatureInvalid:
+        problem(ProblemCode::kSignatureInvalid, {fault});
+        break;
+    case SignatureOutcome::Malformed:
+        problem(ProblemCode::kSignatureMalformed, {fault});
+        break;
+    case SignatureOutcome::NotAtEnd:
+        problem(ProblemCode::kSignatureDoesNotCover, {Count(s.table_offset)});
+        break;
+    }
+    const size_t more = s.nested_signature_count + s.countersignature_count +
+                        (s.entry_count > 1 ? s.entry_count - 1 : 0);
+    if (more)
+        note(ProblemCode::kNoteMoreSignatures,
+             {more == 1 ? "1 signature" : std::to_string(more) + " signatures"});
+}
+
 } // namespace
 
 void JudgeDestinations(InspectedPackage& pkg) {
@@ -256,8 +300,11 @@ void JudgeStructure(InspectedPackage& pkg, const Limits& limits) {
         r.destination = Destination();
         r.contents_checked = false;
         r.crc32 = 0;
+        r.sha256.clear();
     }
     pkg.notes.clear();
+    pkg.problems.clear();
+    JudgeSignature(pkg);
     JudgeDestinations(pkg);
     BodyPlacement placement(pkg.table_end);
     pkg.installed_bytes = 0;
@@ -283,6 +330,7 @@ void JudgeContents(InspectedRecord& r, const StreamResult& s) {
         Add(r, ProblemCode::kBodyCutShort);
     r.contents_checked = r.problems.empty();
     r.crc32 = r.contents_checked ? s.crc32 : 0;
+    r.sha256 = r.contents_checked ? s.sha256 : std::string();
 }
 
 } // namespace glimpack

@@ -51,6 +51,8 @@ void PrintRecords(const InspectedPackage& pkg, bool quiet) {
             std::printf("  %3u %-10s %s  %s  %s\n", r.index, method, crc, name.c_str(),
                         ProblemText(p).c_str());
     }
+    for (const Problem& problem : pkg.problems)
+        std::printf("%s: %s\n", shown.c_str(), ProblemText(problem).c_str());
     for (const Problem& note : pkg.notes)
         std::printf("%s: note: %s\n", shown.c_str(), ProblemText(note).c_str());
     std::printf("%s: %s\n", shown.c_str(), VerdictLine(pkg).c_str());
