@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -316,11 +317,6 @@ Status GetStatus(int fd) {
     return FromHandle(handle);
 }
 
-bool SameFile(const Status& a, const Status& b) {
-    return a.kind != Kind::Missing && a.kind != Kind::Error && b.kind == a.kind &&
-           a.device == b.device && a.inode == b.inode;
-}
-
 int OpenRead(const std::string& path) {
     return OpenDescriptor(path, GENERIC_READ, OPEN_EXISTING, 0, _O_RDONLY);
 }
@@ -501,6 +497,33 @@ bool ListDirectory(const std::string& path, std::vector<std::string>* names) {
         SetLastError(error);
         return false;
     }
+    return true;
+}
+
+bool ExpandPattern(const std::string& pattern, std::vector<std::string>* matches) {
+    matches->clear();
+    const std::string folder = DirectoryPart(pattern);
+    if (folder.find_first_of("*?") != std::string::npos)
+        return true; // as cmd.exe: a pattern in a folder's name matches nothing
+    std::wstring wide = SystemPath(pattern);
+    if (wide.empty() || !NameUsable(pattern))
+        return true;
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileExW(wide.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
+                                   nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE)
+        return true;
+    do {
+        if (std::wcscmp(entry.cFileName, L".") != 0 && std::wcscmp(entry.cFileName, L"..") != 0)
+            matches->push_back(folder + Narrow(entry.cFileName, std::wcslen(entry.cFileName)));
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    // In the order a folder is shown in: by name, letters without regard to case.
+    std::sort(matches->begin(), matches->end(), [](const std::string& a, const std::string& b) {
+        return std::lexicographical_compare(
+            a.begin(), a.end(), b.begin(), b.end(),
+            [](char x, char y) { return UpperAscii(x) < UpperAscii(y); });
+    });
     return true;
 }
 
@@ -875,6 +898,10 @@ std::string ErrorText(int error) {
 
 bool IsNotFound(int error) {
     return IsNotFoundCode(DWORD(error));
+}
+
+bool IsBrokenPipe(int error) {
+    return DWORD(error) == ERROR_BROKEN_PIPE || DWORD(error) == ERROR_NO_DATA;
 }
 
 bool IsAlreadyExists(int error) {

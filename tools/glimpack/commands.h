@@ -22,6 +22,7 @@ int CmdTest(int argc, char** argv);
 int CmdCompress(int argc, char** argv);
 int CmdDecompress(int argc, char** argv);
 int CmdFixStub(int argc, char** argv);
+int CmdHelp(int argc, char** argv);
 
 } // namespace glimpack
 

@@ -145,9 +145,13 @@ void MakeDirectories(const std::string& path, std::vector<std::string>* made) {
     if (hostos::MakeDirectory(path)) {
         if (made)
             made->push_back(path);
-    } else if (hostos::GetStatus(path, true).kind != hostos::Kind::Directory) {
-        Fail(path, "cannot create directory: " + SystemReason());
+        return;
     }
+    // The reason is the failed call's: looking at the path again would put
+    // its own ("No such file or directory") in its place.
+    const int error = hostos::LastError();
+    if (hostos::GetStatus(path, true).kind != hostos::Kind::Directory)
+        Fail(path, "cannot create directory: " + hostos::ErrorText(error));
 }
 
 std::string DefaultStubPath() {
