@@ -113,6 +113,9 @@ void CheckWindowsFileName(const std::string& output) {
 // A title is one line of text: the installer shows it in its window's title
 // bar and its messages, where a tab or a line break has no place.
 std::string CheckedTitle(const std::string& title) {
+    if (title.empty())
+        throw UsageError("option '--title' needs a value, not an empty one: the installer shows "
+                         "the title in its window");
     for (char c : title) {
         const auto unit = static_cast<unsigned char>(c);
         if (unit < 0x20 || unit == 0x7F)
@@ -126,7 +129,8 @@ std::string CheckedTitle(const std::string& title) {
 } // namespace
 
 int CmdPack(int argc, char** argv) {
-    std::string output, title, scr, dat, stub, first_number;
+    std::string output, title_1252, scr, dat, stub;
+    uint16_t first_number = 0;
     Limits limits;
     bool have_title = false, store = false, best = false, quiet = false, overwrite = false;
     std::vector<std::string> data_files;
@@ -137,13 +141,18 @@ int CmdPack(int argc, char** argv) {
                     "TITLE",
                     "the saver's title, at most 32 bytes in Windows-1252",
                     [&](const std::string& v) {
-                        title = v;
+                        title_1252 = CheckedTitle(v);
                         have_title = true;
                     }},
              Value({"--scr"}, "FILE", "the screen saver (record 0)", &scr),
              Value({"--dat"}, "FILE", "the saver's main data file (record 1)", &dat),
-             Value({"--first-number"}, "N", "number of the first further data file (default 0)",
-                   &first_number),
+             Option{{"--first-number"},
+                    "N",
+                    "number of the first further data file (default 0)",
+                    [&](const std::string& v) {
+                        first_number = ParseOptionValue(
+                            [&] { return ParseFirstFileNumber(v, "--first-number"); });
+                    }},
              Value({"--stub"}, "STUB", "the installer stub to build on", &stub),
              Flag({"--store"}, "store every file as it is", &store),
              Flag({"--best"}, "compress harder (slower)", &best),
@@ -167,11 +176,8 @@ int CmdPack(int argc, char** argv) {
 
     PackOptions options;
     options.output = output;
-    options.title_1252 = CheckedTitle(title);
-    options.first_number =
-        first_number.empty()
-            ? 0
-            : ParseOptionValue([&] { return ParseFirstFileNumber(first_number, "--first-number"); });
+    options.title_1252 = title_1252;
+    options.first_number = first_number;
     // The package's own name is the one a Windows user will save it under
     // and run: a name Windows cannot hold is refused here on every system.
     CheckWindowsFileName(output);
