@@ -178,6 +178,11 @@ bool IsNotFound(int error);
 bool IsAlreadyExists(int error);
 // The reader of a pipe went away before everything was written.
 bool IsBrokenPipe(int error);
+// Why the C library's last write to a stream failed (fwrite, fflush,
+// vfprintf), as a code for ErrorText and IsBrokenPipe. The C library keeps
+// its own account (errno): on Windows the system's last error may be stale
+// by the time a buffered write reports its failure.
+int StreamError();
 // The codes for "a file of that name exists" and "not a regular file".
 int AlreadyExistsError();
 int NotRegularError();

@@ -394,6 +394,10 @@ bool IsBrokenPipe(int error) {
     return error == EPIPE;
 }
 
+int StreamError() {
+    return errno;
+}
+
 bool IsNotFound(int error) {
     return error == ENOENT || error == ENOTDIR;
 }

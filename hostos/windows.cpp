@@ -17,6 +17,7 @@
 #include <io.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -902,6 +903,22 @@ bool IsNotFound(int error) {
 
 bool IsBrokenPipe(int error) {
     return DWORD(error) == ERROR_BROKEN_PIPE || DWORD(error) == ERROR_NO_DATA;
+}
+
+int StreamError() {
+    // The runtime's errno, in the system's codes that ErrorText words.
+    switch (errno) {
+    case EPIPE:
+        return int(ERROR_BROKEN_PIPE);
+    case ENOSPC:
+        return int(ERROR_DISK_FULL);
+    case EBADF:
+        return int(ERROR_INVALID_HANDLE);
+    case EACCES:
+        return int(ERROR_ACCESS_DENIED);
+    default:
+        return int(ERROR_WRITE_FAULT);
+    }
 }
 
 bool IsAlreadyExists(int error) {

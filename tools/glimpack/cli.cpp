@@ -21,7 +21,7 @@ struct OutputFailed {
 };
 
 [[noreturn]] void OutputFailedNow() {
-    throw OutputFailed{hostos::LastError()};
+    throw OutputFailed{hostos::StreamError()};
 }
 
 // Whether standard output's failure has been dealt with (said, or left
@@ -257,12 +257,14 @@ void Print(std::FILE* stream, const char* format, ...) {
     va_start(args, format);
     int n = std::vfprintf(stream, format, args);
     va_end(args);
-    if (n < 0 && stream == stdout)
+    // MinGW's printf reports a failed write in the stream's error flag alone.
+    if ((n < 0 || std::ferror(stream)) && stream == stdout)
         OutputFailedNow();
 }
 
 void PrintText(std::FILE* stream, const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), stream) != text.size() && stream == stdout)
+    if ((std::fwrite(text.data(), 1, text.size(), stream) != text.size() || std::ferror(stream)) &&
+        stream == stdout)
         OutputFailedNow();
 }
 
@@ -370,10 +372,11 @@ int FinishRun(int rc) {
     // What the run printed is its result: a write that failed (a full disk,
     // a closed pipe) makes it a failure, said in one line.
     if (std::fflush(stdout) != 0) {
-        TellOutputFailure(hostos::LastError());
+        TellOutputFailure(hostos::StreamError());
         rc = kExitBadInput;
     } else if (std::ferror(stdout)) {
-        rc = kExitBadInput; // failed earlier, and told then
+        TellOutputFailure(hostos::StreamError()); // unless told when it failed
+        rc = kExitBadInput;
     }
     if (std::fflush(stderr) != 0 || std::ferror(stderr))
         rc = kExitBadInput;

@@ -120,13 +120,24 @@ class JsonList {
 };
 
 // --- Standard output ------------------------------------------------------------
+// Print's format is checked as the C library that runs it reads formats: GCC
+// names that one gnu_printf (on MinGW, its own printf rather than the
+// system's, which knows no %zu); clang knows it as printf.
+#if defined(__clang__)
+#define GLIMPACK_PRINTF_FORMAT(string_index, first_to_check) \
+    [[gnu::format(printf, string_index, first_to_check)]]
+#else
+#define GLIMPACK_PRINTF_FORMAT(string_index, first_to_check) \
+    [[gnu::format(gnu_printf, string_index, first_to_check)]]
+#endif
+
 // Everything glimpack prints goes through these. Standard error failing is
 // not reported (there is nowhere to); it only makes the exit code 2. Standard
 // output failing ends the command at once, reported in one line and exit 2,
 // whatever the command was doing, and never reported twice; when the reader
 // went away (a closed pipe, as `| head` does) it ends with exit 2 and no
 // message at all.
-[[gnu::format(printf, 2, 3)]] void Print(std::FILE* stream, const char* format, ...);
+GLIMPACK_PRINTF_FORMAT(2, 3) void Print(std::FILE* stream, const char* format, ...);
 void PrintText(std::FILE* stream, const std::string& text);
 // Bytes of a file's contents to standard output.
 void WriteOutput(const void* data, size_t size);
