@@ -130,9 +130,9 @@ void SetInterruptNote(const std::string& line) {
     g_note_size = line.size() < sizeof g_note ? line.size() : sizeof g_note - 1;
     std::memcpy(g_note, line.data(), g_note_size);
     struct stat out, err;
-    g_note_to_output = fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) &&
-                       !(fstat(STDERR_FILENO, &err) == 0 && err.st_dev == out.st_dev &&
-                         err.st_ino == out.st_ino);
+    g_note_to_output =
+        fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) &&
+        !(fstat(STDERR_FILENO, &err) == 0 && err.st_dev == out.st_dev && err.st_ino == out.st_ino);
     sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 

@@ -2,8 +2,8 @@
 // apart from ExecutablePath).
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>

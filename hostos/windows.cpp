@@ -510,8 +510,8 @@ bool ExpandPattern(const std::string& pattern, std::vector<std::string>* matches
     if (wide.empty() || !NameUsable(pattern))
         return true;
     WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileExW(wide.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
-                                   nullptr, 0);
+    HANDLE find =
+        FindFirstFileExW(wide.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE)
         return true;
     do {

@@ -124,10 +124,10 @@ class JsonList {
 // names that one gnu_printf (on MinGW, its own printf rather than the
 // system's, which knows no %zu); clang knows it as printf.
 #if defined(__clang__)
-#define GLIMPACK_PRINTF_FORMAT(string_index, first_to_check) \
+#define GLIMPACK_PRINTF_FORMAT(string_index, first_to_check)                                       \
     [[gnu::format(printf, string_index, first_to_check)]]
 #else
-#define GLIMPACK_PRINTF_FORMAT(string_index, first_to_check) \
+#define GLIMPACK_PRINTF_FORMAT(string_index, first_to_check)                                       \
     [[gnu::format(gnu_printf, string_index, first_to_check)]]
 #endif
 

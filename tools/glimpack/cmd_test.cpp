@@ -72,17 +72,17 @@ int CmdTest(int argc, char** argv) {
     RequirePackages(packages);
 
     JsonList list(json && packages.size() > 1);
-    int rc = ForEachPackage(packages, json || quiet ? nullptr : stdout,
-                            [&](const std::string& package) {
-                                InspectedPackage pkg = ReadAndJudge(package, limits, quiet);
-                                if (quiet && pkg.Sound())
-                                    return kExitOk;
-                                if (json)
-                                    list.Add(FormatListingJson(pkg));
-                                else
-                                    PrintRecords(pkg, quiet);
-                                return pkg.Sound() ? kExitOk : kExitBadInput;
-                            });
+    int rc =
+        ForEachPackage(packages, json || quiet ? nullptr : stdout, [&](const std::string& package) {
+            InspectedPackage pkg = ReadAndJudge(package, limits, quiet);
+            if (quiet && pkg.Sound())
+                return kExitOk;
+            if (json)
+                list.Add(FormatListingJson(pkg));
+            else
+                PrintRecords(pkg, quiet);
+            return pkg.Sound() ? kExitOk : kExitBadInput;
+        });
     list.Finish();
     return rc;
 }
