@@ -232,7 +232,8 @@ class StandardOutput(Folder):
         package = self.pack("STARS.EXE")
         leader, follower = pty.openpty()
         try:
-            for args in (["extract", "-p", package], ["compress", PROSE, "-"]):
+            for args in (["extract", "-p", package], ["compress", PROSE, "-"],
+                         ["decompress", "--size", "10", PROSE, "-"]):
                 with self.subTest(command=args[0]):
                     r = subprocess.run([GLIMPACK, *args], stdout=follower,
                                        stderr=subprocess.PIPE, timeout=300, text=True)

@@ -12,6 +12,7 @@ namespace {
 
 std::vector<std::string> Parse(std::vector<std::string> args, const std::vector<Option>& options) {
     std::vector<char*> argv;
+    argv.reserve(args.size());
     for (std::string& a : args)
         argv.push_back(a.data());
     std::vector<std::string> operands;

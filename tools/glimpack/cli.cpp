@@ -273,6 +273,12 @@ void WriteOutput(const void* data, size_t size) {
         OutputFailedNow();
 }
 
+void RefuseTerminalOutput(const std::string& what) {
+    if (hostos::IsTerminal(1))
+        throw UsageError(what + " is not written to a terminal; redirect standard output to a "
+                                "file or a pipe, or name a file");
+}
+
 void FlushOutput() {
     if (std::fflush(stdout) != 0)
         OutputFailedNow();
@@ -371,11 +377,9 @@ int RunCommand(const char* name, int (*body)(int, char**), int argc, char** argv
 int FinishRun(int rc) {
     // What the run printed is its result: a write that failed (a full disk,
     // a closed pipe) makes it a failure, said in one line.
-    if (std::fflush(stdout) != 0) {
+    // A failure told when it happened is not told again.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         TellOutputFailure(hostos::StreamError());
-        rc = kExitBadInput;
-    } else if (std::ferror(stdout)) {
-        TellOutputFailure(hostos::StreamError()); // unless told when it failed
         rc = kExitBadInput;
     }
     if (std::fflush(stderr) != 0 || std::ferror(stderr))

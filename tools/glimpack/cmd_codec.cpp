@@ -185,9 +185,8 @@ int CmdCompress(int argc, char** argv) {
             &operands))
         return kExitOk;
     Files files = TakeFiles(operands);
-    if (files.out == kStandard && hostos::IsTerminal(1))
-        throw UsageError("a compressed stream is not written to a terminal; redirect standard "
-                         "output or name OUT");
+    if (files.out == kStandard)
+        RefuseTerminalOutput("a compressed stream");
 
     std::unique_ptr<FileInput> in = OpenInput(files);
     if (in->Size() && *in->Size() > encoder::kMaxInputSize)
@@ -240,6 +239,8 @@ int CmdDecompress(int argc, char** argv) {
     if (!have_size)
         throw UsageError("--size N is required: a raw stream does not record its size");
     Files files = TakeFiles(operands);
+    if (files.out == kStandard)
+        RefuseTerminalOutput("what a stream decodes to");
 
     std::unique_ptr<FileInput> in = OpenInput(files);
     if (in->Size() && *in->Size() > UINT32_MAX)

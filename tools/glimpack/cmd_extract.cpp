@@ -102,9 +102,8 @@ Options ParseCommandLine(int argc, char** argv, std::vector<std::string>* packag
     if (o.to_stdout && (o.dry_run || !o.dir.empty()))
         throw UsageError("--stdout writes nothing to disk; it goes with neither -d nor --dry-run");
     // A saver's bytes would garble a terminal, as a compressed stream would.
-    if (o.to_stdout && hostos::IsTerminal(1))
-        throw UsageError("--stdout does not write files' contents to a terminal; redirect "
-                         "standard output to a file or a pipe");
+    if (o.to_stdout)
+        RefuseTerminalOutput("--stdout: the contents of files");
     return o;
 }
 
