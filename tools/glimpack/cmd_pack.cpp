@@ -178,15 +178,16 @@ int CmdPack(int argc, char** argv) {
     options.output = output;
     options.title_1252 = title_1252;
     options.first_number = first_number;
-    // The package's own name is the one a Windows user will save it under
-    // and run: a name Windows cannot hold is refused here on every system.
-    CheckWindowsFileName(output);
     options.stub_path = stub.empty() ? DefaultStubPath() : stub;
 
     // Cheap checks first, so that a bad name is reported before large files
     // are read: every destination the package would have, from its file name
     // and the data files' extensions, as the verdict on it will judge them.
     std::vector<PackInput> inputs = PlanInputs(output, options.first_number, data_files);
+    // The package's own name is the one a Windows user will save it under
+    // and run: a name Windows cannot hold is refused here on every system
+    // (the destinations it gives were judged above, as the page judges them).
+    CheckWindowsFileName(output);
     std::vector<std::string> paths = {scr, dat};
     paths.insert(paths.end(), data_files.begin(), data_files.end());
     uint64_t total = 0;
