@@ -275,7 +275,7 @@ void WriteOutput(const void* data, size_t size) {
 
 void RefuseTerminalOutput(const std::string& what) {
     if (hostos::IsTerminal(1))
-        throw UsageError(what + " is not written to a terminal; redirect standard output to a "
+        throw UsageError(what + " not written to a terminal; redirect standard output to a "
                                 "file or a pipe, or name a file");
 }
 

@@ -141,9 +141,9 @@ GLIMPACK_PRINTF_FORMAT(2, 3) void Print(std::FILE* stream, const char* format, .
 void PrintText(std::FILE* stream, const std::string& text);
 // Bytes of a file's contents to standard output.
 void WriteOutput(const void* data, size_t size);
-// Refuses (a UsageError naming `what`) to write a file's bytes to standard
-// output when that is a terminal, which they would garble: checked before
-// anything is read, by every command that can write them there.
+// Refuses (a UsageError saying `what`, "a compressed stream is") to write a file's bytes to
+// standard output when that is a terminal, which they would garble: checked before anything is
+// read, by every command that can write them there.
 void RefuseTerminalOutput(const std::string& what);
 // Pushes what is buffered out to the file or pipe, so that the lines of a
 // finished package are there even if the run is interrupted later.

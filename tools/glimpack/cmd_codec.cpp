@@ -186,7 +186,7 @@ int CmdCompress(int argc, char** argv) {
         return kExitOk;
     Files files = TakeFiles(operands);
     if (files.out == kStandard)
-        RefuseTerminalOutput("a compressed stream");
+        RefuseTerminalOutput("a compressed stream is");
 
     std::unique_ptr<FileInput> in = OpenInput(files);
     if (in->Size() && *in->Size() > encoder::kMaxInputSize)
@@ -240,7 +240,7 @@ int CmdDecompress(int argc, char** argv) {
         throw UsageError("--size N is required: a raw stream does not record its size");
     Files files = TakeFiles(operands);
     if (files.out == kStandard)
-        RefuseTerminalOutput("what a stream decodes to");
+        RefuseTerminalOutput("decoded bytes are");
 
     std::unique_ptr<FileInput> in = OpenInput(files);
     if (in->Size() && *in->Size() > UINT32_MAX)

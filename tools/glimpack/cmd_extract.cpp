@@ -103,7 +103,7 @@ Options ParseCommandLine(int argc, char** argv, std::vector<std::string>* packag
         throw UsageError("--stdout writes nothing to disk; it goes with neither -d nor --dry-run");
     // A saver's bytes would garble a terminal, as a compressed stream would.
     if (o.to_stdout)
-        RefuseTerminalOutput("--stdout: the contents of files");
+        RefuseTerminalOutput("--stdout: the files' contents are");
     return o;
 }
 
