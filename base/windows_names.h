@@ -100,4 +100,44 @@ template <typename Unit> inline int IsWindowsDeviceName(const Unit* name, size_t
     return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
+// The characters Windows refuses in a name, besides the control characters
+// (below 0x20): "\" and "/" separate components, ":" would select an
+// alternate data stream, and the rest are wildcards or redirections.
+#define WINDOWS_FORBIDDEN_CHARACTERS "<>:\"|?*\\/"
+
+// The device names, as a sentence for messages; IsWindowsDeviceName is the rule.
+#define WINDOWS_DEVICE_NAMES_TEXT                                                                  \
+    "CON, PRN, AUX, NUL, CONIN$, CONOUT$, and COM or LPT with a digit or a superscript 1-3, "      \
+    "with any extension"
+
+// Why one component is not a name of a file or folder of its own on Windows.
+enum WindowsNameFault {
+    WINDOWS_NAME_PLAIN = 0, // a plain name
+    WINDOWS_NAME_EMPTY,     // nothing, or nothing but dots and blanks, which Windows drops
+    WINDOWS_NAME_FORBIDDEN_CHARACTER, // a control character or one of WINDOWS_FORBIDDEN_CHARACTERS
+    WINDOWS_NAME_DEVICE,              // a device in every folder (IsWindowsDeviceName)
+};
+
+// What is wrong with `name`, one component as Windows will store it (its
+// trailing dots and blanks already dropped: WithoutTrailingDotsAndBlanks), or
+// WINDOWS_NAME_PLAIN. For a forbidden character, *at (may be NULL) is its
+// position. The first fault found in that order is the one given.
+template <typename Unit>
+inline enum WindowsNameFault WindowsNameFaultOf(const Unit* name, size_t length, size_t* at) {
+    if (length == 0)
+        return WINDOWS_NAME_EMPTY;
+    for (size_t i = 0; i < length; i++) {
+        unsigned long c = CodeUnitValue(name[i]);
+        int forbidden = c < 0x20;
+        for (const char* f = WINDOWS_FORBIDDEN_CHARACTERS; *f && !forbidden; f++)
+            forbidden = c == static_cast<unsigned char>(*f);
+        if (forbidden) {
+            if (at)
+                *at = i;
+            return WINDOWS_NAME_FORBIDDEN_CHARACTER;
+        }
+    }
+    return IsWindowsDeviceName(name, length) ? WINDOWS_NAME_DEVICE : WINDOWS_NAME_PLAIN;
+}
+
 #endif

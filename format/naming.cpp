@@ -27,7 +27,7 @@ const char* LastComponent(const char* path) {
 int IsExtensionCharacter(unsigned char c) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
         return 1;
-    return c != '\0' && strchr("_~!#$%&'()@^{}-", c) != NULL;
+    return c != '\0' && strchr(EXTENSION_PUNCTUATION, c) != NULL;
 }
 
 namespace {
@@ -150,14 +150,7 @@ int BuildDataDirectory(const char* windows_dir, const char* module_path, char* o
 }
 
 int IsPlainWindowsName(const char* name, size_t length) {
-    if (length == 0)
-        return 0;
-    for (size_t i = 0; i < length; i++) {
-        unsigned char c = (unsigned char)name[i];
-        if (c < 0x20 || strchr("<>:\"|?*\\/", c) != NULL)
-            return 0;
-    }
-    return !IsWindowsDeviceName(name, length);
+    return WindowsNameFaultOf(name, length, (size_t*)NULL) == WINDOWS_NAME_PLAIN;
 }
 
 int IsSafeExtension(const char extension[PAYLOAD_EXTENSION_SIZE]) {
@@ -177,39 +170,80 @@ int IsSafeExtension(const char extension[PAYLOAD_EXTENSION_SIZE]) {
     return 1;
 }
 
-int BuildRecordDestination(uint32_t index, const PayloadRecord* record, uint16_t first_file_number,
-                           const char* windows_dir, const char* module_path, char* out,
-                           size_t capacity) {
+namespace {
+
+// The part of record `index`'s destination below the Windows directory,
+// appended to `b`: the installer's one rule for where each record goes.
+// Returns 0 (with `b` marked as not fitting) for an unsafe extension or a
+// file number past 32 bits.
+[[gnu::always_inline]] inline int AppendRecordPath(TextBuilder* b, uint32_t index,
+                                                   const PayloadRecord* record,
+                                                   uint16_t first_file_number,
+                                                   const char* module_path) {
     if (index == 0) {
         char scr[GLIM_PATH_CAPACITY];
-        if (!BuildScrFileName(module_path, scr, sizeof scr) ||
-            !BuildPathInDirectory(windows_dir, scr, out, capacity))
-            return Fail(out, capacity);
-        UpperCaseText(out);
+        if (!BuildScrFileName(module_path, scr, sizeof scr)) {
+            b->fits = 0;
+            return 0;
+        }
+        TextAppend(b, scr);
         return 1;
     }
-    TextBuilder b;
-    TextBegin(&b, out, capacity);
-    BuildDataDirectoryInto(&b, windows_dir, module_path);
-    if (index == 1) {
-        char name[GLIM_PATH_CAPACITY];
-        if (!BuildBaseNameWith(module_path, ".DAT", name, sizeof name))
-            return Fail(out, capacity);
-        TextAppend(&b, "\\");
-        TextAppend(&b, name);
-        return TextFinishWhole(&b);
+    char base[GLIM_PATH_CAPACITY];
+    if (!GetInstallerBaseName(module_path, base, sizeof base)) {
+        b->fits = 0;
+        return 0;
     }
-    if (!record || !IsSafeExtension(record->extension))
-        return Fail(out, capacity);
+    TextAppend(b, "QUILLFEN\\GLIMLOOM\\");
+    TextAppend(b, base);
+    TextAppend(b, "\\");
+    if (index == 1) {
+        TextAppend(b, base);
+        TextAppend(b, ".DAT");
+        return 1;
+    }
+    if (!record || !IsSafeExtension(record->extension)) {
+        b->fits = 0;
+        return 0;
+    }
     // Computed in 64 bits: first_file_number + index - 2 must not wrap round
     // onto an earlier file's name.
     uint64_t number = (uint64_t)first_file_number + index - 2;
-    if (number > 0xFFFFFFFFu)
-        return Fail(out, capacity);
+    if (number > 0xFFFFFFFFu) {
+        b->fits = 0;
+        return 0;
+    }
     char digits[16];
     FormatFileNumber((uint32_t)number, digits);
-    TextAppend(&b, "\\FILE");
-    TextAppend(&b, digits);
-    TextAppendBytes(&b, record->extension, ExtensionLength(record->extension));
-    return TextFinishWhole(&b);
+    TextAppend(b, "FILE");
+    TextAppend(b, digits);
+    TextAppendBytes(b, record->extension, ExtensionLength(record->extension));
+    return 1;
+}
+
+} // namespace
+
+int BuildRecordDestination(uint32_t index, const PayloadRecord* record, uint16_t first_file_number,
+                           const char* windows_dir, const char* module_path, char* out,
+                           size_t capacity) {
+    TextBuilder b;
+    TextBegin(&b, out, capacity);
+    AppendDirectory(&b, windows_dir);
+    if (!AppendRecordPath(&b, index, record, first_file_number, module_path) ||
+        !TextFinishWhole(&b))
+        return Fail(out, capacity);
+    // The saver's whole path is upper-cased, the Windows directory with it.
+    if (index == 0)
+        UpperCaseText(out);
+    return 1;
+}
+
+int BuildRecordPath(uint32_t index, const PayloadRecord* record, uint16_t first_file_number,
+                    const char* module_path, char* out, size_t capacity) {
+    TextBuilder b;
+    TextBegin(&b, out, capacity);
+    if (!AppendRecordPath(&b, index, record, first_file_number, module_path) ||
+        !TextFinishWhole(&b))
+        return Fail(out, capacity);
+    return 1;
 }

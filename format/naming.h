@@ -57,8 +57,11 @@ int BuildDataDirectory(const char* windows_dir, const char* module_path, char* o
 // too).
 int IsPlainWindowsName(const char* name, size_t length);
 
+// The punctuation an extension may hold besides ASCII letters and digits.
+#define EXTENSION_PUNCTUATION "_~!#$%&'()@^{}-"
+
 // 1 for a character that may follow the dot of an extension: an ASCII letter
-// or digit, or one of _~!#$%&'()@^{}-.
+// or digit, or one of EXTENSION_PUNCTUATION.
 int IsExtensionCharacter(unsigned char c);
 
 // 1 when a record's extension field can be used in a file name: it stays in
@@ -74,5 +77,19 @@ int IsSafeExtension(const char extension[PAYLOAD_EXTENSION_SIZE]);
 int BuildRecordDestination(uint32_t index, const PayloadRecord* record, uint16_t first_file_number,
                            const char* windows_dir, const char* module_path, char* out,
                            size_t capacity);
+
+// The same destination below the Windows directory, without it
+// ("STARS.SCR", "QUILLFEN\GLIMLOOM\STARS\FILE0001.BMP"): what the package
+// tool resolves below the folder standing for the Windows directory. Whether
+// it fits the installer's path buffers depends on the Windows directory in
+// front of it; the caller judges that.
+int BuildRecordPath(uint32_t index, const PayloadRecord* record, uint16_t first_file_number,
+                    const char* module_path, char* out, size_t capacity);
+
+// What the installer's code is shown when it runs on another system (the
+// package tool, its tests): the Windows directory, and the folder of its
+// own file, followed by the package's file name.
+#define EMULATED_WINDOWS_DIRECTORY "C:\\WINDOWS"
+#define EMULATED_MODULE_FOLDER "C:\\PACKAGES\\"
 
 #endif

@@ -29,7 +29,7 @@ void EncodePayloadRecord(const PayloadRecord* record, uint8_t bytes[PAYLOAD_RECO
 }
 
 uint32_t InstalledSize(const PayloadRecord* record) {
-    return record->unpacked_size != 0 ? record->unpacked_size : record->stored_size;
+    return IsCompressedRecord(record) ? record->unpacked_size : record->stored_size;
 }
 
 size_t ExtensionLength(const char extension[PAYLOAD_EXTENSION_SIZE]) {

@@ -60,7 +60,26 @@ void EncodePayloadHeader(const struct PayloadHeader* header, uint8_t bytes[PAYLO
 void DecodePayloadRecord(const uint8_t bytes[PAYLOAD_RECORD_SIZE], struct PayloadRecord* record);
 void EncodePayloadRecord(const struct PayloadRecord* record, uint8_t bytes[PAYLOAD_RECORD_SIZE]);
 
-// Bytes a record puts on disk: unpacked_size when nonzero, else stored_size.
+// How a record's body is kept. The record has no field of its own for it:
+// an unpacked size of 0 means the body is the file as it is, any other value
+// that the body is a compressed stream decoding to that many bytes. This is
+// the one place that reading is written; a new method would be a new value
+// here, the codec, and the installer's extraction.
+enum PayloadMethod { PAYLOAD_STORED = 0, PAYLOAD_COMPRESSED = 1 };
+
+static inline enum PayloadMethod PayloadMethodOf(const struct PayloadRecord* record) {
+    return record->unpacked_size != 0 ? PAYLOAD_COMPRESSED : PAYLOAD_STORED;
+}
+static inline int IsCompressedRecord(const struct PayloadRecord* record) {
+    return PayloadMethodOf(record) == PAYLOAD_COMPRESSED;
+}
+// "stored" or "compressed", as listings and scripts name the method.
+static inline const char* PayloadMethodName(enum PayloadMethod method) {
+    return method == PAYLOAD_COMPRESSED ? "compressed" : "stored";
+}
+
+// Bytes a record puts on disk: the unpacked size of a compressed record, the
+// stored size of a stored one.
 uint32_t InstalledSize(const struct PayloadRecord* record);
 
 // Length of a record's extension field up to its first NUL (at most 4).

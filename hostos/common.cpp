@@ -26,6 +26,25 @@ bool SameFile(const Status& a, const Status& b) {
            a.device == b.device && a.inode == b.inode;
 }
 
+size_t ReadFull(int fd, void* buffer, size_t count, bool* failed) {
+    char* out = static_cast<char*>(buffer);
+    size_t total = 0;
+    if (failed)
+        *failed = false;
+    while (total < count) {
+        long n = Read(fd, out + total, count - total);
+        if (n < 0) {
+            if (failed)
+                *failed = true;
+            break;
+        }
+        if (n == 0)
+            break;
+        total += size_t(n);
+    }
+    return total;
+}
+
 double MonotonicSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();

@@ -57,6 +57,9 @@ int64_t Seek(int fd, int64_t offset, int whence); // SEEK_SET, SEEK_CUR, SEEK_EN
 bool SeekStream(std::FILE* stream, int64_t offset);
 // Read and Write retry on interruption; Write writes everything or fails.
 long Read(int fd, void* buffer, size_t count);
+// Reads until `count` bytes are there or the file ends; returns how many
+// arrived. *failed (may be null) tells whether an error stopped it early.
+size_t ReadFull(int fd, void* buffer, size_t count, bool* failed);
 bool Write(int fd, const void* data, size_t count);
 // Writes everything at `offset`, leaving the descriptor's position alone.
 bool WriteAt(int fd, uint64_t offset, const void* data, size_t count);

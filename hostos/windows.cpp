@@ -120,9 +120,8 @@ constexpr DWORD kErrorNotRegular = 0x20000001;
 constexpr DWORD kErrorDeviceName = 0x20000002;
 constexpr DWORD kErrorStreamName = 0x20000003;
 
-const char kDeviceText[] =
-    "is a device name on Windows (CON, PRN, AUX, NUL, CONIN$, CONOUT$, and COM or LPT with a "
-    "digit or a superscript 1-3, with any extension, name devices in every folder), not a file";
+const char kDeviceText[] = "is a device name on Windows (" WINDOWS_DEVICE_NAMES_TEXT
+                           ", name devices in every folder), not a file";
 const char kStreamText[] = "holds ':', which on Windows names an alternate data stream of "
                            "another file, not a file of its own";
 
@@ -152,8 +151,7 @@ DWORD NameProblemCode(const std::string& path) {
         pos = 2;
         unc_parts = 2;
     }
-    if (unc_parts == 0 && w.size() >= pos + 2 && w[pos + 1] == L':' &&
-        ((w[pos] >= L'A' && w[pos] <= L'Z') || (w[pos] >= L'a' && w[pos] <= L'z')))
+    if (unc_parts == 0 && w.size() >= pos + 2 && w[pos + 1] == L':' && IsAsciiLetter(w[pos]))
         pos += 2; // the drive
     size_t start = 0, count = 0;
     while (NextPathComponent(w.data(), w.size(), &pos, &start, &count)) {
@@ -685,9 +683,9 @@ bool IsWithin(const std::string& path, const std::string& directory) {
         d.pop_back();
     if (p.size() < d.size())
         return false;
-    // Names compare as the file system compares them: without regard to case.
-    if (CompareStringOrdinal(p.c_str(), int(d.size()), d.c_str(), int(d.size()), TRUE) !=
-        CSTR_EQUAL)
+    // Both are final paths the system gave (RealPath), spelt as stored, so
+    // the one case rule (base/ascii.h) is all the comparison needs.
+    if (!EqualsIgnoringAsciiCase(p.data(), d.data(), d.size()))
         return false;
     return p.size() == d.size() || p[d.size()] == L'\\';
 }

@@ -11,6 +11,7 @@
 #include "format/naming.h"
 #include "hostos/os.h"
 #include "package/errors.h"
+#include "package/problems.h"
 #include "package/stub.h"
 #include "package/text.h"
 
@@ -20,10 +21,9 @@ std::string PackageTitle(const std::string& utf8, const std::string& subject) {
     std::string problem;
     std::optional<std::string> converted = Utf8ToWindows1252(utf8, &problem);
     if (!converted)
-        Fail(subject, "the title " + problem);
+        Refuse(subject, ProblemCode::kTitleNotWindows1252, {problem});
     if (converted->size() > PAYLOAD_TITLE_SIZE)
-        Fail(subject, "the title is " + std::to_string(converted->size()) +
-                          " bytes in Windows-1252; at most 32 fit");
+        Refuse(subject, ProblemCode::kTitleTooLong, {std::to_string(converted->size())});
     return *converted;
 }
 
@@ -42,9 +42,6 @@ namespace {
 
 // Stored bodies are copied in pieces of this size.
 constexpr size_t kCopyBlock = 256 * 1024;
-
-const char kEmptyProblem[] = "empty file (a stored size of 0 would end the record table)";
-const char kTooLargeProblem[] = "too large for a package";
 
 // The package as written so far, and its size.
 class Writer : public encoder::Sink {
@@ -69,9 +66,8 @@ class Writer : public encoder::Sink {
 };
 
 [[noreturn]] void FailTooLarge(const std::string& output, uint64_t size) {
-    Fail(output, "the package would need " + std::to_string(size) +
-                     " bytes or more; the installer reads packages of at most " +
-                     std::to_string(PACKAGE_MAX_SIZE) + " bytes");
+    Refuse(output, ProblemCode::kPackageTooLarge,
+           {std::to_string(size), std::to_string(PACKAGE_MAX_SIZE)});
 }
 
 // An input read once, with a copy of what was read kept for storing it.
@@ -101,7 +97,7 @@ uint64_t CopyStored(const std::string& name, encoder::Source& in, Writer& out, u
             return size;
         size += n;
         if (size > PACKAGE_MAX_SIZE)
-            Fail(name, kTooLargeProblem);
+            Refuse(name, ProblemCode::kInputTooLarge);
         out.Write(buffer.data(), n);
     }
 }
@@ -124,9 +120,9 @@ class CountedInput : public InputSource {
         size_t n = in_->Read(buffer, capacity);
         read_ += n;
         if (read_ > limit_)
-            Fail(name_, "more than " + WithThousands(limit_) + " bytes, over the limit" +
-                            (limit_ < PACKAGE_MAX_SIZE ? " (see --max-size)"
-                                                       : " of what a package can hold"));
+            Refuse(name_, ProblemCode::kInputGrewOverLimit,
+                   {Count(limit_), limit_ < PACKAGE_MAX_SIZE ? " (see --max-size)"
+                                                             : " of what a package can hold"});
         if (report_ && n)
             report_(read_);
         return n;
@@ -172,7 +168,7 @@ Body WriteBody(const PackOptions& options, const std::string& name, InputSource&
         out.Truncate(start);
         if (copy) {
             if (r.input_size > PACKAGE_MAX_SIZE)
-                Fail(name, kTooLargeProblem);
+                Refuse(name, ProblemCode::kInputTooLarge);
             copy->CopyTo(out);
             stored = CopyStored(name, in, out, r.input_size);
         } else {
@@ -181,7 +177,7 @@ Body WriteBody(const PackOptions& options, const std::string& name, InputSource&
         }
     }
     if (stored == 0)
-        Fail(name, kEmptyProblem);
+        Refuse(name, ProblemCode::kInputEmpty);
     return Body{stored, 0};
 }
 
@@ -202,6 +198,16 @@ void MemoryOutput::Truncate(uint64_t size) {
         bytes.resize(size);
 }
 
+void CheckInputSize(const std::string& path, uint64_t size, uint64_t limit) {
+    if (size == 0)
+        Refuse(path, ProblemCode::kInputEmpty);
+    if (size > limit) {
+        if (limit < PACKAGE_MAX_SIZE)
+            Refuse(path, ProblemCode::kInputOverLimit, {Count(size), Count(limit)});
+        Refuse(path, ProblemCode::kInputTooLarge);
+    }
+}
+
 void ExtensionFromFileName(const std::string& path, char extension[PAYLOAD_EXTENSION_SIZE]) {
     std::memset(extension, 0, PAYLOAD_EXTENSION_SIZE);
     std::string name = hostos::FileNamePart(path);
@@ -216,15 +222,14 @@ void ExtensionFromFileName(const std::string& path, char extension[PAYLOAD_EXTEN
     // character of the extension).
     for (size_t i = 1; i < ext.size(); i++) {
         if (!IsExtensionCharacter(static_cast<unsigned char>(ext[i])))
-            Fail(path, "extension \"" + EscapeForDisplay(ext, true) +
-                           "\" cannot be used in a file name (use letters, digits or "
-                           "_~!#$%&'()@^{}-)");
+            Refuse(path, ProblemCode::kExtensionCharacter,
+                   {QuotedName(ext), EXTENSION_PUNCTUATION});
     }
     if (ext.size() == 1)
-        Fail(path, "extension \".\" cannot be used in a file name (nothing follows the dot)");
+        Refuse(path, ProblemCode::kExtensionEmpty);
     if (ext.size() > PAYLOAD_EXTENSION_SIZE)
-        Fail(path, "extension \"" + EscapeForDisplay(ext, true) + "\" has " +
-                       std::to_string(ext.size() - 1) + " characters after the dot; at most 3 fit");
+        Refuse(path, ProblemCode::kExtensionTooLong,
+               {QuotedName(ext), std::to_string(ext.size() - 1)});
     // The record's field is NUL-padded, and not terminated when 4 bytes long.
     std::memcpy(extension, ext.data(), ext.size()); // NOLINT(bugprone-not-null-terminated-result)
 }
@@ -233,7 +238,8 @@ void BuildPackage(const PackOptions& options, PackageOutput& output) {
     if (options.inputs.size() < 2)
         throw UsageError("a package needs a saver (--scr) and a data file (--dat)");
     if (options.title_1252.size() > PAYLOAD_TITLE_SIZE)
-        Fail(options.output, "title longer than 32 bytes");
+        Refuse(options.output, ProblemCode::kTitleTooLong,
+               {std::to_string(options.title_1252.size())});
 
     // Every input is opened before anything is written. A regular file is
     // opened again when its body is written, so that a package of many files
@@ -261,14 +267,8 @@ void BuildPackage(const PackOptions& options, PackageOutput& output) {
                                : PACKAGE_MAX_SIZE;
     uint64_t total = 0;
     for (size_t i = 0; i < count; i++) {
-        if (sizes[i] == uint64_t(0))
-            Fail(options.inputs[i].path, kEmptyProblem);
-        if (sizes[i] && *sizes[i] > limit)
-            Fail(options.inputs[i].path, limit < PACKAGE_MAX_SIZE
-                                             ? WithThousands(*sizes[i]) +
-                                                   " bytes, over the limit of " +
-                                                   WithThousands(limit) + " bytes (see --max-size)"
-                                             : std::string(kTooLargeProblem));
+        if (sizes[i])
+            CheckInputSize(options.inputs[i].path, *sizes[i], limit);
         total += sizes[i].value_or(0);
     }
 
@@ -320,7 +320,7 @@ void BuildPackage(const PackOptions& options, PackageOutput& output) {
         record.unpacked_size = body.unpacked_size;
         std::memcpy(record.extension, input.extension, PAYLOAD_EXTENSION_SIZE);
         EncodePayloadRecord(&record, &table[PAYLOAD_RECORD_SIZE * i]);
-        done += body.unpacked_size ? body.unpacked_size : body.stored_size;
+        done += InstalledSize(&record);
     }
     const uint64_t payload_end = out.size();
     if (payload_end > PACKAGE_MAX_SIZE)

@@ -54,6 +54,11 @@ struct PackInput {
     char extension[PAYLOAD_EXTENSION_SIZE] = {0, 0, 0, 0};
 };
 
+// Refuses, naming `path`, an input of `size` bytes that a package cannot
+// take: an empty one (its stored size of 0 would end the record table) or
+// one over `limit` (the caller's --max-size, at most what a package holds).
+void CheckInputSize(const std::string& path, uint64_t size, uint64_t limit);
+
 // The upper-cased extension of a data file's name (from its last "."), checked
 // for use in the installer's file names. Throws ToolError naming `path`.
 void ExtensionFromFileName(const std::string& path, char extension[PAYLOAD_EXTENSION_SIZE]);

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "hostos/os.h"
-#include "package/errors.h"
+#include "package/problems.h"
 #include "package/session.h"
 #include "package/verdict.h"
 
@@ -31,7 +31,7 @@ std::vector<PackInput> PlanInputs(const std::string& output, uint16_t first_numb
     }
     JudgeDestinations(planned);
     if (!planned.Sound())
-        Fail(output, FirstProblem(planned));
+        Refuse(output, planned.AllProblems(), "");
     return inputs;
 }
 
@@ -46,9 +46,19 @@ void CheckBuiltPackage(const std::string& built_path, const std::string& output,
     if (progress)
         each = [&progress, total](uint64_t bytes) { progress(bytes, total); };
     session.CheckAllContents(each);
-    if (!session.package().Sound())
-        Fail(output,
-             "the package built would not pass its own test: " + FirstProblem(session.package()));
+    if (!session.package().Sound()) {
+        std::vector<Problem> problems = {Problem{ProblemCode::kBuiltPackageFails, {}, {}}};
+        for (const Problem& p : session.package().AllProblems())
+            problems.push_back(p);
+        Refuse(output, problems, "");
+    }
+}
+
+void BuildCheckedPackage(const PackOptions& options, PackTarget& target, const Limits& limits,
+                         const CheckProgress& check_progress) {
+    BuildPackage(options, target);
+    const std::string built = target.Finish();
+    CheckBuiltPackage(built, options.output, limits, check_progress);
 }
 
 } // namespace glimpack

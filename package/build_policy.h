@@ -35,6 +35,23 @@ using CheckProgress = std::function<void(uint64_t bytes, uint64_t total)>;
 void CheckBuiltPackage(const std::string& built_path, const std::string& output,
                        const Limits& limits, const CheckProgress& progress = nullptr);
 
+// Where a package is built: a PackageOutput that, once everything is
+// written, can be read back as a file under a name of its own (a scratch
+// file beside the final one, a file of the page's own file system).
+class PackTarget : public PackageOutput {
+  public:
+    // Makes what was written readable; returns the path to read it at.
+    virtual std::string Finish() = 0;
+};
+
+// The pack flow after the names are planned, the same for `glimpack pack`
+// and the page: builds the package described by `options` into `target`,
+// finishes it and gives it the verdict test gives (CheckBuiltPackage), so
+// that nothing is published that test would refuse. Throws ToolError
+// (naming options.output) on any failure; publishing is the caller's.
+void BuildCheckedPackage(const PackOptions& options, PackTarget& target, const Limits& limits,
+                         const CheckProgress& check_progress = nullptr);
+
 } // namespace glimpack
 
 #endif

@@ -26,24 +26,21 @@ std::string Title(const InspectedPackage& pkg) {
         std::string(pkg.header.title, strnlen(pkg.header.title, PAYLOAD_TITLE_SIZE)));
 }
 
-// The problems of the whole package, one "record N: ..." line each.
-std::vector<std::string> AllProblems(const InspectedPackage& pkg) {
-    std::vector<std::string> all;
-    for (const InspectedRecord& r : pkg.records) {
-        for (const std::string& p : r.problems)
-            all.push_back("record " + std::to_string(r.index) + ": " + p);
-    }
-    return all;
-}
-
-std::string JsonStrings(const std::vector<std::string>& items) {
-    std::string out = "[";
-    for (size_t k = 0; k < items.size(); k++)
-        out += (k ? ", " : "") + JsonString(items[k]);
-    return out + "]";
-}
-
 } // namespace
+
+std::string FormatUnreadableJson(const std::string& path, const std::vector<Problem>& problems) {
+    return "{\n  \"package\": " + JsonString(path) +
+           ",\n  \"ok\": false,\n  \"problems\": " + ProblemsJson(problems) + "\n}\n";
+}
+
+std::string DestinationForDisplay(const Destination& d) {
+    if (d.empty())
+        return "(not installed)";
+    std::string shown = EscapeForDisplay(d.shown, false);
+    if (!d.named.empty())
+        shown += " (named " + QuotedName(d.named) + ")";
+    return shown;
+}
 
 std::string VerdictLine(const InspectedPackage& pkg) {
     size_t bad = pkg.RecordsWithProblems(), all = pkg.records.size();
@@ -63,21 +60,20 @@ std::string FormatListingText(const InspectedPackage& pkg) {
            "Destination\n";
     for (const InspectedRecord& r : pkg.records) {
         const PayloadRecord& p = r.record;
-        std::string destination = r.destination.empty() ? std::string("(not installed)")
-                                                        : EscapeForDisplay(r.destination, false);
+        const bool compressed = IsCompressedRecord(&p);
         out += Padded(std::to_string(r.index), 5, true) + "  " + Padded(r.role, 9, false) + "  " +
-               Padded(p.unpacked_size ? "compressed" : "stored", 10, false) + "  " +
+               Padded(PayloadMethodName(PayloadMethodOf(&p)), 10, false) + "  " +
                Padded(WithThousands(p.stored_size), 11, true) + "  " +
-               Padded(p.unpacked_size ? WithThousands(p.unpacked_size) : "-", 11, true) + "  " +
+               Padded(compressed ? WithThousands(p.unpacked_size) : "-", 11, true) + "  " +
                Padded(WithThousands(p.offset), 11, true) + "  " +
-               (r.contents_checked ? Hex8(r.crc32) : std::string("--------")) + "  " + destination +
-               "\n";
-        for (const std::string& problem : r.problems)
-            out += "       problem: " + problem + "\n";
+               (r.contents_checked ? Hex8(r.crc32) : std::string("--------")) + "  " +
+               DestinationForDisplay(r.destination) + "\n";
+        for (const Problem& problem : r.problems)
+            out += "       problem: " + ProblemText(problem) + "\n";
     }
     out += "\nInstalled total:   " + WithThousands(pkg.installed_bytes) + " bytes\n";
-    for (const std::string& note : pkg.notes)
-        out += "Note:              " + note + "\n";
+    for (const Problem& note : pkg.notes)
+        out += "Note:              " + ProblemText(note) + "\n";
     out += "Verdict:           " + VerdictLine(pkg) + "\n";
     return out;
 }
@@ -86,7 +82,7 @@ std::string FormatListingJson(const InspectedPackage& pkg) {
     std::string out = "{\n";
     out += "  \"package\": " + JsonString(pkg.path) + ",\n";
     out += "  \"ok\": " + std::string(pkg.Sound() ? "true" : "false") + ",\n";
-    out += "  \"problems\": " + JsonStrings(AllProblems(pkg)) + ",\n";
+    out += "  \"problems\": " + ProblemsJson(pkg.AllProblems()) + ",\n";
     out += "  \"title\": " + JsonString(Title(pkg)) + ",\n";
     out += "  \"first_file_number\": " + std::to_string(pkg.header.first_file_number) + ",\n";
     out += "  \"payload_offset\": " + std::to_string(pkg.location.payload_pos) + ",\n";
@@ -98,8 +94,11 @@ std::string FormatListingJson(const InspectedPackage& pkg) {
         out += "\"index\": " + std::to_string(r.index);
         out += ", \"role\": " + JsonString(r.role);
         out += ", \"destination\": " +
-               (r.destination.empty() ? std::string("null") : JsonString(r.destination));
-        out += ", \"method\": \"" + std::string(p.unpacked_size ? "compressed" : "stored") + "\"";
+               (r.destination.empty() ? std::string("null") : JsonString(r.destination.shown));
+        out +=
+            ", \"named_destination\": " +
+            (r.destination.named.empty() ? std::string("null") : JsonString(r.destination.named));
+        out += ", \"method\": \"" + std::string(PayloadMethodName(PayloadMethodOf(&p))) + "\"";
         out += ", \"stored_size\": " + std::to_string(p.stored_size);
         out += ", \"unpacked_size\": " + std::to_string(p.unpacked_size);
         out += ", \"offset\": " + std::to_string(p.offset);
@@ -108,12 +107,12 @@ std::string FormatListingJson(const InspectedPackage& pkg) {
             JsonString(Windows1252ToUtf8(std::string(p.extension, ExtensionLength(p.extension))));
         out += ", \"crc32\": " +
                (r.contents_checked ? "\"" + Hex8(r.crc32) + "\"" : std::string("null"));
-        out += ", \"problems\": " + JsonStrings(r.problems) + "}";
+        out += ", \"problems\": " + ProblemsJson(r.problems) + "}";
     }
     out += pkg.records.empty() ? "],\n" : "\n  ],\n";
     out += "  \"installed_total\": " + std::to_string(pkg.installed_bytes) + ",\n";
     out += "  \"installer_total\": " + std::to_string(pkg.installed_total) + ",\n";
-    out += "  \"notes\": " + JsonStrings(pkg.notes) + "\n}\n";
+    out += "  \"notes\": " + ProblemsJson(pkg.notes) + "\n}\n";
     return out;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "format/naming.h"
 #include "package/errors.h"
 #include "package/text.h"
 #include "pe/pe_image.h"
@@ -13,6 +14,13 @@ bool InspectedPackage::Sound() const {
     return RecordsWithProblems() == 0;
 }
 
+std::vector<Problem> InspectedPackage::AllProblems() const {
+    std::vector<Problem> all;
+    for (const InspectedRecord& r : records)
+        all.insert(all.end(), r.problems.begin(), r.problems.end());
+    return all;
+}
+
 size_t InspectedPackage::RecordsWithProblems() const {
     size_t bad = 0;
     for (const InspectedRecord& r : records)
@@ -21,7 +29,7 @@ size_t InspectedPackage::RecordsWithProblems() const {
 }
 
 std::string ModulePathFor(const std::string& file_name) {
-    return "C:\\PACKAGES\\" + file_name;
+    return EMULATED_MODULE_FOLDER + file_name;
 }
 
 const char* RoleOf(uint32_t index) {
@@ -40,7 +48,7 @@ uint64_t HeadBytesNeeded(const std::vector<uint8_t>& head, uint64_t file_size) {
 
 void CheckPeSignature(const std::string& path, const std::vector<uint8_t>& head) {
     if (!glim::pe::LooksLikePe(head.data(), head.size()))
-        Fail(path, "not a PE file (no MZ header or PE signature)");
+        Refuse(path, ProblemCode::kNotPeFile);
 }
 
 uint64_t ResourceBytesNeeded(const PayloadLocation& location, uint64_t file_size) {
@@ -67,16 +75,14 @@ void CheckPayloadResource(const std::string& path, const std::vector<uint8_t>& b
     try {
         glim::pe::ResourceDirectory tree = glim::pe::ParseResourceTree(bytes, h);
         const glim::pe::ResourceEntry* type = nullptr;
-        const glim::pe::ResourceData& leaf = glim::pe::FirstEntryLeaf(tree, &type);
-        if (!glim::pe::IsPayloadType(*type))
-            Fail(path, "not a package: its first resource type is " +
-                           (type->named ? std::string("a named one") : std::to_string(type->id)) +
-                           ", not \"LASTRES\" (an ordinary program?)");
-        if (leaf.rva != loc.data_rva)
-            Fail(path, "not a package: its resource directory does not lead where the installer "
-                       "reads it");
+        const glim::pe::ResourceData* leaf = glim::pe::PayloadLeaf(tree, &type);
+        if (!leaf)
+            Refuse(path, ProblemCode::kFirstResourceNotPayload,
+                   {type->named ? std::string("a named one") : std::to_string(type->id)});
+        if (leaf->rva != loc.data_rva)
+            Refuse(path, ProblemCode::kResourceWalkElsewhere);
     } catch (const glim::pe::PeError& e) {
-        Fail(path, std::string("not a package: ") + e.what());
+        Refuse(path, ProblemCode::kResourceDirectoryInvalid, {e.what()});
     }
 }
 

@@ -10,12 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "package/problems.h"
 #include "payload/payload.h"
 
 namespace glimpack {
-
-// The Windows directory the installer code sees while the tool works.
-constexpr const char* kWindowsDirectory = "C:\\WINDOWS";
 
 // Records larger than this are refused unless the caller says otherwise: a
 // few hundred bytes of stream can claim gigabytes.
@@ -25,15 +23,27 @@ struct Limits {
     uint64_t max_size = kDefaultMaxSize; // bytes any one record may install
 };
 
+// Where a record is written, resolved once from the record: the components
+// below the Windows directory as Windows will store them (trailing dots and
+// blanks dropped), each judged a plain name.
+struct Destination {
+    std::vector<std::string> components;
+    std::string shown; // the components joined with "\", as list shows them
+    // The path as the installer names it, when Windows stores it otherwise
+    // ("QUILLFEN\GLIMLOOM\TRAIL \TRAIL .DAT" lands in "TRAIL"); else "".
+    std::string named;
+    bool empty() const { return components.empty(); }
+};
+
 struct InspectedRecord {
     uint32_t index = 0;
     PayloadRecord record{};
     std::string role;        // "saver", "data", "data file"
-    std::string destination; // relative to the Windows directory, "\" separated; "" when none
+    Destination destination; // empty when the record has none
     // Everything found wrong with this record, in the order found: its place
     // in the file, its destination, the limits, and (once checked) its
-    // contents. Texts without the "record N: " in front.
-    std::vector<std::string> problems;
+    // contents.
+    std::vector<Problem> problems;
     bool contents_checked = false; // its contents were read in full and found sound
     uint32_t crc32 = 0;            // of the contents, when contents_checked
 };
@@ -48,15 +58,17 @@ struct InspectedPackage {
     uint64_t table_end = 0;               // file position after the terminator
     uint32_t installed_total = 0;         // as the installer sums it (32 bits, wrapping)
     uint64_t installed_bytes = 0;         // the true sum of the records' installed sizes
-    std::vector<std::string> notes;       // worth knowing, not wrong (a total that wraps)
+    std::vector<Problem> notes;           // worth knowing, not wrong (a total that wraps)
 
     // No record has a problem. Contents count only once checked.
     bool Sound() const;
     size_t RecordsWithProblems() const;
+    // Every record's problems, in record order.
+    std::vector<Problem> AllProblems() const;
 };
 
 // The installer's own path for a package file named `file_name`, as the tool
-// shows it to the installer code ("C:\PACKAGES\" + file_name).
+// shows it to the installer code (EMULATED_MODULE_FOLDER + file_name).
 std::string ModulePathFor(const std::string& file_name);
 
 // "saver", "data" or "data file": what record `index` is to the installer.

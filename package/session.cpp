@@ -4,8 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "format/naming.h"
 #include "package/crc32.h"
-#include "package/errors.h"
+#include "package/problems.h"
 #include "package/text.h"
 #include "package/verdict.h"
 #include "payload/self.h"
@@ -20,32 +21,26 @@ constexpr uint32_t kMaxRecords = 100000;
 // Stored bodies are read in pieces of this size.
 constexpr size_t kBodyBlock = 65536;
 
-// The session whose package the emulated system now shows the installer's
-// code; the state is process-wide, so the last to need it sets it up.
-const PackageSession* g_emulator_owner = nullptr;
-
 // The host back end's file handles are the host's own descriptors, so the
 // installer's code can walk a file the session opened (platform/host/host_world.h).
 HFILE AsInstallerHandle(int fd) {
     return static_cast<HFILE>(fd);
 }
 
-// Reads from `fd` at `offset` until `size` bytes are there or the file ends.
-// Returns the bytes read, or -1 (see hostos::LastError).
-int64_t ReadFully(int fd, uint64_t offset, uint8_t* buffer, size_t size) {
-    if (hostos::Seek(fd, int64_t(offset), SEEK_SET) < 0)
-        return -1;
-    size_t got = 0;
-    while (got < size) {
-        long n = hostos::Read(fd, buffer + got, size - got);
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        got += size_t(n);
+// The emulated system as the installer's code must see it while a package is
+// opened: its own file under the name it runs as. The state is process-wide;
+// it is given up again as soon as the opening is done, so nothing read later
+// depends on it.
+class EmulatedSystem {
+  public:
+    EmulatedSystem(const std::string& host_file, const std::string& installer_name) {
+        host::Reset();
+        host::SetModuleFile(host_file, ModulePathFor(installer_name));
     }
-    return int64_t(got);
-}
+    ~EmulatedSystem() { host::Reset(); }
+    EmulatedSystem(const EmulatedSystem&) = delete;
+    EmulatedSystem& operator=(const EmulatedSystem&) = delete;
+};
 
 // One record's body as the decoder and the stored copy read it: straight
 // from the session's descriptor, never past the body's end.
@@ -67,17 +62,26 @@ size_t ReadBody(void* context, uint8_t* buffer, size_t capacity) {
     return size_t(got);
 }
 
+[[noreturn]] void FailSystem(const std::string& path) {
+    Refuse(path, ProblemCode::kCannotRead, {hostos::ErrorText(hostos::LastError())});
+}
+
 } // namespace
 
 PackageSession::PackageSession(const std::string& path, const Options& options)
-    : host_windows_dir_(options.host_windows_dir), as_name_(options.as_name) {
+    : host_windows_dir_(options.host_windows_dir) {
     package_.path = path;
-    try {
-        Read(options);
-    } catch (...) {
-        Release(); // the destructor does not run for a session that never opened
-        throw;
-    }
+    OpenAndRead([&] { Open(path); },
+                options.as_name.empty() ? hostos::FileNamePart(path) : options.as_name,
+                options.limits);
+}
+
+PackageSession::PackageSession(int fd, const std::string& shown, const Options& options)
+    : host_windows_dir_(options.host_windows_dir) {
+    package_.path = shown;
+    OpenAndRead([&] { TakeOver(fd); },
+                options.as_name.empty() ? hostos::FileNamePart(shown) : options.as_name,
+                options.limits);
 }
 
 PackageSession::~PackageSession() {
@@ -88,107 +92,113 @@ void PackageSession::Release() {
     if (fd_ >= 0)
         hostos::Close(fd_);
     fd_ = -1;
-    if (g_emulator_owner == this) {
-        host::Reset();
-        g_emulator_owner = nullptr;
+}
+
+void PackageSession::OpenAndRead(const std::function<void()>& open,
+                                 const std::string& installer_name, const Limits& limits) {
+    try {
+        open();
+        std::vector<uint8_t> head = ReadHead();
+        package_.location = LocateLikeInstaller(installer_name);
+        CheckResourceDirectory(head);
+        ReadTitle();
+        WalkRecords();
+        Rejudge(limits);
+    } catch (...) {
+        Release(); // the destructor does not run for a session that never opened
+        throw;
     }
 }
 
-void PackageSession::SetUpEmulator() const {
-    if (g_emulator_owner == this)
-        return;
-    const std::string& path = package_.path;
-    host::Reset();
-    host::SetModuleFile(path,
-                        ModulePathFor(as_name_.empty() ? hostos::FileNamePart(path) : as_name_));
-    if (!host_windows_dir_.empty())
-        host::SetWindowsDirectory(host_windows_dir_, kWindowsDirectory);
-    g_emulator_owner = this;
-}
-
-// Appends to `into` the `size` bytes at `offset`, or as many as the file has.
-void PackageSession::ReadAt(uint64_t offset, size_t size, std::vector<uint8_t>& into) {
-    size_t have = into.size();
-    into.resize(have + size);
-    int64_t got = ReadFully(fd_, offset, into.data() + have, size);
-    if (got < 0)
-        Fail(package_.path, hostos::ErrorText(hostos::LastError()));
-    into.resize(have + size_t(got));
-}
-
-void PackageSession::Read(const Options& options) {
-    InspectedPackage& pkg = package_;
-    const std::string& path = pkg.path;
+// The file itself: a regular file, opened once.
+void PackageSession::Open(const std::string& path) {
     // Looked at before it is opened: opening a FIFO would wait for a writer.
     hostos::Status named = hostos::GetStatus(path, true);
     if (named.kind == hostos::Kind::Missing || named.kind == hostos::Kind::Error)
-        Fail(path, hostos::ErrorText(hostos::LastError()));
+        FailSystem(path);
     if (named.kind != hostos::Kind::Regular)
-        Fail(path, "not a regular file");
-    fd_ = hostos::OpenRead(path);
+        Refuse(path, ProblemCode::kNotRegularFile);
+    TakeOver(hostos::OpenRead(path));
+}
+
+void PackageSession::TakeOver(int fd) {
+    fd_ = fd;
     if (fd_ < 0)
-        Fail(path, hostos::ErrorText(hostos::LastError()));
+        FailSystem(package_.path);
     status_ = hostos::GetStatus(fd_);
     if (status_.kind != hostos::Kind::Regular)
-        Fail(path, "not a regular file");
-    pkg.file_size = status_.size;
+        Refuse(package_.path, ProblemCode::kNotRegularFile);
+    package_.file_size = status_.size;
+}
 
-    // The file's first bytes, read once: the DOS header and the PE signature
-    // now, up to the end of the resource section once the installer's walk
-    // has said where that is.
+// The file's first bytes, read once: the DOS header and the PE signature,
+// which the installer takes on trust and the tool checks first so that an
+// ordinary file is called what it is.
+std::vector<uint8_t> PackageSession::ReadHead() {
     std::vector<uint8_t> bytes;
-    ReadAt(0, size_t(std::min<uint64_t>(64, pkg.file_size)), bytes);
-    uint64_t head = HeadBytesNeeded(bytes, pkg.file_size);
+    ReadAt(0, size_t(std::min<uint64_t>(64, package_.file_size)), bytes);
+    uint64_t head = HeadBytesNeeded(bytes, package_.file_size);
     if (head > bytes.size())
         ReadAt(bytes.size(), size_t(head - bytes.size()), bytes);
-    CheckPeSignature(path, bytes);
+    CheckPeSignature(package_.path, bytes);
+    return bytes;
+}
 
-    SetUpEmulator();
+// The installer's own walk of its headers, on this opening of the file,
+// under the name the installer runs as.
+PayloadLocation PackageSession::LocateLikeInstaller(const std::string& installer_name) {
+    const std::string& path = package_.path;
+    EmulatedSystem emulated(path, installer_name);
     char module_path[PAYLOAD_MODULE_NAME_CAPACITY];
     if (!FetchModulePath(nullptr, module_path, sizeof module_path))
-        Fail(path, "file name too long for the installer's 256-character path buffer");
-    pkg.module_path = module_path;
+        Refuse(path, ProblemCode::kModuleNameTooLong);
+    package_.module_path = module_path;
 
-    // The installer's own walk of its headers, on this opening of the file.
-    const PayloadLocation& loc = pkg.location;
-    HFILE payload = LocatePayload(AsInstallerHandle(fd_), &pkg.location);
-    if (payload == HFILE_ERROR) {
-        fd_ = -1; // the locator closes what it finds no payload in
-        if (loc.short_read)
-            Fail(path, "file ends inside its PE headers");
-        Fail(path, "no resource section (.rsrc) in the section table");
-    }
+    PayloadLocation loc{};
+    if (!FindPayload(AsInstallerHandle(fd_), &loc))
+        Refuse(path,
+               loc.short_read ? ProblemCode::kPeHeadersCutShort : ProblemCode::kNoResourceSection);
     // Where the walk left the file is where the installer's reads go on.
-    const int64_t after_walk = hostos::Seek(fd_, 0, SEEK_CUR);
+    after_walk_ = hostos::Seek(fd_, 0, SEEK_CUR);
     if (loc.short_read)
-        Fail(path, "file ends inside its resource directory");
+        Refuse(path, ProblemCode::kResourceDirectoryCutShort);
+    return loc;
+}
 
-    // The checked reader over the same bytes must arrive where the walk did.
-    uint64_t resources = ResourceBytesNeeded(loc, pkg.file_size);
+// The checked reader over the same bytes must arrive where the walk did, at
+// a payload header inside the file.
+void PackageSession::CheckResourceDirectory(std::vector<uint8_t>& bytes) {
+    const PayloadLocation& loc = package_.location;
+    const uint64_t size = package_.file_size;
+    uint64_t resources = ResourceBytesNeeded(loc, size);
     if (resources > bytes.size())
         ReadAt(bytes.size(), size_t(resources - bytes.size()), bytes);
     if (resources < bytes.size())
         bytes.resize(size_t(resources));
-    CheckPayloadResource(path, bytes, loc);
-    if (uint64_t(loc.payload_pos) + PAYLOAD_HEADER_SIZE > pkg.file_size)
-        Fail(path, "not a package: its payload header at " + WithThousands(loc.payload_pos) +
-                       (loc.payload_pos < pkg.file_size ? " is cut short by" : " lies past") +
-                       " the end of the file (" + WithThousands(pkg.file_size) + " bytes)");
+    CheckPayloadResource(package_.path, bytes, loc);
+    if (uint64_t(loc.payload_pos) + PAYLOAD_HEADER_SIZE > size)
+        Refuse(package_.path,
+               loc.payload_pos < size ? ProblemCode::kPayloadHeaderCutShort
+                                      : ProblemCode::kPayloadHeaderPastEnd,
+               {Count(loc.payload_pos), Count(size)});
+}
 
-    // The installer reads the title and walks the record table each from a
-    // fresh walk of the headers; here both start where the one walk ended.
-    if (after_walk < 0 || hostos::Seek(fd_, after_walk, SEEK_SET) < 0)
-        Fail(path, hostos::ErrorText(hostos::LastError()));
+// The installer reads the title and walks the record table each from a fresh
+// walk of the headers; here both start where the one walk ended.
+void PackageSession::ReadTitle() {
+    SeekTo(after_walk_);
     char title[PAYLOAD_TITLE_SIZE + 1] = {};
-    ReadSaverTitleOn(payload, title);
-    std::memcpy(pkg.header.title, title, PAYLOAD_TITLE_SIZE);
-    if (hostos::Seek(fd_, after_walk, SEEK_SET) < 0)
-        Fail(path, hostos::ErrorText(hostos::LastError()));
+    ReadSaverTitleOn(AsInstallerHandle(fd_), title);
+    std::memcpy(package_.header.title, title, PAYLOAD_TITLE_SIZE);
+}
 
+void PackageSession::WalkRecords() {
+    InspectedPackage& pkg = package_;
+    SeekTo(after_walk_);
     // The walk borrows the session's handle: it is never ended here, which
     // would close it.
     RecordWalk walk;
-    BeginRecordWalkOn(&walk, payload);
+    BeginRecordWalkOn(&walk, AsInstallerHandle(fd_));
     pkg.header.first_file_number = walk.first_file_number;
     PayloadRecord rec;
     while (NextRecordCounted(&walk, &rec, &pkg.installed_total)) {
@@ -198,20 +208,39 @@ void PackageSession::Read(const Options& options) {
         r.role = RoleOf(r.index);
         pkg.records.push_back(r);
         if (pkg.records.size() > kMaxRecords)
-            Fail(path, "record table has more than " + WithThousands(kMaxRecords) +
-                           " records and no terminator");
+            Refuse(pkg.path, ProblemCode::kTooManyRecords, {Count(kMaxRecords)});
     }
     if (!walk.reached_terminator)
-        Fail(path, "record table runs past the end of the file (no terminating record)");
+        Refuse(pkg.path, ProblemCode::kRecordTableUnterminated);
     if (pkg.records.empty())
-        Fail(path, "not a package: its record table is empty (no saver)");
-    pkg.table_end = uint64_t(loc.payload_pos) + PAYLOAD_HEADER_SIZE +
+        Refuse(pkg.path, ProblemCode::kNoRecords);
+    pkg.table_end = uint64_t(pkg.location.payload_pos) + PAYLOAD_HEADER_SIZE +
                     uint64_t(pkg.records.size() + 1) * PAYLOAD_RECORD_SIZE;
-    Rejudge(options.limits);
+}
+
+// Appends to `into` the `size` bytes at `offset`, or as many as the file has.
+void PackageSession::ReadAt(uint64_t offset, size_t size, std::vector<uint8_t>& into) {
+    size_t have = into.size();
+    into.resize(have + size);
+    bool failed = false;
+    size_t got = 0;
+    if (hostos::Seek(fd_, int64_t(offset), SEEK_SET) < 0)
+        failed = true;
+    else
+        got = hostos::ReadFull(fd_, into.data() + have, size, &failed);
+    if (failed)
+        FailSystem(package_.path);
+    into.resize(have + got);
+}
+
+void PackageSession::SeekTo(int64_t position) {
+    if (position < 0 || hostos::Seek(fd_, position, SEEK_SET) < 0)
+        FailSystem(package_.path);
 }
 
 void PackageSession::Rejudge(const Limits& limits) {
     JudgeStructure(package_, limits);
+    host_paths_.clear();
 }
 
 StreamResult PackageSession::StreamRecord(const InspectedRecord& record, const ByteSink& sink) {
@@ -220,10 +249,15 @@ StreamResult PackageSession::StreamRecord(const InspectedRecord& record, const B
     const uint64_t in_file = rec.offset < package_.file_size ? package_.file_size - rec.offset : 0;
     BodySource src{fd_, std::min<uint64_t>(in_file, rec.stored_size), false};
     result.short_body = src.left < rec.stored_size;
+    auto unreadable = [&] {
+        Refuse(package_.path, Problem{ProblemCode::kRecordUnreadable,
+                                      record.index,
+                                      {hostos::ErrorText(hostos::LastError())}});
+    };
     if (src.left && hostos::Seek(fd_, rec.offset, SEEK_SET) < 0)
-        Fail(package_.path, "cannot seek to the body of record " + std::to_string(record.index));
+        unreadable();
 
-    if (rec.unpacked_size == 0) {
+    if (PayloadMethodOf(&rec) == PAYLOAD_STORED) {
         std::vector<uint8_t> buffer(kBodyBlock);
         size_t n;
         while ((n = ReadBody(&src, buffer.data(), buffer.size())) > 0) {
@@ -240,8 +274,7 @@ StreamResult PackageSession::StreamRecord(const InspectedRecord& record, const B
         result.stored_bytes_unused = report.stored_bytes_unused;
     }
     if (src.failed)
-        Fail(package_.path, "record " + std::to_string(record.index) + ": " +
-                                hostos::ErrorText(hostos::LastError()));
+        unreadable();
     return result;
 }
 
@@ -268,10 +301,8 @@ const std::string& PackageSession::HostPath(size_t index) {
     std::optional<std::string>& host_path = host_paths_[index];
     if (!host_path) {
         host_path.emplace();
-        if (!r.destination.empty() && !host_windows_dir_.empty()) {
-            SetUpEmulator();
-            *host_path = host::ToHostPath(std::string(kWindowsDirectory) + "\\" + r.destination);
-        }
+        if (!r.destination.empty() && !host_windows_dir_.empty())
+            *host_path = host::ResolveBelow(host_windows_dir_, r.destination.components);
     }
     return *host_path;
 }
@@ -282,12 +313,8 @@ PayloadLocation LocateLikeTheInstaller(const std::string& path, bool* found) {
     int fd = hostos::OpenRead(path);
     if (fd < 0)
         return location;
-    HFILE file = LocatePayload(AsInstallerHandle(fd), &location);
-    // The locator has closed the file when it found no ".rsrc".
-    if (file != HFILE_ERROR) {
-        *found = true;
-        hostos::Close(fd);
-    }
+    *found = FindPayload(AsInstallerHandle(fd), &location) != 0;
+    hostos::Close(fd);
     return location;
 }
 

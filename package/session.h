@@ -6,9 +6,9 @@
 // same opening and answers where each record goes on the host.
 //
 // The installer's code asks the emulated system (platform/host) for its own
-// file's name and the Windows directory, and that state is process-wide, as
-// the installer's is. A session sets it up for its package; this file is the
-// only one outside platform/ that touches it.
+// file's name, and that state is process-wide, as the installer's is. A
+// session sets it up while it opens its package and gives it up when it is
+// done; this file is the only one outside platform/ that touches it.
 #ifndef GLIM_PACKAGE_SESSION_H
 #define GLIM_PACKAGE_SESSION_H
 
@@ -37,10 +37,15 @@ class PackageSession {
     };
 
     // Opens the package at `path` and reads it as described above. Throws
-    // ToolError "PATH: not a package ..." (or why it could not be read) when
-    // there is no record table to trust at all; problems of single records
-    // are collected in their `problems`.
+    // PackageError "PATH: not a package ..." (or why it could not be read)
+    // when there is no record table to trust at all; problems of single
+    // records are collected in their `problems`.
     PackageSession(const std::string& path, const Options& options);
+    // The same on a file already open at `fd`, which the session takes over
+    // (it closes it): a package with no name of its own on the host (a
+    // scratch copy), `shown` naming it in messages. The installer's name for
+    // it is options.as_name, else the last component of `shown`.
+    PackageSession(int fd, const std::string& shown, const Options& options);
     ~PackageSession();
     PackageSession(const PackageSession&) = delete;
     PackageSession& operator=(const PackageSession&) = delete;
@@ -63,25 +68,35 @@ class PackageSession {
     // each block.
     void CheckAllContents(const std::function<void(uint64_t bytes)>& progress = nullptr);
 
-    // Where record `index` is written on the host: its destination below the
-    // folder standing for the Windows directory, resolved by the emulated
-    // system as the installer's calls would resolve it, once. "" when the
-    // record has no destination or it would lead outside that folder.
+    // Where record `index` is written on the host: its destination's
+    // components below the folder standing for the Windows directory, each
+    // found as Windows would find it. "" when the record has no destination,
+    // nothing is to be written, or it would lead outside that folder.
     const std::string& HostPath(size_t index);
 
   private:
-    void Read(const Options& options);
+    // The steps of opening, in order.
+    void Open(const std::string& path);
+    void TakeOver(int fd);
+    std::vector<uint8_t> ReadHead();
+    PayloadLocation LocateLikeInstaller(const std::string& installer_name);
+    void CheckResourceDirectory(std::vector<uint8_t>& bytes);
+    void ReadTitle();
+    void WalkRecords();
+    void OpenAndRead(const std::function<void()>& open, const std::string& installer_name,
+                     const Limits& limits);
+
     void ReadAt(uint64_t offset, size_t size, std::vector<uint8_t>& into);
-    void SetUpEmulator() const;
+    void SeekTo(int64_t position);
     // Closes the file and gives the emulated system up, if this session has it.
     void Release();
     StreamResult StreamRecord(const InspectedRecord& record, const ByteSink& sink);
 
     InspectedPackage package_;
     std::string host_windows_dir_;
-    std::string as_name_;
-    int fd_ = -1;
+    int fd_ = -1; // this session's own, closed only by Release
     hostos::Status status_;
+    int64_t after_walk_ = -1; // where the locator left the file: the payload
     std::vector<std::optional<std::string>> host_paths_; // each resolved when first asked
 };
 

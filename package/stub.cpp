@@ -4,7 +4,7 @@
 #include <string>
 
 #include "format/package_format.h"
-#include "package/errors.h"
+#include "package/problems.h"
 #include "package/session.h"
 #include "pe/pe_image.h"
 
@@ -20,7 +20,6 @@ std::string Hex(uint64_t value) {
 } // namespace
 
 StubLayout CheckStubLayout(const std::string& path, const std::vector<uint8_t>& bytes) {
-    auto unusable = [&](const std::string& why) { Fail(path, "not a usable stub: " + why); };
     StubLayout layout;
     layout.file_size = bytes.size();
 
@@ -28,44 +27,43 @@ StubLayout CheckStubLayout(const std::string& path, const std::vector<uint8_t>& 
     try {
         h = glim::pe::ParseHeaders(bytes);
     } catch (const glim::pe::PeError& e) {
-        Fail(path, std::string("not a PE file (") + e.what() + ")");
+        Refuse(path, ProblemCode::kStubNotPeFile, {e.what()});
     }
     if (h.optional_header_size != PE32_OPTIONAL_HEADER_SIZE)
-        Fail(path, "not a 32-bit PE file with the standard 224-byte optional header");
+        Refuse(path, ProblemCode::kStubNotPe32);
 
     int ri = glim::pe::FindSection(h, RESOURCE_SECTION_NAME);
     if (ri < 0)
-        unusable("no \".rsrc\" section");
+        Refuse(path, ProblemCode::kStubNoResourceSection);
     const glim::pe::SectionHeader& rsrc = h.sections[size_t(ri)];
     for (size_t i = 0; i < h.sections.size(); i++) {
         const glim::pe::SectionHeader& s = h.sections[i];
         if (int(i) != ri && s.raw_size != 0 && s.raw_pointer >= rsrc.raw_pointer)
-            unusable("\".rsrc\" is not the last section in the file");
+            Refuse(path, ProblemCode::kStubResourceSectionNotLast);
     }
     uint64_t rsrc_raw_end = uint64_t(rsrc.raw_pointer) + rsrc.raw_size;
     if (rsrc_raw_end != bytes.size())
-        unusable("the raw data of \".rsrc\" ends at " + Hex(rsrc_raw_end) +
-                 ", not at the end of the file (" + Hex(bytes.size()) + ")");
+        Refuse(path, ProblemCode::kStubResourceSectionNotAtEnd,
+               {Hex(rsrc_raw_end), Hex(bytes.size())});
     layout.rsrc_raw_end = uint32_t(rsrc_raw_end);
 
     // The resource the installer's walk reaches must be "LASTRES"'s 4 bytes,
     // the last of the section's virtual extent.
     try {
         glim::pe::ResourceDirectory tree = glim::pe::ParseResourceTree(bytes, h);
-        const glim::pe::ResourceEntry* type = nullptr;
-        glim::pe::ResourceData reached = glim::pe::FirstEntryLeaf(tree, &type);
-        if (!glim::pe::IsPayloadType(*type))
-            unusable("the first resource type is not \"LASTRES\"");
-        if (reached.bytes.size() != LASTRES_DATA_SIZE)
-            unusable("the \"LASTRES\" data entry declares " + std::to_string(reached.bytes.size()) +
-                     " bytes, not 4");
-        if (reached.rva < rsrc.virtual_address ||
-            uint64_t(reached.rva) + LASTRES_DATA_SIZE !=
+        const glim::pe::ResourceData* reached = glim::pe::PayloadLeaf(tree, nullptr);
+        if (!reached)
+            Refuse(path, ProblemCode::kStubFirstResourceNotPayload);
+        if (reached->bytes.size() != LASTRES_DATA_SIZE)
+            Refuse(path, ProblemCode::kStubPayloadResourceSize,
+                   {std::to_string(reached->bytes.size())});
+        if (reached->rva < rsrc.virtual_address ||
+            uint64_t(reached->rva) + LASTRES_DATA_SIZE !=
                 uint64_t(rsrc.virtual_address) + rsrc.virtual_size)
-            unusable("the \"LASTRES\" data does not end the resource section's virtual size");
-        uint64_t payload_pos = uint64_t(reached.rva) - rsrc.virtual_address + rsrc.raw_pointer;
+            Refuse(path, ProblemCode::kStubPayloadResourceNotLast);
+        uint64_t payload_pos = uint64_t(reached->rva) - rsrc.virtual_address + rsrc.raw_pointer;
         if (payload_pos + LASTRES_DATA_SIZE > rsrc_raw_end)
-            unusable("the \"LASTRES\" data lies outside the raw data of \".rsrc\"");
+            Refuse(path, ProblemCode::kStubPayloadResourceOutside);
 
         // The installer does not read the headers this way: it steps over a
         // 224-byte optional header and takes first entries blindly. Its walk
@@ -73,11 +71,10 @@ StubLayout CheckStubLayout(const std::string& path, const std::vector<uint8_t>& 
         bool found = false;
         layout.location = LocateLikeTheInstaller(path, &found);
         if (!found || layout.location.payload_pos != payload_pos)
-            unusable("the installer's own walk of its headers would find the payload at " +
-                     Hex(layout.location.payload_pos) + ", not at the \"LASTRES\" data (" +
-                     Hex(payload_pos) + ")");
+            Refuse(path, ProblemCode::kStubWalkElsewhere,
+                   {Hex(layout.location.payload_pos), Hex(payload_pos)});
     } catch (const glim::pe::PeError& e) {
-        unusable(e.what());
+        Refuse(path, ProblemCode::kStubResourceDirectoryInvalid, {e.what()});
     }
     return layout;
 }

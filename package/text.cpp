@@ -14,14 +14,6 @@ const uint16_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026
                                   0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-// Decodes one UTF-8 sequence at `pos`; returns its length, 0 when invalid.
-// Text shown or converted here is Unicode proper, so a surrogate's bytes are
-// invalid too.
-size_t DecodeUtf8(const std::string& s, size_t pos, uint32_t* cp) {
-    size_t length = hostos::DecodeUtf8(s, pos, cp);
-    return length != 0 && hostos::IsSurrogate(*cp) ? 0 : length;
-}
-
 std::string Hex2(unsigned value) {
     char text[8];
     std::snprintf(text, sizeof text, "%02X", value & 0xFF);
@@ -30,11 +22,16 @@ std::string Hex2(unsigned value) {
 
 } // namespace
 
+size_t DecodeUnicode(const std::string& text, size_t pos, uint32_t* code_point) {
+    size_t length = hostos::DecodeUtf8(text, pos, code_point);
+    return length != 0 && hostos::IsSurrogate(*code_point) ? 0 : length;
+}
+
 std::optional<std::string> Utf8ToWindows1252(const std::string& utf8, std::string* problem) {
     std::string out;
     for (size_t pos = 0; pos < utf8.size();) {
         uint32_t cp = 0;
-        size_t length = DecodeUtf8(utf8, pos, &cp);
+        size_t length = DecodeUnicode(utf8, pos, &cp);
         if (length == 0) {
             *problem = "is not valid UTF-8 (byte " + std::to_string(pos + 1) + ")";
             return std::nullopt;
@@ -75,7 +72,7 @@ std::string EscapeForDisplay(const std::string& utf8, bool quoted) {
     std::string out;
     for (size_t pos = 0; pos < utf8.size();) {
         uint32_t cp = 0;
-        size_t length = DecodeUtf8(utf8, pos, &cp);
+        size_t length = DecodeUnicode(utf8, pos, &cp);
         if (length == 0) {
             out += "\\x" + Hex2(static_cast<uint8_t>(utf8[pos]));
             pos++;
@@ -96,7 +93,7 @@ std::string JsonString(const std::string& utf8) {
     std::string out = "\"";
     for (size_t pos = 0; pos < utf8.size();) {
         uint32_t cp = 0;
-        size_t length = DecodeUtf8(utf8, pos, &cp);
+        size_t length = DecodeUnicode(utf8, pos, &cp);
         if (length == 0) {
             out += "\\ufffd";
             pos++;

@@ -10,6 +10,13 @@
 
 namespace glimpack {
 
+// The one reading of UTF-8 text as Unicode: the sequence at `pos` decoded
+// into `code_point`, returning its length, or 0 for bytes that are not UTF-8
+// or that encode a surrogate (which hostos::DecodeUtf8 lets through for
+// names that must survive a trip to Windows and back, but which is no
+// character).
+size_t DecodeUnicode(const std::string& text, size_t pos, uint32_t* code_point);
+
 // UTF-8 to Windows-1252. Returns nullopt, with the reason in `problem`, for
 // invalid UTF-8 or a character the code page does not have.
 std::optional<std::string> Utf8ToWindows1252(const std::string& utf8, std::string* problem);

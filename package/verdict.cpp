@@ -1,6 +1,8 @@
 #include "package/verdict.h"
 
 #include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <map>
 #include <vector>
 
@@ -8,38 +10,32 @@
 #include "base/windows_names.h"
 #include "decoder/decoder.h"
 #include "format/naming.h"
-#include "hostos/os.h"
 #include "package/text.h"
 
 namespace glimpack {
 namespace {
 
 // A record's own bytes (its extension) are Windows-1252.
-std::string Quoted(const std::string& text_1252) {
-    return "\"" + EscapeForDisplay(Windows1252ToUtf8(text_1252), true) + "\"";
+std::string Quoted1252(const std::string& text_1252) {
+    return QuotedName(Windows1252ToUtf8(text_1252));
 }
 
-// A destination is made from the package's host name, so it is host text,
-// shown as list, test and extract show it.
-std::string QuotedDestination(const std::string& host_text) {
-    return "\"" + EscapeForDisplay(host_text, true) + "\"";
+void Add(InspectedRecord& r, ProblemCode code, std::vector<std::string> details = {}) {
+    r.problems.push_back(Problem{code, r.index, std::move(details)});
 }
 
-// Whether `name` names a device, read either way it may be meant: as the
-// installer's Windows-1252 bytes, or as UTF-8. A package's own name comes
-// from the host, where it is UTF-8; copied to Windows, the installer reads
-// the same file name in the ANSI code page, where COM followed by a
+// Whether `name` names a device read as UTF-8 text. A package's own name
+// comes from the host, where it is UTF-8; copied to Windows, the installer
+// reads the same file name in the ANSI code page, where COM followed by a
 // superscript 1 is four characters and a device, not the five bytes UTF-8
-// gives it here.
-bool NamesADevice(const std::string& name) {
-    if (IsWindowsDeviceName(name.c_str(), name.size()))
-        return true;
+// gives it here. (Read as bytes, WindowsNameFaultOf has already asked.)
+bool NamesADeviceAsUtf8(const std::string& name) {
     if (std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; }))
         return false; // ASCII reads the same both ways
     std::vector<unsigned int> units;
     for (size_t pos = 0; pos < name.size();) {
         uint32_t code_point = 0;
-        size_t length = hostos::DecodeUtf8(name, pos, &code_point);
+        size_t length = DecodeUnicode(name, pos, &code_point);
         if (length == 0)
             return false; // not UTF-8: the bytes are all there is to read
         units.push_back(code_point);
@@ -48,57 +44,159 @@ bool NamesADevice(const std::string& name) {
     return IsWindowsDeviceName(units.data(), units.size()) != 0;
 }
 
-// Why a name Windows would take for something else: the device it names, or
-// the first character it refuses.
-std::string WhyNotAName(const std::string& name) {
-    if (NamesADevice(name))
-        return "a device name on Windows";
-    for (unsigned char c : name) {
-        if (c < 0x20 || std::string("<>:\"|?*\\/").find(char(c)) != std::string::npos)
-            return "holds a character Windows does not allow in names";
-    }
-    return "not a file name Windows accepts";
+// Why one component of a destination cannot be a file or folder of its own
+// on Windows; WINDOWS_NAME_PLAIN when it can. `name` is as Windows stores it.
+WindowsNameFault JudgeName(const std::string& name, size_t* at) {
+    WindowsNameFault fault = WindowsNameFaultOf(name.data(), name.size(), at);
+    if (fault == WINDOWS_NAME_PLAIN && NamesADeviceAsUtf8(name))
+        return WINDOWS_NAME_DEVICE;
+    return fault;
 }
 
-// The destination of record `r` relative to the Windows directory, as the
-// installer builds it, or the problem that keeps it from having one.
+// Why the installer's naming gave record `r` no path at all.
+void NoPath(InspectedRecord& r, const std::string& module_path) {
+    char base[GLIM_PATH_CAPACITY];
+    if (r.index >= 2 && !IsSafeExtension(r.record.extension))
+        Add(r, ProblemCode::kUnsafeExtension,
+            {Quoted1252(std::string(r.record.extension, ExtensionLength(r.record.extension)))});
+    else if (r.index >= 1 && !GetInstallerBaseName(module_path.c_str(), base, sizeof base))
+        // "..EXE" leaves "." as the base name, which would name the
+        // GLIMLOOM directory itself rather than a data directory in it.
+        Add(r, ProblemCode::kNoDataDirectoryName);
+    else
+        Add(r, ProblemCode::kDestinationTooLong, {std::to_string(GLIM_PATH_CAPACITY - 1)});
+}
+
+// The destination of record `r`, resolved once: the installer's path for it
+// below the Windows directory, taken apart into the components Windows will
+// store, each judged once; or the problem that keeps it from having one.
 void NameRecord(InspectedRecord& r, uint16_t first_file_number, const std::string& module_path) {
-    char dest[GLIM_PATH_CAPACITY];
-    if (!BuildRecordDestination(r.index, &r.record, first_file_number, kWindowsDirectory,
-                                module_path.c_str(), dest, sizeof dest)) {
-        char base[GLIM_PATH_CAPACITY];
-        size_t ext_length = ExtensionLength(r.record.extension);
-        if (r.index >= 2 && !IsSafeExtension(r.record.extension))
-            r.problems.push_back("unsafe file-name extension " +
-                                 Quoted(std::string(r.record.extension, ext_length)) +
-                                 " in the record");
-        else if (r.index >= 1 && !GetInstallerBaseName(module_path.c_str(), base, sizeof base))
-            // "..EXE" leaves "." as the base name, which would name the
-            // GLIMLOOM directory itself rather than a data directory in it.
-            r.problems.push_back("the package's file name gives no data directory name");
-        else
-            r.problems.push_back("destination path longer than " +
-                                 std::to_string(GLIM_PATH_CAPACITY - 1) +
-                                 " characters, the installer's limit");
+    char path[GLIM_PATH_CAPACITY];
+    if (!BuildRecordPath(r.index, &r.record, first_file_number, module_path.c_str(), path,
+                         sizeof path)) {
+        NoPath(r, module_path);
         return;
     }
-    size_t prefix = std::string(kWindowsDirectory).size() + 1;
-    std::string d = dest;
-    r.destination = d.size() > prefix ? d.substr(prefix) : d;
-    // Every name on the way must be one Windows takes as a plain name, or
-    // the installer would write to a device ("CON.EXE" installs CON.SCR) or
-    // to an alternate stream ("a:b.exe").
+    // The installer holds the Windows directory and "\" in front of it in
+    // the same buffer.
+    const size_t length = std::strlen(path);
+    if (std::strlen(EMULATED_WINDOWS_DIRECTORY) + 1 + length >= GLIM_PATH_CAPACITY) {
+        Add(r, ProblemCode::kDestinationTooLong, {std::to_string(GLIM_PATH_CAPACITY - 1)});
+        return;
+    }
+    const std::string named(path, length);
+    Destination d;
     size_t pos = 0, start = 0, count = 0;
-    while (NextPathComponent(r.destination.data(), r.destination.size(), &pos, &start, &count)) {
-        std::string name = r.destination.substr(start, count);
-        name.resize(WithoutTrailingDotsAndBlanks(name.data(), name.size()));
-        if (!IsPlainWindowsName(name.c_str(), name.size()) || NamesADevice(name)) {
-            r.problems.push_back("destination " + QuotedDestination(r.destination) + ": " +
-                                 QuotedDestination(name) + " is " + WhyNotAName(name));
-            r.destination.clear();
+    while (NextPathComponent(path, length, &pos, &start, &count)) {
+        // Every name on the way must be one Windows takes as a plain name,
+        // or the installer would write to a device ("CON.EXE" installs
+        // CON.SCR) or to an alternate stream ("a:b.exe").
+        std::string name(path + start, WithoutTrailingDotsAndBlanks(path + start, count));
+        size_t at = 0;
+        switch (JudgeName(name, &at)) {
+        case WINDOWS_NAME_PLAIN:
+            d.components.push_back(name);
+            continue;
+        case WINDOWS_NAME_EMPTY:
+            Add(r, ProblemCode::kDestinationNoName,
+                {QuotedName(named), QuotedName(std::string(path + start, count))});
+            return;
+        case WINDOWS_NAME_FORBIDDEN_CHARACTER:
+            Add(r, ProblemCode::kDestinationForbiddenCharacter,
+                {QuotedName(named), QuotedName(name), QuotedName(name.substr(at, 1))});
+            return;
+        case WINDOWS_NAME_DEVICE:
+            Add(r, ProblemCode::kDestinationDevice, {QuotedName(named), QuotedName(name)});
             return;
         }
     }
+    for (const std::string& name : d.components)
+        d.shown += (d.shown.empty() ? "" : "\\") + name;
+    if (d.shown != named)
+        d.named = named;
+    r.destination = std::move(d);
+}
+
+// Where each body lies, against the record table and the bodies before it
+// in the table: the installer seeks to each body on its own, but a body on
+// top of another, or of the table, means one of them is not what it claims.
+class BodyPlacement {
+  public:
+    explicit BodyPlacement(uint64_t table_end) : table_end_(table_end) {}
+
+    // `r` whose body lies inside the file (one that does not is a problem of
+    // its own, and says nothing of the order of the others).
+    void Judge(InspectedRecord& r) {
+        const uint64_t begin = r.record.offset, end = begin + r.record.stored_size;
+        if (begin < table_end_) {
+            Add(r, ProblemCode::kBodyOverlapsTable);
+        } else if (const uint32_t* other = Overlapping(begin, end)) {
+            Add(r, ProblemCode::kBodyOverlapsBody, {std::to_string(*other)});
+        } else if (begin < furthest_end_) {
+            Add(r, ProblemCode::kBodyOutOfOrder, {std::to_string(furthest_record_)});
+        }
+        if (end > furthest_end_) {
+            furthest_end_ = end;
+            furthest_record_ = r.index;
+        }
+        if (end > begin && begin >= table_end_)
+            placed_.emplace(begin, Placed{end, r.index});
+    }
+
+  private:
+    struct Placed {
+        uint64_t end;
+        uint32_t index;
+    };
+    // A body placed so far that shares a byte with [begin, end), if any.
+    const uint32_t* Overlapping(uint64_t begin, uint64_t end) const {
+        auto next = placed_.lower_bound(begin);
+        if (next != placed_.end() && next->first < end)
+            return &next->second.index;
+        if (next != placed_.begin()) {
+            auto before = std::prev(next);
+            if (before->second.end > begin)
+                return &before->second.index;
+        }
+        return nullptr;
+    }
+
+    uint64_t table_end_;
+    uint64_t furthest_end_ = 0;
+    uint32_t furthest_record_ = 0;
+    // Bodies placed so far by where they begin; those that overlap one
+    // already placed are not placed, so the map's bodies never overlap.
+    std::multimap<uint64_t, Placed> placed_;
+};
+
+void JudgeSizes(InspectedRecord& r, const InspectedPackage& pkg, const Limits& limits) {
+    const PayloadRecord& rec = r.record;
+    const uint64_t end = uint64_t(rec.offset) + rec.stored_size;
+    if (end > pkg.file_size)
+        Add(r, ProblemCode::kBodyPastEnd, {Count(end), Count(pkg.file_size)});
+    else if (end > PACKAGE_MAX_SIZE)
+        Add(r, ProblemCode::kBodyBeyond2GiB);
+    const uint64_t size = InstalledSize(&rec);
+    if (size > limits.max_size)
+        Add(r, ProblemCode::kOverSizeLimit,
+            {IsCompressedRecord(&rec) ? "unpacked" : "stored", Count(size),
+             Count(limits.max_size)});
+    else if (IsCompressedRecord(&rec) && rec.unpacked_size > MaxUnpackedSize(rec.stored_size))
+        Add(r, ProblemCode::kClaimsTooMuch,
+            {Count(rec.unpacked_size), Count(rec.stored_size),
+             Count(MaxUnpackedSize(rec.stored_size))});
+}
+
+void NoteTotals(InspectedPackage& pkg) {
+    if (pkg.installed_bytes > 0xFFFFFFFFull)
+        pkg.notes.push_back(Problem{ProblemCode::kNoteInstalledTotalWraps,
+                                    std::nullopt,
+                                    {Count(pkg.installed_bytes), Count(pkg.installed_total)}});
+    // The confirmation shows the installer's 32-bit total as a signed number.
+    if (pkg.installed_total > 0x7FFFFFFFu)
+        pkg.notes.push_back(Problem{ProblemCode::kNoteConfirmationShowsNegative,
+                                    std::nullopt,
+                                    {"-" + Count(0x100000000ull - pkg.installed_total)}});
 }
 
 } // namespace
@@ -109,86 +207,47 @@ void JudgeDestinations(InspectedPackage& pkg) {
         NameRecord(r, pkg.header.first_file_number, pkg.module_path);
         if (r.destination.empty())
             continue;
-        std::string key = r.destination;
+        std::string key = r.destination.shown;
         UpperCaseText(key.data());
         auto [it, fresh] = destinations.emplace(key, r.index);
         if (!fresh)
-            r.problems.push_back("same destination as record " + std::to_string(it->second) + ": " +
-                                 QuotedDestination(r.destination));
+            Add(r, ProblemCode::kSameDestination,
+                {std::to_string(it->second), QuotedName(r.destination.shown)});
     }
 }
 
 void JudgeStructure(InspectedPackage& pkg, const Limits& limits) {
     for (InspectedRecord& r : pkg.records) {
         r.problems.clear();
-        r.destination.clear();
+        r.destination = Destination();
         r.contents_checked = false;
         r.crc32 = 0;
     }
     pkg.notes.clear();
     JudgeDestinations(pkg);
-    uint64_t expected = pkg.table_end;
+    BodyPlacement placement(pkg.table_end);
     pkg.installed_bytes = 0;
     for (InspectedRecord& r : pkg.records) {
-        const PayloadRecord& rec = r.record;
-        uint64_t begin = rec.offset, end = begin + rec.stored_size;
-        if (end > pkg.file_size)
-            r.problems.push_back("body past the end of the file (ends at " + WithThousands(end) +
-                                 ", the file has " + WithThousands(pkg.file_size) + " bytes)");
-        else if (end > PACKAGE_MAX_SIZE)
-            r.problems.push_back("body beyond 2 GiB, where the installer cannot read");
-        if (begin < pkg.table_end)
-            r.problems.push_back("body overlaps the record table");
-        else if (begin < expected)
-            r.problems.push_back("body overlaps the previous body");
-        if (end > expected)
-            expected = end;
-
-        uint64_t size = InstalledSize(&rec);
-        pkg.installed_bytes += size;
-        if (size > limits.max_size)
-            r.problems.push_back(std::string(rec.unpacked_size ? "unpacked" : "stored") + " size " +
-                                 WithThousands(size) + " is over the limit of " +
-                                 WithThousands(limits.max_size) + " bytes (see --max-size)");
-        else if (rec.unpacked_size && rec.unpacked_size > MaxUnpackedSize(rec.stored_size))
-            r.problems.push_back("claims " + WithThousands(rec.unpacked_size) +
-                                 " bytes, more than a stream of " + WithThousands(rec.stored_size) +
-                                 " bytes can decode to (" +
-                                 WithThousands(MaxUnpackedSize(rec.stored_size)) + ")");
+        JudgeSizes(r, pkg, limits);
+        if (uint64_t(r.record.offset) + r.record.stored_size <= pkg.file_size)
+            placement.Judge(r);
+        pkg.installed_bytes += InstalledSize(&r.record);
     }
-    if (pkg.installed_bytes > 0xFFFFFFFFull)
-        pkg.notes.push_back("the installed total of " + WithThousands(pkg.installed_bytes) +
-                            " bytes wraps in the installer's 32-bit count, which shows " +
-                            WithThousands(pkg.installed_total) + " bytes");
+    NoteTotals(pkg);
 }
 
 void JudgeContents(InspectedRecord& r, const StreamResult& s) {
-    if (s.ran_out_of_input)
-        r.problems.push_back("its stream runs out after " + WithThousands(s.bytes) + " of " +
-                             WithThousands(r.record.unpacked_size) +
-                             " bytes: its stored bytes cannot give the unpacked size");
+    if (s.ran_out_of_input && s.bytes < r.record.unpacked_size)
+        Add(r, ProblemCode::kStreamRunsOut, {Count(s.bytes), Count(r.record.unpacked_size)});
+    else if (s.ran_out_of_input)
+        Add(r, ProblemCode::kStreamReadsPastEnd,
+            {Count(r.record.stored_size), Count(r.record.unpacked_size)});
     else if (s.stored_bytes_unused)
-        r.problems.push_back(WithThousands(s.stored_bytes_unused) +
-                             " stored bytes left unread after the unpacked size");
+        Add(r, ProblemCode::kStoredBytesUnused, {Count(s.stored_bytes_unused)});
     else if (s.short_body)
-        r.problems.push_back("body cut short by the end of the file");
+        Add(r, ProblemCode::kBodyCutShort);
     r.contents_checked = r.problems.empty();
     r.crc32 = r.contents_checked ? s.crc32 : 0;
-}
-
-std::string FirstProblem(const InspectedPackage& pkg) {
-    size_t count = 0;
-    std::string first;
-    for (const InspectedRecord& r : pkg.records) {
-        for (const std::string& p : r.problems) {
-            if (count++ == 0)
-                first = "record " + std::to_string(r.index) + ": " + p;
-        }
-    }
-    if (count > 1)
-        first +=
-            " (and " + std::to_string(count - 1) + " more problem" + (count > 2 ? "s" : "") + ")";
-    return first;
 }
 
 } // namespace glimpack

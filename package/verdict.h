@@ -39,10 +39,6 @@ void JudgeDestinations(InspectedPackage& pkg);
 // keeps their CRC-32 when nothing is.
 void JudgeContents(InspectedRecord& record, const StreamResult& read);
 
-// "record 3: PROBLEM" for the first problem of the package, for a refusal in
-// one line; with the count of further ones.
-std::string FirstProblem(const InspectedPackage& pkg);
-
 } // namespace glimpack
 
 #endif

@@ -105,7 +105,7 @@ void ExtractPayload(HWND dialog) {
                                     module_path, destination, sizeof destination))
             continue;
 
-        if (record.unpacked_size != 0) {
+        if (IsCompressedRecord(&record)) {
             SuspendRecordWalk(&walk);
             DecodeFileFromSelf(instance, record.offset, static_cast<int32_t>(record.unpacked_size),
                                record.stored_size, destination);

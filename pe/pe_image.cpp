@@ -32,9 +32,13 @@ std::string Narrow(const std::u16string& s) {
     return out;
 }
 
+} // namespace
+
 std::string DescribeEntry(const ResourceEntry& e) {
     return e.named ? "\"" + Narrow(e.name) + "\"" : std::to_string(e.id);
 }
+
+namespace {
 
 struct TreeReader {
     const std::vector<uint8_t>& file;
@@ -370,8 +374,8 @@ const ResourceData& FindPayloadResource(const ResourceDirectory& tree) {
     // The installer takes the first entry at every level of the tree; it must
     // lead to LASTRES/1000/1033.
     const ResourceEntry* type = nullptr;
-    const ResourceData* reached = &FirstEntryLeaf(tree, &type);
-    if (!IsPayloadType(*type))
+    const ResourceData* reached = PayloadLeaf(tree, &type);
+    if (!reached)
         throw PeError("resource type " + DescribeEntry(*type) +
                       " sorts before \"LASTRES\"; the installer would read its data as the "
                       "payload");
@@ -387,6 +391,14 @@ const ResourceData& FindPayloadResource(const ResourceDirectory& tree) {
     if (reached != lastres)
         throw PeError("\"LASTRES\" 1000 1033 is not the resource the installer reaches");
     return *lastres;
+}
+
+const ResourceData* PayloadLeaf(const ResourceDirectory& root, const ResourceEntry** type) {
+    const ResourceEntry* first = nullptr;
+    const ResourceData& leaf = FirstEntryLeaf(root, &first);
+    if (type)
+        *type = first;
+    return IsPayloadType(*first) ? &leaf : nullptr;
 }
 
 const ResourceData& FirstEntryLeaf(const ResourceDirectory& root, const ResourceEntry** type) {

@@ -151,6 +151,14 @@ bool IsPayloadType(const ResourceEntry& type);
 const ResourceData& FirstEntryLeaf(const ResourceDirectory& root,
                                    const ResourceEntry** type = nullptr);
 
+// The one check that "LASTRES" comes first: the data the installer's walk
+// reaches (FirstEntryLeaf), or nullptr when the first type it takes is not
+// "LASTRES" (an ordinary program's resources); `type` gets that first type.
+// Throws PeError when the walk ends elsewhere.
+const ResourceData* PayloadLeaf(const ResourceDirectory& root, const ResourceEntry** type);
+// How a resource entry is named in messages: "\"NAME\"" or its number.
+std::string DescribeEntry(const ResourceEntry& entry);
+
 // Serialises the tree for a section at `section_rva`: directory tables
 // (breadth first), then the name strings, then the data entries, then the
 // data, each block 8-byte aligned. `last`, when it is a leaf of the tree, has

@@ -4,7 +4,8 @@
 // for it and builds packages, so that the page's own script only presents.
 //
 // Every entry point answers one JSON object, {"ok": true, ...} or
-// {"ok": false, "error": "FILE: problem"}, in a buffer that stays valid until
+// {"ok": false, "error": "FILE: problem"} (with "problems", the findings as
+// objects, when the refusal is one of the package list's), in a buffer that stays valid until
 // the next call. File contents leave through Module.onChunk in pieces, and
 // long work reports through Module.onProgress, so that nothing the size of a
 // package is ever held in the module's memory. A package being built is
@@ -33,6 +34,7 @@
 #include "package/build_policy.h"
 #include "package/errors.h"
 #include "package/listing.h"
+#include "package/problems.h"
 #include "package/session.h"
 #include "package/text.h"
 #include "shell/texts.h"
@@ -86,19 +88,16 @@ std::string Hex8(uint32_t value) {
     return text;
 }
 
-std::string JsonList(const std::vector<std::string>& items) {
-    std::string out = "[";
-    for (size_t i = 0; i < items.size(); ++i)
-        out += (i ? ", " : "") + JsonString(items[i]);
-    return out + "]";
-}
-
 // Runs one entry point's work; every failure becomes one line naming the
 // file (or the field) and the problem, and the module stays usable.
 template <class Body> const char* Guarded(const std::string& subject, Body&& body) {
     std::string error;
     try {
         return Answer(body());
+    } catch (const glimpack::PackageError& e) {
+        // A refusal keeps its findings, so the page can tell them by code.
+        return Answer("{\"ok\": false, \"error\": " + JsonString(e.what()) +
+                      ", \"problems\": " + glimpack::ProblemsJson(e.problems()) + "}");
     } catch (...) {
         glimpack::Failure failure = glimpack::CurrentFailure();
         switch (failure.kind) {
@@ -183,7 +182,7 @@ std::vector<uint8_t> ReadInput(const std::string& path) {
 }
 
 // A package being built, in a file of its own that goes again with this.
-class BuiltFile : public glimpack::PackageOutput {
+class BuiltFile : public glimpack::PackTarget {
   public:
     BuiltFile(std::string path, std::string name) : path_(std::move(path)), name_(std::move(name)) {
         hostos::RemoveFile(path_);
@@ -213,6 +212,8 @@ class BuiltFile : public glimpack::PackageOutput {
             Failed();
         size_ = size;
     }
+    // Everything is already in the file, which is read back by its path.
+    std::string Finish() override { return path_; }
     // Hands the whole file to Module.onChunk in pieces.
     void Emit() {
         std::vector<uint8_t> piece(kChunk);
@@ -328,7 +329,7 @@ EMSCRIPTEN_KEEPALIVE const char* glim_check(double max_size) {
             records += records.empty() ? "\n    " : ",\n    ";
             records += "{\"index\": " + Num(r.index) + ", \"crc32\": " +
                        (r.contents_checked ? "\"" + Hex8(r.crc32) + "\"" : std::string("null")) +
-                       ", \"problems\": " + JsonList(r.problems) + "}";
+                       ", \"problems\": " + glimpack::ProblemsJson(r.problems) + "}";
         }
         std::string summary = pkg.path + ": " + glimpack::VerdictLine(pkg);
         return "{\"ok\": true, \"records\": [" + records +
@@ -351,7 +352,7 @@ EMSCRIPTEN_KEEPALIVE const char* glim_read(uint32_t index, double limit, double 
             Fail(pkg.path, "no record " + Num(index));
         const glimpack::InspectedRecord& r = pkg.records[index];
         if (!r.problems.empty())
-            Fail(pkg.path, "record " + Num(index) + ": " + r.problems.front());
+            glimpack::Refuse(pkg.path, r.problems, "");
         const auto wanted = static_cast<uint64_t>(limit);
         const uint64_t size = InstalledSize(&r.record);
         uint64_t given = 0, reported = 0;
@@ -376,7 +377,8 @@ EMSCRIPTEN_KEEPALIVE const char* glim_read(uint32_t index, double limit, double 
         return "{\"ok\": true, \"bytes\": " + Num(given) + ", \"size\": " + Num(size) +
                ", \"whole\": " + (whole ? "true" : "false") + ", \"crc32\": " +
                (whole && r.contents_checked ? "\"" + Hex8(r.crc32) + "\"" : std::string("null")) +
-               ", \"problems\": " + JsonList(whole ? r.problems : std::vector<std::string>{}) + "}";
+               ", \"problems\": " +
+               glimpack::ProblemsJson(whole ? r.problems : std::vector<glimpack::Problem>{}) + "}";
     });
 }
 
@@ -427,8 +429,7 @@ EMSCRIPTEN_KEEPALIVE const char* glim_build(const char* output_name, const char*
         // its name, and only then handed out, in pieces.
         mkdir(kBuildDirectory, 0700);
         BuiltFile package(std::string(kBuildDirectory) + "/package.exe", output_name);
-        glimpack::BuildPackage(options, package);
-        glimpack::CheckBuiltPackage(package.path(), output_name, glimpack::Limits());
+        glimpack::BuildCheckedPackage(options, package, glimpack::Limits());
         package.Emit();
         return "{\"ok\": true, \"size\": " + Num(package.size()) + "}";
     });

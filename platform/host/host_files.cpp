@@ -15,6 +15,7 @@ namespace hostwin {
 using host::detail::GetFaults;
 using host::detail::GetState;
 using host::detail::ResolveWindowsPath;
+using host::detail::TakeComponents;
 
 namespace {
 
@@ -143,17 +144,9 @@ LONG _llseek(HFILE file, LONG offset, int origin) {
 }
 
 UINT _lread(HFILE file, LPVOID buffer, UINT count) {
-    char* out = static_cast<char*>(buffer);
-    UINT total = 0;
-    while (total < count) {
-        long n = hostos::Read(file, out + total, count - total);
-        if (n < 0)
-            return total > 0 ? total : UINT(-1);
-        if (n == 0)
-            break;
-        total += UINT(n);
-    }
-    return total;
+    bool failed = false;
+    size_t total = hostos::ReadFull(file, buffer, count, &failed);
+    return failed && total == 0 ? UINT(-1) : UINT(total);
 }
 
 HFILE _lcreat(LPCSTR path, int) {
@@ -194,18 +187,11 @@ DWORD GetShortPathNameA(LPCSTR long_path, LPSTR short_path, DWORD size) {
     size_t drive = path.find('\\');
     std::string result = drive == std::string::npos ? path : path.substr(0, drive);
     std::vector<std::string> components;
-    size_t pos = drive == std::string::npos ? path.size() + 1 : drive + 1, start = 0, count = 0;
-    while (NextPathComponent(path.data(), path.size(), &pos, &start, &count)) {
-        std::string name = path.substr(start, count);
-        if (name.empty() || name == ".")
-            continue;
-        if (name == "..") {
-            if (!components.empty())
-                components.pop_back();
-            continue;
-        }
-        name.resize(WithoutTrailingDotsAndBlanks(name.data(), name.size()));
-        components.push_back(IsValidShortName(name) ? name : MakeShortName(name));
+    TakeComponents(path, drive == std::string::npos ? path.size() + 1 : drive + 1, false,
+                   &components);
+    for (std::string& name : components) {
+        if (!IsValidShortName(name))
+            name = MakeShortName(name);
     }
     for (const std::string& name : components)
         result += "\\" + name;

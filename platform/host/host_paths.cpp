@@ -60,27 +60,39 @@ static const MountPoint* FindMount(const std::string& path) {
     return best;
 }
 
+bool TakeComponents(const std::string& path, size_t pos, bool refuse_above_root,
+                    std::vector<std::string>* components) {
+    size_t start = 0, count = 0;
+    while (NextPathComponent(path.data(), path.size(), &pos, &start, &count)) {
+        std::string name = path.substr(start, count);
+        if (name.empty() || name == ".")
+            continue;
+        if (name == "..") {
+            if (components->empty()) {
+                if (refuse_above_root)
+                    return false; // would climb above the root
+                continue;
+            }
+            components->pop_back();
+            continue;
+        }
+        name.resize(WithoutTrailingDotsAndBlanks(name.data(), name.size()));
+        components->push_back(name);
+    }
+    return true;
+}
+
 bool SplitWindowsPath(const std::string& windows_path, SplitPath* out) {
     std::string path = NormaliseSeparators(windows_path);
     const MountPoint* mount = FindMount(path);
     if (!mount)
         return false;
     std::vector<std::string> components;
-    size_t pos = mount->prefix.size(), start = 0, count = 0;
-    while (NextPathComponent(path.data(), path.size(), &pos, &start, &count)) {
-        std::string name = path.substr(start, count);
-        if (name.empty() || name == ".")
-            continue;
-        if (name == "..") {
-            if (components.empty())
-                return false; // would climb above the mount root
-            components.pop_back();
-            continue;
-        }
-        name.resize(WithoutTrailingDotsAndBlanks(name.data(), name.size()));
+    if (!TakeComponents(path, mount->prefix.size(), true, &components))
+        return false;
+    for (const std::string& name : components) {
         if (!IsPlainName(name))
             return false;
-        components.push_back(name);
     }
     out->mount = mount;
     out->components = components;
@@ -89,8 +101,7 @@ bool SplitWindowsPath(const std::string& windows_path, SplitPath* out) {
 
 // The entry of `dir` named `name` ignoring ASCII case; of several, the one
 // first in byte order, so that the answer does not depend on directory order.
-static bool FindEntryIgnoringCase(const std::string& dir, const std::string& name,
-                                  std::string* found) {
+bool FindEntryIgnoringCase(const std::string& dir, const std::string& name, std::string* found) {
     std::vector<std::string> names;
     if (!hostos::ListDirectory(dir, &names))
         return false;
@@ -123,43 +134,8 @@ bool ResolveWindowsPath(const char* windows_path, std::string* host_path, bool* 
     SplitPath split;
     if (!SplitWindowsPath(path, &split))
         return false;
-    std::string root_real;
-    if (!hostos::RealPath(split.mount->host_dir, &root_real))
-        return false;
-
-    std::string current = split.mount->host_dir;
-    bool exists = true; // `current` exists, so its entries can be looked up
-    for (const std::string& name : split.components) {
-        std::string next = current + "/" + name;
-        if (exists) {
-            std::string found;
-            hostos::Status st = hostos::GetStatus(next, false);
-            auto absent = [](const hostos::Status& s) {
-                return s.kind == hostos::Kind::Missing || s.kind == hostos::Kind::Error;
-            };
-            if (absent(st)) {
-                if (FindEntryIgnoringCase(current, name, &found)) {
-                    next = current + "/" + found;
-                    st = hostos::GetStatus(next, false);
-                    if (absent(st))
-                        return false;
-                } else {
-                    exists = false;
-                }
-            }
-            if (exists && st.kind == hostos::Kind::Link) {
-                // A link is followed only when it stays inside the mount; a
-                // dangling one is refused, as creating through it would write
-                // wherever it points.
-                std::string real;
-                if (!hostos::RealPath(next, &real) || !hostos::IsWithin(real, root_real))
-                    return false;
-            }
-        }
-        current = next;
-    }
-    *host_path = current;
-    return true;
+    *host_path = host::ResolveBelow(split.mount->host_dir, split.components);
+    return !host_path->empty();
 }
 
 } // namespace detail
@@ -197,7 +173,45 @@ void SetModuleFile(const std::string& host_file, const std::string& windows_path
         state.module_windows = windows_path;
         return;
     }
-    state.module_windows = "C:\\PACKAGES\\" + hostos::FileNamePart(host_file);
+    state.module_windows = EMULATED_MODULE_FOLDER + hostos::FileNamePart(host_file);
+}
+
+std::string ResolveBelow(const std::string& root, const std::vector<std::string>& components) {
+    std::string root_real;
+    if (!hostos::RealPath(root, &root_real))
+        return "";
+    std::string current = root;
+    bool exists = true; // `current` exists, so its entries can be looked up
+    for (const std::string& name : components) {
+        std::string next = current + "/" + name;
+        if (exists) {
+            std::string found;
+            hostos::Status st = hostos::GetStatus(next, false);
+            auto absent = [](const hostos::Status& s) {
+                return s.kind == hostos::Kind::Missing || s.kind == hostos::Kind::Error;
+            };
+            if (absent(st)) {
+                if (detail::FindEntryIgnoringCase(current, name, &found)) {
+                    next = current + "/" + found;
+                    st = hostos::GetStatus(next, false);
+                    if (absent(st))
+                        return "";
+                } else {
+                    exists = false;
+                }
+            }
+            if (exists && st.kind == hostos::Kind::Link) {
+                // A link is followed only when it stays inside the root; a
+                // dangling one is refused, as creating through it would write
+                // wherever it points.
+                std::string real;
+                if (!hostos::RealPath(next, &real) || !hostos::IsWithin(real, root_real))
+                    return "";
+            }
+        }
+        current = next;
+    }
+    return current;
 }
 
 std::string ToHostPath(const std::string& windows_path) {

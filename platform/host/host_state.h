@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "format/naming.h"
 #include "platform/host/host_world.h"
 
 namespace host {
@@ -18,7 +19,7 @@ struct MountPoint {
 
 struct State {
     std::vector<MountPoint> mounts;
-    std::string windows_dir = "C:\\WINDOWS";
+    std::string windows_dir = EMULATED_WINDOWS_DIRECTORY;
     std::string module_windows; // empty: no module file set
     std::string module_host;
 };
@@ -40,6 +41,17 @@ struct SplitPath {
     std::vector<std::string> components;
 };
 bool SplitWindowsPath(const std::string& windows_path, SplitPath* out);
+
+// Appends to `components` those of `path` from `pos` on, as Windows reads
+// them: empty ones and "." dropped, ".." taking the last one back (or, at the
+// root, refused with refuse_above_root, else ignored), trailing dots and
+// blanks removed. Names are not judged here. Returns false when refused.
+bool TakeComponents(const std::string& path, size_t pos, bool refuse_above_root,
+                    std::vector<std::string>* components);
+
+// The entry of `dir` named `name` ignoring ASCII case; of several, the one
+// first in byte order.
+bool FindEntryIgnoringCase(const std::string& dir, const std::string& name, std::string* found);
 
 // Host path for a Windows path: the installer's own file for its exact module
 // path, otherwise the mounted folder plus each component matched without

@@ -10,6 +10,9 @@
 #define GLIM_PLATFORM_HOST_HOST_WORLD_H
 
 #include <string>
+#include <vector>
+
+#include "format/naming.h"
 
 namespace host {
 
@@ -23,12 +26,20 @@ void Mount(const std::string& windows_prefix, const std::string& host_dir);
 // What GetWindowsDirectoryA answers (default "C:\WINDOWS"), mounted on
 // `host_dir`. An empty `windows_path` makes the query fail.
 void SetWindowsDirectory(const std::string& host_dir,
-                         const std::string& windows_path = "C:\\WINDOWS");
+                         const std::string& windows_path = EMULATED_WINDOWS_DIRECTORY);
 
 // What GetModuleFileNameA answers: the installer's own file, seen by the
 // installer code as `windows_path` and read from `host_file`.
 // The default Windows path is "C:\PACKAGES\" + the host file's name.
 void SetModuleFile(const std::string& host_file, const std::string& windows_path = "");
+
+// Where `components` (plain names, as Windows stores them) lead below the
+// host folder `root`, as Windows would find them: each matched without
+// regard to ASCII case against an existing entry, through links only while
+// they stay inside `root`. "" when a link leads out or cannot be followed.
+// The one walk from a Windows path to a host path: ToHostPath and every
+// emulated call go through it too.
+std::string ResolveBelow(const std::string& root, const std::vector<std::string>& components);
 
 // Host path that a Windows path resolves to, or "" when it lies under no mount
 // or would leave its mount.

@@ -156,13 +156,13 @@ std::vector<Case> AllCases(const std::vector<uint8_t>& stub) {
     const Assembled good = Assemble(StandardSpec(), stub);
     const std::vector<uint8_t>& g = good.bytes;
     std::vector<Case> cases;
-    auto add = [&](std::string id, std::vector<uint8_t> bytes, std::string message,
+    auto add = [&](std::string id, std::vector<uint8_t> bytes, std::string problem,
                    bool list_fails) {
         Case c;
         c.id = std::move(id);
         c.file_name = "STARS.EXE";
         c.bytes = std::move(bytes);
-        c.message = std::move(message);
+        c.problem = std::move(problem);
         c.list_fails = list_fails;
         cases.push_back(c);
         return &cases.back();
@@ -181,87 +181,88 @@ std::vector<Case> AllCases(const std::vector<uint8_t>& stub) {
     accept("well-formed", g);
 
     // --- Not a package at all, or cut inside each header ---------------------
-    add("not-pe-text", Text(std::string(400, 'x') + "\nthis is a text file\n"), "not a PE file",
+    add("not-pe-text", Text(std::string(400, 'x') + "\nthis is a text file\n"), "not-a-pe-file",
         true);
-    add("empty-file", {}, "not a PE file", true);
-    add("mz-only", Text("MZ"), "not a PE file", true);
-    add("cut-in-dos-header", Cut(g, 40), "not a PE file", true);
-    add("cut-in-pe-signature", Cut(g, good.pe_offset + 2), "not a PE file", true);
-    add("cut-in-file-header", Cut(g, good.pe_offset + 4 + 3), "ends inside its PE headers", true);
-    add("cut-in-optional-header", Cut(g, good.pe_offset + 24 + 100), "ends inside its PE headers",
+    add("empty-file", {}, "not-a-pe-file", true);
+    add("mz-only", Text("MZ"), "not-a-pe-file", true);
+    add("cut-in-dos-header", Cut(g, 40), "not-a-pe-file", true);
+    add("cut-in-pe-signature", Cut(g, good.pe_offset + 2), "not-a-pe-file", true);
+    add("cut-in-file-header", Cut(g, good.pe_offset + 4 + 3), "pe-headers-cut-short", true);
+    add("cut-in-optional-header", Cut(g, good.pe_offset + 24 + 100), "pe-headers-cut-short", true);
+    add("cut-in-section-table", Cut(g, good.rsrc_header + 20), "pe-headers-cut-short", true);
+    add("cut-in-resource-directory", Cut(g, good.rsrc_raw + 12), "resource-directory-cut-short",
         true);
-    add("cut-in-section-table", Cut(g, good.rsrc_header + 20), "ends inside its PE headers", true);
-    add("cut-in-resource-directory", Cut(g, good.rsrc_raw + 12), "resource", true);
-    add("cut-in-type-directory", Cut(g, good.type_dir + 18), "resource", true);
-    add("cut-in-data-entry", Cut(g, good.data_entry + 6), "resource", true);
-    add("cut-in-payload-header", Cut(g, good.payload + 20), "payload header at", true);
-    add("cut-in-record-table", Cut(g, good.table + 16 + 9), "record table runs past the end", true);
+    add("cut-in-type-directory", Cut(g, good.type_dir + 18), "resource-directory-cut-short", true);
+    add("cut-in-data-entry", Cut(g, good.data_entry + 6), "resource-directory-cut-short", true);
+    add("cut-in-payload-header", Cut(g, good.payload + 20), "payload-header-cut-short", true);
+    add("cut-in-record-table", Cut(g, good.table + 16 + 9), "record-table-unterminated", true);
 
     // --- Section table -------------------------------------------------------
     add("no-rsrc", patched([&](auto& b) { std::memcpy(&b[good.rsrc_header], ".rsrx", 5); }),
-        "no resource section", true);
+        "no-resource-section", true);
     add("rsrc-upper-case", patched([&](auto& b) { std::memcpy(&b[good.rsrc_header], ".RSRC", 5); }),
-        "no resource section", true);
+        "no-resource-section", true);
     add("section-count-0", patched([&](auto& b) { PutU16(b, good.pe_offset + 6, 0); }),
-        "no resource section", true);
+        "no-resource-section", true);
     add("section-count-65535-no-rsrc", patched([&](auto& b) {
             PutU16(b, good.pe_offset + 6, 65535);
             std::memcpy(&b[good.rsrc_header], ".rsrx", 5);
         }),
-        "ends inside its PE headers", true);
+        "pe-headers-cut-short", true);
     // The scan still meets .rsrc among the real headers: the installer reads
     // this package as usual, and so does the tool.
     accept("section-count-65535", patched([&](auto& b) { PutU16(b, good.pe_offset + 6, 65535); }));
     add("pe-offset-past-end", patched([&](auto& b) { PutU32(b, 60, 0x7FFFFFF0u); }),
-        "not a PE file", true);
+        "not-a-pe-file", true);
 
     // --- Resource directory ----------------------------------------------------
     add("type-offset-outside-file",
         patched([&](auto& b) { PutU32(b, good.rsrc_raw + 20, 0x80000000u | 0x00FFFF00u); }),
-        "resource", true);
+        "resource-directory-cut-short", true);
     add("type-offset-2gib", patched([&](auto& b) { PutU32(b, good.rsrc_raw + 20, 0xFFFFFFF0u); }),
-        "resource", true);
+        "resource-directory-cut-short", true);
     add("name-offset-outside-file",
         patched([&](auto& b) { PutU32(b, good.type_dir + 20, 0x80000000u | 0x00FFFF00u); }),
-        "resource", true);
+        "resource-directory-cut-short", true);
     // Each level pointing back at the root directory: the walk must still
     // end after its three steps.
     add("directory-at-itself", patched([&](auto& b) {
             PutU32(b, good.rsrc_raw + 20, 0x80000000u);
             PutU32(b, good.type_dir + 20, 0x80000000u);
         }),
-        "resource", true);
+        "resource-directory-cut-short", true);
     add("language-entry-at-directory",
         patched([&](auto& b) { PutU32(b, good.name_dir + 20, good.name_dir - good.rsrc_raw); }),
-        "not a package", true);
+        "resource-directory-invalid", true);
     add("data-entry-outside-file",
-        patched([&](auto& b) { PutU32(b, good.name_dir + 20, 0x00FFFFF0u); }), "resource", true);
+        patched([&](auto& b) { PutU32(b, good.name_dir + 20, 0x00FFFFF0u); }),
+        "resource-directory-cut-short", true);
     add("data-entry-2gib", patched([&](auto& b) { PutU32(b, good.name_dir + 20, 0x80000010u); }),
-        "resource", true);
+        "resource-directory-cut-short", true);
     add("data-address-outside-file",
-        patched([&](auto& b) { PutU32(b, good.data_entry, 0xFFFFFF00u); }), "outside the file",
-        true);
+        patched([&](auto& b) { PutU32(b, good.data_entry, 0xFFFFFF00u); }),
+        "resource-directory-invalid", true);
     add("data-address-below-section", patched([&](auto& b) { PutU32(b, good.data_entry, 0); }),
-        "not a package", true);
+        "resource-directory-invalid", true);
 
     // --- Record table ------------------------------------------------------------
-    add("no-terminator-file-ends", Cut(g, good.terminator), "record table runs past the end", true);
+    add("no-terminator-file-ends", Cut(g, good.terminator), "record-table-unterminated", true);
     add("no-terminator-ff", patched([&](auto& b) {
             std::fill(b.begin() + good.terminator, b.end(), 0xFF);
             b.resize(b.size() + 37, 0xFF);
         }),
-        "record table runs past the end", true);
+        "record-table-unterminated", true);
     add("body-offset-past-end",
         patched([&](auto& b) { PutU32(b, good.table + 16, uint32_t(b.size()) + 100); }),
-        "record 1: body past the end of the file", false);
+        "body-past-end@1", false);
     add("body-offset-4gib", patched([&](auto& b) { PutU32(b, good.table + 32, 0xFFFFFFF0u); }),
-        "record 2: body past the end of the file", false);
+        "body-past-end@2", false);
     add("stored-size-past-end", patched([&](auto& b) { PutU32(b, good.table + 4, 0x7FFFFFFFu); }),
-        "record 0: body past the end of the file", false);
+        "body-past-end@0", false);
     add("stored-size-4gib", patched([&](auto& b) { PutU32(b, good.table + 52, 0xFFFFFFFFu); }),
-        "record 3: body past the end of the file", false);
+        "body-past-end@3", false);
     add("body-over-record-table", patched([&](auto& b) { PutU32(b, good.table + 16, good.table); }),
-        "record 1: body overlaps the record table", false);
+        "body-overlaps-table@1", false);
 
     // --- A decompression bomb: 4 GiB behind a stream of about 100 bytes ------------
     {
@@ -272,8 +273,7 @@ std::vector<Case> AllCases(const std::vector<uint8_t>& stub) {
         spec.bodies[2].bytes.resize(100);
         Assembled bomb = Assemble(spec, stub);
         PutU32(bomb.bytes, bomb.table + 32 + 8, 0xFFFFFFFFu);
-        add("bomb-4gib", bomb.bytes, "record 2: unpacked size 4,294,967,295 is over the limit",
-            false);
+        add("bomb-4gib", bomb.bytes, "over-size-limit@2", false);
     }
 
     // --- Extensions that would leave the data directory or change meaning ----------
@@ -289,7 +289,7 @@ std::vector<Case> AllCases(const std::vector<uint8_t>& stub) {
         char ext[4] = {};
         std::memcpy(ext, e[1], std::strlen(e[1]) < 4 ? std::strlen(e[1]) : 4);
         add(e[0], patched([&](auto& b) { PutExtension(b, good.table + 48, ext); }),
-            "record 3: unsafe file-name extension", false);
+            "unsafe-extension@3", false);
     }
 
     // --- Titles and package names ------------------------------------------------
@@ -302,11 +302,9 @@ std::vector<Case> AllCases(const std::vector<uint8_t>& stub) {
     }
     accept("name-several-dots", g)->file_name = "MY.SAVER.V2.EXE";
     accept("name-no-dot", g)->file_name = "NODOT";
-    add("name-250-characters", g, "file name too long", true)->file_name =
+    add("name-250-characters", g, "file-name-too-long", true)->file_name =
         std::string(246, 'L') + ".EXE";
-    add("name-only-dots", g, "record 1: the package's file name gives no data directory name",
-        false)
-        ->file_name = "..EXE";
+    add("name-only-dots", g, "no-data-directory-name@1", false)->file_name = "..EXE";
     {
         PackageSpec spec = StandardSpec();
         spec.first_number = 65535;

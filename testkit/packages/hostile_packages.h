@@ -71,8 +71,9 @@ struct Case {
     std::string file_name; // name the package is saved under
     std::vector<uint8_t> bytes;
     Expect expect = Expect::Refused;
-    // Text the one error line (extract) and the problem report (test) contain.
-    std::string message;
+    // The first finding test gives, as "code@record" ("code" for the
+    // package as a whole): the code of the problem list (package/problems.h).
+    std::string problem;
     // Not a package at all: list fails too, with the same one line, rather
     // than showing the records and their problems (and exits 2 then).
     bool list_fails = false;

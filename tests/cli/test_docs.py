@@ -115,6 +115,25 @@ class Documentation(unittest.TestCase):
         _, man = man_options()
         self.assertIn('"glimpack %s"' % project, man)
 
+    def test_the_readme_lists_exactly_the_codes_of_the_problem_table(self):
+        with open(os.path.join(SOURCE, "package", "problems.cpp")) as f:
+            table = re.findall(r'\{C::k\w+, "([a-z0-9-]+)", [PN],', f.read())
+        with open(os.path.join(SOURCE, "README.md")) as f:
+            readme = f.read()
+        section = readme.split("### Problems and their codes", 1)[1].split("\n## ", 1)[0]
+        listed = re.findall(r"^\| `([a-z0-9-]+)` \|", section, re.M)
+        self.assertGreater(len(table), 40)
+        self.assertEqual(listed, table)
+
+    def test_the_device_names_are_written_once(self):
+        """The README's list of device names is the rule's own sentence."""
+        with open(os.path.join(SOURCE, "base", "windows_names.h")) as f:
+            m = re.search(r'#define WINDOWS_DEVICE_NAMES_TEXT\s*\\\n((?:\s*"[^"]*"\s*\\?\n)+)', f.read())
+        sentence = "".join(re.findall(r'"([^"]*)"', m.group(1)))
+        with open(os.path.join(SOURCE, "README.md")) as f:
+            readme = " ".join(f.read().split())
+        self.assertIn(sentence, readme)
+
     def test_the_readme_names_every_command_and_long_option(self):
         with open(os.path.join(SOURCE, "README.md")) as f:
             readme = f.read()

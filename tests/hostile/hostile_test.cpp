@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "testkit/fuzz_targets/targets.h"
 #include "testkit/packages/hostile_packages.h"
 #include "tests/hostile/run_tool.h"
+#include "tests/support/problem_codes.h"
 #include "tools/glimpack/cli.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
@@ -48,6 +50,13 @@ bool HasControlCharacters(const std::string& text) {
         unsigned char u = static_cast<unsigned char>(c);
         return (u < 0x20 && u != '\n') || u == 0x7F;
     });
+}
+
+// What the line of a refusal says before the problem: "record N: " when
+// the case's first problem belongs to a record.
+std::string RecordPrefix(const Case& c) {
+    size_t at = c.problem.find('@');
+    return at == std::string::npos ? "" : "record " + c.problem.substr(at + 1) + ": ";
 }
 
 int Lines(const std::string& text) {
@@ -106,8 +115,7 @@ TEST_P(HostilePackage, ExtractRefusesWithOneLineOrExtractsEverything) {
     if (c.expect == Expect::Refused) {
         EXPECT_EQ(o.rc, glimpack::kExitBadInput) << o.err;
         EXPECT_EQ(Lines(o.err), 1) << o.err;
-        EXPECT_EQ(o.err.rfind("glimpack: ", 0), 0u) << o.err;
-        EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+        EXPECT_EQ(o.err.rfind("glimpack: " + package_ + ": " + RecordPrefix(c), 0), 0u) << o.err;
         EXPECT_FALSE(HasControlCharacters(o.err)) << o.err;
         EXPECT_TRUE(o.out.empty()) << o.out;
         EXPECT_EQ(Files(root_ / "out"), std::vector<std::string>{});
@@ -123,15 +131,16 @@ TEST_P(HostilePackage, ExtractRefusesWithOneLineOrExtractsEverything) {
 TEST_P(HostilePackage, TestReportsTheProblem) {
     const Case& c = GetParam();
     Output o = RunTool("test", glimpack::CmdTest, {package_});
+    Output json = RunTool("test", glimpack::CmdTest, {"--json", package_});
+    EXPECT_EQ(o.rc, json.rc) << o.out << o.err;
     if (c.expect == Expect::Refused) {
-        // test shows a record's problem on the record's own line.
-        std::string problem = c.message;
-        if (problem.rfind("record ", 0) == 0 && problem.find(": ") != std::string::npos)
-            problem = problem.substr(problem.find(": ") + 2);
         EXPECT_EQ(o.rc, glimpack::kExitBadInput) << o.out << o.err;
-        EXPECT_NE((o.out + o.err).find(problem), std::string::npos) << o.out << o.err;
+        std::vector<std::string> codes = problem_codes::Of(json.out);
+        ASSERT_FALSE(codes.empty()) << json.out;
+        EXPECT_EQ(codes.front(), c.problem) << json.out;
     } else {
         EXPECT_EQ(o.rc, glimpack::kExitOk) << o.out << o.err;
+        EXPECT_EQ(problem_codes::Of(json.out), std::vector<std::string>{}) << json.out;
     }
     EXPECT_FALSE(HasControlCharacters(o.out + o.err)) << o.out << o.err;
     ExpectOnlyPackageAnd("");
@@ -145,16 +154,24 @@ TEST_P(HostilePackage, ListShowsOrRefusesWithOneLine) {
             args.insert(args.begin(), "--json");
         Output o = RunTool("list", glimpack::CmdList, args);
         if (c.list_fails) {
+            // One line saying why; with --json, also the one object that
+            // says it by its code.
             EXPECT_EQ(o.rc, glimpack::kExitBadInput) << o.out;
             EXPECT_EQ(Lines(o.err), 1) << o.err;
-            EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
-            EXPECT_TRUE(o.out.empty()) << o.out;
+            EXPECT_EQ(o.err.rfind("glimpack: " + package_ + ": ", 0), 0u) << o.err;
+            if (json)
+                EXPECT_EQ(problem_codes::Of(o.out), std::vector<std::string>{c.problem}) << o.out;
+            else
+                EXPECT_TRUE(o.out.empty()) << o.out;
         } else if (c.expect == Expect::Refused) {
             // Shown with its problems, and refused like test refuses it.
             EXPECT_EQ(o.rc, glimpack::kExitBadInput) << o.out << o.err;
             EXPECT_TRUE(o.err.empty()) << o.err;
-            std::string problem = c.message.substr(c.message.find(": ") + 2);
-            EXPECT_NE(o.out.find(problem), std::string::npos) << o.out;
+            if (json) {
+                std::vector<std::string> codes = problem_codes::Of(o.out);
+                ASSERT_FALSE(codes.empty()) << o.out;
+                EXPECT_EQ(codes.front(), c.problem) << o.out;
+            }
             EXPECT_NE(o.out.find(json ? "\"ok\": false" : " problems\n"), std::string::npos)
                 << o.out;
         } else {
@@ -181,11 +198,18 @@ TEST_P(HostilePackage, ListTestAndExtractAgree) {
         RunTool("extract", glimpack::CmdExtract, with({"-q", "-d", (root_ / "out").string()}));
     EXPECT_EQ(list.rc, test.rc) << list.out << list.err << test.out << test.err;
     EXPECT_EQ(test.rc, extract.rc) << test.out << test.err << extract.err;
-    std::string problem =
-        c.message.substr(c.message.find(": ") == std::string::npos ? 0 : c.message.find(": ") + 2);
+    // extract's one line names first what test names first, in the same words.
     if (c.expect == Expect::Refused) {
-        for (const Output* o : {&list, &test, &extract})
-            EXPECT_NE((o->out + o->err).find(problem), std::string::npos) << o->out << o->err;
+        Output json = RunTool("test", glimpack::CmdTest, with({"--json"}));
+        std::smatch first;
+        std::regex text(R"re("problems": \[\{"code": "[^"]*", "text": "((?:[^"\\]|\\.)*)")re");
+        ASSERT_TRUE(std::regex_search(json.out, first, text)) << json.out;
+        const std::string quoted = first[1].str();
+        std::string said; // the JSON string's text
+        for (size_t i = 0; i < quoted.size(); i++)
+            said += quoted[i] == '\\' && i + 1 < quoted.size() ? quoted[++i] : quoted[i];
+        EXPECT_NE(extract.err.find(RecordPrefix(c) + said), std::string::npos)
+            << extract.err << json.out;
     }
 }
 

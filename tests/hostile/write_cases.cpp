@@ -76,13 +76,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::ofstream table(dir / "cases.tsv", std::ios::binary);
-    table << "id\tfile\topen_as\texpect\tlist_fails\tmessage\n";
+    table << "id\tfile\topen_as\texpect\tlist_fails\tproblem\n";
     for (const hostile::Case& c : cases) {
         std::string file = c.id + "__" + c.file_name;
         if (file.size() > kMaxHostName)
             file = c.id + "__" +
                    c.file_name.substr(c.file_name.size() - (kMaxHostName - c.id.size() - 2));
-        if (!FitsTable(c.file_name) || !FitsTable(c.message)) {
+        if (!FitsTable(c.file_name) || !FitsTable(c.problem)) {
             std::fprintf(stderr, "%s: case text holds a tab or line break\n", c.id.c_str());
             return 2;
         }
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
         }
         table << c.id << '\t' << file << '\t' << c.file_name << '\t'
               << (c.expect == hostile::Expect::Accepted ? "accepted" : "refused") << '\t'
-              << (c.list_fails ? "yes" : "no") << '\t' << c.message << '\n';
+              << (c.list_fails ? "yes" : "no") << '\t' << c.problem << '\n';
     }
     table.close();
     if (!table) {

@@ -109,11 +109,13 @@ TEST_P(DeviceNames, EveryCheckGivesTheSameAnswer) {
         pkg.module_path = glimpack::ModulePathFor(package_name + ".EXE");
         pkg.records.resize(1);
         glimpack::JudgeDestinations(pkg);
+        bool device = false;
         std::string problems;
-        for (const std::string& p : pkg.records[0].problems)
-            problems += p;
-        EXPECT_EQ(problems.find("a device name on Windows") != std::string::npos, n.device)
-            << problems;
+        for (const glimpack::Problem& p : pkg.records[0].problems) {
+            device |= p.code == glimpack::ProblemCode::kDestinationDevice;
+            problems += glimpack::ProblemLine(p) + "\n";
+        }
+        EXPECT_EQ(device, n.device) << problems;
     }
 
     // The installer's code running over the host back end: a device has no

@@ -89,12 +89,12 @@ TEST_F(SessionTest, ReadsEverythingFromTheOneOpeningAndAgreesWithTheInstaller) {
     // opened, every record, with its contents' CRC-32.
     fs::remove(Path("STARS.EXE"));
     session.CheckAllContents();
-    ASSERT_TRUE(pkg.Sound()) << glimpack::FirstProblem(pkg);
+    ASSERT_TRUE(pkg.Sound()) << glimpack::ProblemsInOneLine(pkg.AllProblems());
     for (size_t i = 0; i < inputs_.size(); i++)
         EXPECT_EQ(pkg.records[i].crc32, glimpack::Crc32(0, inputs_[i].data(), inputs_[i].size()));
 }
 
-TEST_F(SessionTest, HostPathsFollowTheirOwnSessionWhicheverSetUpTheEmulatorLast) {
+TEST_F(SessionTest, HostPathsFollowEachSessionsOwnWindowsDirectory) {
     std::string err;
     ASSERT_EQ(Pack("STARS.EXE", {"in/sky.bmp"}, &err), 0) << err;
     // An existing folder is found without regard to case, as Windows finds it.
@@ -192,22 +192,26 @@ TEST_F(SessionTest, BuiltPackageIsJudgedUnderItsFinalName) {
     std::string err;
     ASSERT_EQ(Pack("BUILT.TMP", {"in/sky.bmp"}, &err), 0) << err;
     glimpack::CheckBuiltPackage(Path("BUILT.TMP"), "STARS.EXE", glimpack::Limits());
+    // The codes of what the refusal names: the build's own, then the
+    // package's problems.
     auto refusal = [&](const std::string& output, const glimpack::Limits& limits) {
+        std::vector<std::string> codes;
         try {
             glimpack::CheckBuiltPackage(Path("BUILT.TMP"), output, limits);
-        } catch (const glimpack::ToolError& e) {
-            return std::string(e.what());
+        } catch (const glimpack::PackageError& e) {
+            EXPECT_EQ(e.file(), output);
+            for (const glimpack::Problem& p : e.problems())
+                codes.push_back(glimpack::ProblemCodeName(p.code) +
+                                (p.record ? "@" + std::to_string(*p.record) : std::string()));
         }
-        return std::string();
+        return codes;
     };
-    EXPECT_EQ(refusal("out/CON.EXE", glimpack::Limits())
-                  .rfind("out/CON.EXE: the package built would not pass its own test: record 0: "
-                         "destination \"CON.SCR\"",
-                         0),
-              0u);
-    EXPECT_EQ(refusal("STARS.EXE", glimpack::Limits{500})
-                  .rfind("STARS.EXE: the package built would not pass its own test: record 0: ", 0),
-              0u);
+    using Codes = std::vector<std::string>;
+    EXPECT_EQ(refusal("out/CON.EXE", glimpack::Limits()),
+              (Codes{"built-package-fails", "destination-device-name@0",
+                     "destination-device-name@1", "destination-device-name@2"}));
+    EXPECT_EQ(refusal("STARS.EXE", glimpack::Limits{500}),
+              (Codes{"built-package-fails", "over-size-limit@0", "over-size-limit@1"}));
 }
 
 } // namespace

@@ -16,9 +16,10 @@
 #include "hostos/atomic_file.h"
 #include "hostos/cleanup.h"
 #include "hostos/os.h"
+#include "package/listing.h"
+#include "package/problems.h"
 #include "package/session.h"
 #include "package/text.h"
-#include "package/verdict.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
 #include "tools/glimpack/progress.h"
@@ -153,7 +154,7 @@ std::vector<size_t> Chosen(const InspectedPackage& pkg, const Options& o) {
     for (size_t i = 0; i < pkg.records.size(); i++) {
         bool take = o.patterns.empty();
         for (size_t k = 0; k < o.patterns.size(); k++) {
-            if (Matches(pkg.records[i].destination, o.patterns[k])) {
+            if (Matches(pkg.records[i].destination.shown, o.patterns[k])) {
                 take = true;
                 used[k] = true;
             }
@@ -177,7 +178,7 @@ std::vector<Fate> CheckBeforeWriting(PackageSession& session, const Options& o,
                                      const std::vector<size_t>& chosen, const std::string& target) {
     const InspectedPackage& pkg = session.package();
     if (!pkg.Sound())
-        Fail(pkg.path, FirstProblem(pkg));
+        Refuse(pkg.path, pkg.AllProblems(), "glimpack list shows them all");
     std::vector<Fate> fates;
     uint64_t needed = 0;
     for (size_t i : chosen) {
@@ -185,7 +186,7 @@ std::vector<Fate> CheckBeforeWriting(PackageSession& session, const Options& o,
         const std::string& host_path = session.HostPath(i);
         if (host_path.empty())
             Fail(pkg.path, "record " + std::to_string(r.index) + ": destination " +
-                               EscapeForDisplay(r.destination, false) +
+                               EscapeForDisplay(r.destination.shown, false) +
                                " would lie outside the target directory");
         hostos::Status there = hostos::GetStatus(host_path, false);
         Fate fate = Fate::Write;
@@ -224,24 +225,12 @@ class Extraction {
 
     // Makes the folders above `path` that are missing, remembering them.
     void MakeFoldersFor(const std::string& path) {
-        std::string name = hostos::FileNamePart(path);
-        std::string parent = path.substr(0, path.size() - name.size());
-        while (parent.size() > 1 && parent.back() == '/')
-            parent.pop_back();
-        if (parent.empty() || parent == path)
+        const std::string parent = ParentDirectory(path);
+        if (parent.empty())
             return;
-        hostos::Status st = hostos::GetStatus(parent, true);
-        if (st.kind == hostos::Kind::Directory)
-            return;
-        if (st.kind != hostos::Kind::Missing)
-            Fail(parent, "cannot hold the extracted files: " + DescribeNotRegular(st.kind));
-        MakeFoldersFor(parent);
-        hostos::HoldInterrupts hold; // made and registered at once
-        if (!hostos::MakeDirectory(parent)) {
-            const int error = hostos::LastError(); // before anything else can change it
-            Fail(parent, "cannot create directory: " + hostos::ErrorText(error));
-        }
-        folders_.push_back({parent, hostos::RegisterScratch(parent, true)});
+        MakeDirectories(parent, [this](const std::string& made) {
+            folders_.push_back({made, hostos::RegisterScratch(made, true)});
+        });
     }
 
     hostos::AtomicFile& NewFile(const std::string& path, bool overwrite) {
@@ -280,14 +269,13 @@ void Stream(PackageSession& session, size_t index, const ByteSink& sink) {
     session.CheckContents(index, sink);
     const InspectedRecord& r = session.package().records[index];
     if (!r.problems.empty())
-        Fail(session.package().path,
-             "record " + std::to_string(r.index) + ": " + r.problems.front());
+        Refuse(session.package().path, r.problems, "");
 }
 
 void WriteRecord(PackageSession& session, size_t index, const Options& o, Extraction& extraction,
                  Progress& progress) {
     const std::string& host_path = session.HostPath(index);
-    const std::string& label = session.package().records[index].destination;
+    const std::string& label = session.package().records[index].destination.shown;
     extraction.MakeFoldersFor(host_path);
     hostos::AtomicFile& out = extraction.NewFile(host_path, o.overwrite);
     Stream(session, index, [&](const uint8_t* d, size_t n) {
@@ -366,7 +354,7 @@ int ExtractPackage(const std::string& package, const Options& o) {
     std::FILE* names = o.to_stdout ? stderr : stdout;
     auto name = [&](const InspectedRecord& r, const char* how) {
         if ((o.verbose || o.dry_run) && !o.quiet)
-            Print(names, "%s%s\n", how, EscapeForDisplay(r.destination, false).c_str());
+            Print(names, "%s%s\n", how, DestinationForDisplay(r.destination).c_str());
     };
     {
         Progress progress(total, o.quiet || o.to_stdout);
@@ -382,11 +370,11 @@ int ExtractPackage(const std::string& package, const Options& o) {
                 name(r, "");
                 Stream(session, i, [&](const uint8_t* d, size_t n) {
                     WriteOutput(d, n);
-                    progress.Add(n, r.destination);
+                    progress.Add(n, r.destination.shown);
                 });
             } else if (o.dry_run) {
                 Stream(session, i,
-                       [&](const uint8_t*, size_t n) { progress.Add(n, r.destination); });
+                       [&](const uint8_t*, size_t n) { progress.Add(n, r.destination.shown); });
                 name(r, "");
             } else {
                 WriteRecord(session, i, o, extraction, progress);

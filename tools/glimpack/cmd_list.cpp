@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "package/listing.h"
+#include "package/problems.h"
 #include "package/session.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/progress.h"
@@ -57,7 +58,15 @@ int CmdList(int argc, char** argv) {
     JsonList list(json && packages.size() > 1);
     int rc =
         ForEachPackage(packages, json || quiet ? nullptr : stdout, [&](const std::string& package) {
-            InspectedPackage pkg = ReadAndJudge(package, limits, quiet);
+            InspectedPackage pkg;
+            try {
+                pkg = ReadAndJudge(package, limits, quiet);
+            } catch (const PackageError& e) {
+                // One object per argument, whatever became of it.
+                if (json)
+                    list.Add(FormatUnreadableJson(package, e.problems()));
+                throw;
+            }
             if (quiet && pkg.Sound())
                 return kExitOk;
             if (json)

@@ -1,4 +1,5 @@
 // glimpack pack: stub + title + saver + data file + further data files -> package.
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -6,7 +7,6 @@
 
 #include "base/windows_names.h"
 #include "encoder/encoder.h"
-#include "format/naming.h"
 #include "hostos/cleanup.h"
 #include "hostos/os.h"
 #include "package/build.h"
@@ -46,16 +46,13 @@ uint64_t CheckInput(const std::string& path, const Limits& limits) {
         return 0;
     if (st.kind != hostos::Kind::Regular)
         Fail(path, st.kind == hostos::Kind::Directory ? "is a directory" : "not a regular file");
-    if (st.size == 0)
-        Fail(path, "empty file (a stored size of 0 would end the record table)");
-    if (st.size > limits.max_size)
-        Fail(path, WithThousands(st.size) + " bytes, over the limit of " +
-                       WithThousands(limits.max_size) + " bytes (see --max-size)");
+    CheckInputSize(path, st.size, std::min<uint64_t>(limits.max_size, PACKAGE_MAX_SIZE));
     return st.size;
 }
 
-// The package file: written in order, its record table filled in at the end.
-class PackageFile : public PackageOutput {
+// The package file: written in order, its record table filled in at the
+// end, and checked under its scratch name before it is published.
+class PackageFile : public PackTarget {
   public:
     explicit PackageFile(AtomicOutput* out) : out_(out) {}
     void Write(const uint8_t* data, size_t size) override { out_->Write(data, size); }
@@ -63,23 +60,38 @@ class PackageFile : public PackageOutput {
         out_->WriteAt(offset, data, size);
     }
     void Truncate(uint64_t size) override { out_->Truncate(size); }
+    std::string Finish() override {
+        out_->Finish();
+        return out_->temp_path();
+    }
 
   private:
     AtomicOutput* out_;
 };
 
-// Builds with a progress line that lives exactly as long as the building:
-// the options are a copy, so the callback never outlives what it draws on.
-void BuildWithProgress(PackOptions options, PackageOutput& file, uint64_t total, bool quiet) {
-    Progress progress(total, quiet);
+// Builds and checks with progress lines that live exactly as long as the
+// work: the options are a copy, so the callback never outlives what it
+// draws on.
+void BuildWithProgress(PackOptions options, PackTarget& file, const Limits& limits, uint64_t total,
+                       bool quiet) {
+    const std::string name = EscapeForDisplay(hostos::FileNamePart(options.output), false);
+    std::optional<Progress> packing(std::in_place, total, quiet);
     uint64_t reported = 0;
-    const std::string label =
-        "packing " + EscapeForDisplay(hostos::FileNamePart(options.output), false);
-    options.progress = [&progress, &reported, &label](uint64_t done, uint64_t) {
-        progress.Add(done - reported, label);
+    const std::string packing_label = "packing " + name;
+    options.progress = [&packing, &reported, &packing_label](uint64_t done, uint64_t) {
+        if (packing)
+            packing->Add(done - reported, packing_label);
         reported = done;
     };
-    BuildPackage(options, file);
+    std::optional<Progress> checking;
+    const std::string checking_label = "checking " + name;
+    BuildCheckedPackage(options, file, limits, [&](uint64_t bytes, uint64_t all) {
+        if (!checking) {
+            packing.reset();
+            checking.emplace(all, quiet);
+        }
+        checking->Add(bytes, checking_label);
+    });
 }
 
 // Why Windows cannot hold `name` as the name of a file, or "" when it can.
@@ -95,12 +107,20 @@ std::string WindowsNameProblem(const std::string& name) {
         units.push_back(code_point);
         pos += length;
     }
-    if (IsWindowsDeviceName(units.data(), units.size()))
-        return "it is a device name on Windows";
-    if (WithoutTrailingDotsAndBlanks(name.data(), name.size()) != name.size())
+    if (WithoutTrailingDotsAndBlanks(units.data(), units.size()) != units.size())
         return "it ends in a dot or a blank, which Windows drops";
-    if (!IsPlainWindowsName(name.data(), name.size()))
-        return "it holds a character Windows does not allow in names";
+    size_t at = 0;
+    switch (WindowsNameFaultOf(units.data(), units.size(), &at)) {
+    case WINDOWS_NAME_PLAIN:
+        break;
+    case WINDOWS_NAME_EMPTY:
+        return "it is empty";
+    case WINDOWS_NAME_FORBIDDEN_CHARACTER:
+        return "it holds a character Windows does not allow in names (\"" +
+               EscapeForDisplay(std::string(1, char(units[at])), false) + "\")";
+    case WINDOWS_NAME_DEVICE:
+        return "it is a device name on Windows";
+    }
     return "";
 }
 
@@ -207,21 +227,10 @@ int CmdPack(int argc, char** argv) {
     // The spools of --best spill beside the package, where its space is.
     options.scratch_directory = DirectoryOf(options.output);
     options.max_input_size = limits.max_size;
+    // Built, then checked under the name it will have: a package pack
+    // publishes is one that test passes.
     PackageFile file(&out);
-    BuildWithProgress(options, file, total, quiet);
-    out.Finish();
-    // The verdict on what was written, under the name it will have: a package
-    // pack publishes is one that test passes.
-    {
-        std::optional<Progress> progress;
-        const std::string label =
-            "checking " + EscapeForDisplay(hostos::FileNamePart(output), false);
-        CheckBuiltPackage(out.temp_path(), output, limits, [&](uint64_t bytes, uint64_t all) {
-            if (!progress)
-                progress.emplace(all, quiet);
-            progress->Add(bytes, label);
-        });
-    }
+    BuildWithProgress(options, file, limits, total, quiet);
     out.Publish();
     if (!quiet) {
         uint64_t size = hostos::GetStatus(options.output, true).size;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "package/listing.h"
+#include "package/problems.h"
 #include "package/read.h"
 #include "package/text.h"
 #include "tools/glimpack/commands.h"
@@ -31,9 +32,9 @@ void PrintRecords(const InspectedPackage& pkg, bool quiet) {
               TitleForDisplay(pkg.header).c_str(), pkg.records.size(),
               pkg.records.size() == 1 ? "" : "s");
     for (const InspectedRecord& r : pkg.records) {
-        const char* method = r.record.unpacked_size ? "compressed" : "stored";
+        const char* method = PayloadMethodName(PayloadMethodOf(&r.record));
         std::string name =
-            r.destination.empty() ? "(no destination)" : EscapeForDisplay(r.destination, false);
+            r.destination.empty() ? "(no destination)" : DestinationForDisplay(r.destination);
         char crc[16];
         if (r.contents_checked)
             std::snprintf(crc, sizeof crc, "%08x", r.crc32);
@@ -44,12 +45,12 @@ void PrintRecords(const InspectedPackage& pkg, bool quiet) {
                 Print(stdout, "  %3u %-10s %s  %s  OK\n", r.index, method, crc, name.c_str());
             continue;
         }
-        for (const std::string& p : r.problems)
+        for (const Problem& p : r.problems)
             Print(stdout, "  %3u %-10s %s  %s  %s\n", r.index, method, crc, name.c_str(),
-                  p.c_str());
+                  ProblemText(p).c_str());
     }
-    for (const std::string& note : pkg.notes)
-        Print(stdout, "%s: note: %s\n", shown.c_str(), note.c_str());
+    for (const Problem& note : pkg.notes)
+        Print(stdout, "%s: note: %s\n", shown.c_str(), ProblemText(note).c_str());
     Print(stdout, "%s: %s\n", shown.c_str(), VerdictLine(pkg).c_str());
 }
 
@@ -74,7 +75,15 @@ int CmdTest(int argc, char** argv) {
     JsonList list(json && packages.size() > 1);
     int rc =
         ForEachPackage(packages, json || quiet ? nullptr : stdout, [&](const std::string& package) {
-            InspectedPackage pkg = ReadAndJudge(package, limits, quiet);
+            InspectedPackage pkg;
+            try {
+                pkg = ReadAndJudge(package, limits, quiet);
+            } catch (const PackageError& e) {
+                // One object per argument, whatever became of it.
+                if (json)
+                    list.Add(FormatUnreadableJson(package, e.problems()));
+                throw;
+            }
             if (quiet && pkg.Sound())
                 return kExitOk;
             if (json)

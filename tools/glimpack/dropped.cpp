@@ -16,7 +16,7 @@ bool IsDroppedFile(const std::string& argument) {
 
 int ExtractDropped(const std::string& package) {
     std::string name = hostos::FileNamePart(package);
-    std::string folder = package.substr(0, package.size() - name.size());
+    std::string folder = hostos::DirectoryPart(package);
     Print(stdout, "glimpack: extracting %s\n", EscapeForDisplay(package, false).c_str());
     // `extract` makes its new folder in the current one: the package's.
     if (!folder.empty() && !hostos::ChangeDirectory(folder)) {

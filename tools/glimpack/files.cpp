@@ -125,10 +125,17 @@ MadeDirectories::~MadeDirectories() {
 }
 
 void MadeDirectories::Make(const std::string& path) {
-    MakeDirectories(path, &made_);
+    MakeDirectories(path, [this](const std::string& made) { made_.push_back(made); });
 }
 
-void MakeDirectories(const std::string& path, std::vector<std::string>* made) {
+std::string ParentDirectory(const std::string& path) {
+    std::string parent = hostos::DirectoryPart(path);
+    while (parent.size() > 1 && (parent.back() == '/' || parent.back() == '\\'))
+        parent.pop_back();
+    return parent == path ? std::string() : parent;
+}
+
+void MakeDirectories(const std::string& path, const std::function<void(const std::string&)>& made) {
     if (std::string problem = hostos::NameProblem(path); !problem.empty())
         Fail(path, problem);
     hostos::Status st = hostos::GetStatus(path, true);
@@ -137,18 +144,19 @@ void MakeDirectories(const std::string& path, std::vector<std::string>* made) {
     if (st.kind != hostos::Kind::Missing)
         Fail(path, st.kind == hostos::Kind::Error ? "cannot use as a directory: " + SystemReason()
                                                   : std::string("not a directory"));
-    std::string parent = hostos::DirectoryPart(path);
-    while (parent.size() > 1 && (parent.back() == '/' || parent.back() == '\\'))
-        parent.pop_back();
-    if (!parent.empty() && parent != path)
+    std::string parent = ParentDirectory(path);
+    if (!parent.empty())
         MakeDirectories(parent, made);
+    // Made and reported at once, so that a clean-up registered by `made`
+    // cannot miss a folder an interruption leaves behind.
+    hostos::HoldInterrupts hold;
     if (hostos::MakeDirectory(path)) {
         if (made)
-            made->push_back(path);
+            made(path);
         return;
     }
-    // The reason is the failed call's: looking at the path again would put
-    // its own ("No such file or directory") in its place.
+    // The reason is the system's answer to the making, taken before anything
+    // else can overwrite it.
     const int error = hostos::LastError();
     if (hostos::GetStatus(path, true).kind != hostos::Kind::Directory)
         Fail(path, "cannot create directory: " + hostos::ErrorText(error));

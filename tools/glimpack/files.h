@@ -5,6 +5,7 @@
 #define GLIM_TOOLS_GLIMPACK_FILES_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -92,9 +93,14 @@ class MadeDirectories {
 std::string DirectoryOf(const std::string& path);
 
 // Makes `path` and any missing folders above it; a ToolError names the one
-// that could not be made. `made` (may be null) gets each one made, outermost
-// first.
-void MakeDirectories(const std::string& path, std::vector<std::string>* made = nullptr);
+// that could not be made, with the system's reason. `made` (may be empty)
+// hears of each one made, outermost first, with interruptions held back
+// between the making and the hearing.
+void MakeDirectories(const std::string& path,
+                     const std::function<void(const std::string& made)>& made = nullptr);
+// The folder holding `path`, without the separator that ends it; "" for a
+// bare name.
+std::string ParentDirectory(const std::string& path);
 
 // Where the default stub is looked for: $GLIMPACK_STUB, else glimsetup.exe
 // beside the running executable or in ../share/glimpack from it, else the

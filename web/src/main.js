@@ -5,6 +5,13 @@ import { el, grouped, hexDump, looksLikeText, pictureType, saveBlob } from './vi
 
 const $ = (id) => document.getElementById(id);
 
+// Letters upper-cased as the installer upper-cases names: a-z only, so that
+// the name suggested is one the installer would make itself.
+const upperAscii = (text) => text.replace(/[a-z]/g, (c) => c.toUpperCase());
+
+// A finding as the C++ gives it ({code, text, record}), in words.
+const problemText = (problem) => problem?.text ?? '';
+
 // Bytes read for a text or hex preview, and the most a picture may have to be
 // shown at all.
 const PREVIEW_BYTES = 64 << 10;
@@ -195,7 +202,7 @@ function renderListing(listing) {
     const name = fileNameOf(record);
     const destination = record.destination
       ? el('td', { 'data-field': 'destination', text: record.destination })
-      : el('td', { 'data-field': 'destination', class: 'problem', text: `not installed: ${record.problems[0] ?? ''}` });
+      : el('td', { 'data-field': 'destination', class: 'problem', text: `not installed: ${problemText(record.problems[0])}` });
     return el(
       'tr',
       { 'data-index': record.index },
@@ -203,7 +210,7 @@ function renderListing(listing) {
       el('td', { 'data-field': 'role', text: record.role }),
       el('td', { 'data-field': 'method', text: record.method }),
       el('td', { 'data-field': 'stored_size', class: 'number', text: String(record.stored_size) }),
-      el('td', { 'data-field': 'unpacked_size', class: 'number', text: record.unpacked_size ? String(record.unpacked_size) : '-' }),
+      el('td', { 'data-field': 'unpacked_size', class: 'number', text: record.method === 'compressed' ? String(record.unpacked_size) : '-' }),
       el('td', { 'data-field': 'offset', class: 'number', text: String(record.offset) }),
       destination,
       el('td', { 'data-field': 'crc32', class: 'mono', text: '…' }),
@@ -225,9 +232,9 @@ function renderVerdict(verdict) {
     const row = $('records').querySelector(`tr[data-index="${result.index}"]`);
     row.querySelector('[data-field="crc32"]').textContent = result.crc32 ?? '--------';
     const status = row.querySelector('[data-field="status"]');
-    status.textContent = result.problems.length ? result.problems.join('; ') : 'OK';
+    status.textContent = result.problems.length ? result.problems.map(problemText).join('; ') : 'OK';
     status.className = result.problems.length ? 'problem' : 'ok';
-    for (const problem of result.problems) problems.push(`record ${result.index}: ${problem}`);
+    for (const problem of result.problems) problems.push(`record ${result.index}: ${problemText(problem)}`);
   }
   const box = $('verdict');
   box.className = `verdict ${verdict.bad ? 'bad' : 'good'}`;
@@ -309,7 +316,7 @@ async function downloadRecord(record) {
     return;
   }
   saveBlob(answer.blob, name);
-  say(`${name}: ${grouped(answer.bytes)} bytes${answer.problems.length ? `, with problems: ${answer.problems.join('; ')}` : ''}.`);
+  say(`${name}: ${grouped(answer.bytes)} bytes${answer.problems.length ? `, with problems: ${answer.problems.map(problemText).join('; ')}` : ''}.`);
 }
 
 async function downloadZip() {
@@ -317,7 +324,7 @@ async function downloadZip() {
   const records = current.listing.records.map((r) => ({
     index: r.index,
     destination: r.destination,
-    size: r.unpacked_size || r.stored_size,
+    size: r.method === 'compressed' ? r.unpacked_size : r.stored_size,
   }));
   const name = `${baseName(current.name)}.zip`;
   say(`Packing ${name} …`);
@@ -380,7 +387,7 @@ function setUpBuilding() {
   const form = $('build-form');
   $('build-saver').addEventListener('change', () => {
     const saver = $('build-saver').files[0];
-    if (saver) $('build-name').value = `${baseName(saver.name).toUpperCase()}.EXE`;
+    if (saver) $('build-name').value = `${upperAscii(baseName(saver.name))}.EXE`;
   });
   let lastUrl = null;
   form.addEventListener('submit', async (event) => {

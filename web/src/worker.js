@@ -151,7 +151,7 @@ function zipAll(module, records, progress) {
     entry.push(last || new Uint8Array(0), true);
     if (!answer.ok) return answer;
     if (answer.problems.length) {
-      return { ok: false, error: `${packageName}: record ${record.index}: ${answer.problems[0]}` };
+      return { ok: false, error: `${packageName}: record ${record.index}: ${answer.problems[0].text}` };
     }
     before += record.size;
   }
