@@ -345,7 +345,7 @@ class Habits(Folder):
                         "--scr", SAVER, "--dat", PROSE)
                 self.assertEqual(r.returncode, 2, r.stderr)
                 self.assertEqual(r.stderr.count("\n"), 1, r.stderr)
-                self.assertIn("on Windows", r.stderr)
+                self.assertIn("Windows", r.stderr)
                 self.assertFalse(os.path.exists(self.path(name)))
         # A blank before the extension is a name Windows keeps as it is.
         self.pack("TRAIL .EXE")
