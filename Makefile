@@ -85,9 +85,10 @@ bench-wine: native-release win32
 	/usr/bin/python3 bench/wine_run.py
 
 # Opening and checking a 20 MB package in headless Chromium against
-# glimpack test on the same file.
+# glimpack test on the same file, then a package of 30,000 one-byte records.
 bench-web: web native-release
 	node bench/web_check.mjs
+	node bench/web_check.mjs --records 30000 --runs 3
 
 # The release archives in build/dist (packaging/dist.sh says what each
 # holds): the same bytes from the same commit. The tool is built with the

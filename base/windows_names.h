@@ -55,6 +55,12 @@ inline int NextPathComponent(const Unit* path, size_t length, size_t* pos, size_
     return 1;
 }
 
+// 1 when `path` begins with a drive ("C:"), which a name may follow at once
+// ("C:NAME" names NAME in drive C's current folder).
+template <typename Unit> inline int HasDrivePrefix(const Unit* path, size_t length) {
+    return length >= 2 && IsAsciiLetter(path[0]) && path[1] == ':';
+}
+
 // Length of `name` without the dots and blanks that Windows drops from the
 // end of a name: "A. ." names A, and a name made only of them names the
 // folder itself or its parent, not a file of its own.

@@ -151,7 +151,7 @@ DWORD NameProblemCode(const std::string& path) {
         pos = 2;
         unc_parts = 2;
     }
-    if (unc_parts == 0 && w.size() >= pos + 2 && w[pos + 1] == L':' && IsAsciiLetter(w[pos]))
+    if (unc_parts == 0 && HasDrivePrefix(w.data() + pos, w.size() - pos))
         pos += 2; // the drive
     size_t start = 0, count = 0;
     while (NextPathComponent(w.data(), w.size(), &pos, &start, &count)) {
@@ -671,7 +671,7 @@ bool RemoveTree(const std::string& path) {
 
 std::string FileNamePart(const std::string& path) {
     size_t cut = path.find_last_of("/\\");
-    if (cut == std::string::npos && path.size() >= 2 && path[1] == ':')
+    if (cut == std::string::npos && HasDrivePrefix(path.data(), path.size()))
         cut = 1; // "C:NAME", a name in drive C's current folder
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }

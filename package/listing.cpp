@@ -21,6 +21,15 @@ std::string Hex8(uint32_t value) {
     return text;
 }
 
+// The package's name as given: "package" keeps its bytes (JsonName), and
+// "package_hex" spells them out where the name is not Unicode text.
+std::string PackageNameJson(const std::string& path) {
+    std::string out = "  \"package\": " + JsonName(path) + ",\n";
+    if (!IsUnicodeText(path))
+        out += "  \"package_hex\": \"" + HexBytes(path) + "\",\n";
+    return out;
+}
+
 std::string Title(const InspectedPackage& pkg) {
     return Windows1252ToUtf8(
         std::string(pkg.header.title, strnlen(pkg.header.title, PAYLOAD_TITLE_SIZE)));
@@ -29,8 +38,8 @@ std::string Title(const InspectedPackage& pkg) {
 } // namespace
 
 std::string FormatUnreadableJson(const std::string& path, const std::vector<Problem>& problems) {
-    return "{\n  \"package\": " + JsonString(path) +
-           ",\n  \"ok\": false,\n  \"problems\": " + ProblemsJson(problems) + "\n}\n";
+    return "{\n" + PackageNameJson(path) +
+           "  \"ok\": false,\n  \"problems\": " + ProblemsJson(problems) + "\n}\n";
 }
 
 std::string DestinationForDisplay(const Destination& d) {
@@ -80,7 +89,7 @@ std::string FormatListingText(const InspectedPackage& pkg) {
 
 std::string FormatListingJson(const InspectedPackage& pkg) {
     std::string out = "{\n";
-    out += "  \"package\": " + JsonString(pkg.path) + ",\n";
+    out += PackageNameJson(pkg.path);
     out += "  \"ok\": " + std::string(pkg.Sound() ? "true" : "false") + ",\n";
     out += "  \"problems\": " + ProblemsJson(pkg.AllProblems()) + ",\n";
     out += "  \"title\": " + JsonString(Title(pkg)) + ",\n";
@@ -112,7 +121,15 @@ std::string FormatListingJson(const InspectedPackage& pkg) {
     out += pkg.records.empty() ? "],\n" : "\n  ],\n";
     out += "  \"installed_total\": " + std::to_string(pkg.installed_bytes) + ",\n";
     out += "  \"installer_total\": " + std::to_string(pkg.installed_total) + ",\n";
-    out += "  \"notes\": " + ProblemsJson(pkg.notes) + "\n}\n";
+    out += "  \"notes\": " + ProblemsJson(pkg.notes) + ",\n";
+    out += "  \"regions\": [";
+    for (size_t i = 0; i < pkg.unread.size(); i++) {
+        const Region& r = pkg.unread[i];
+        out += std::string(i ? ", " : "") + "{\"offset\": " + std::to_string(r.offset) +
+               ", \"size\": " + std::to_string(r.size) + ", \"kind\": \"" + RegionKindName(r.kind) +
+               "\"}";
+    }
+    out += "]\n}\n";
     return out;
 }
 

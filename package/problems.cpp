@@ -82,6 +82,18 @@ const std::vector<ProblemRow> kTable = {
     {C::kNoteConfirmationShowsNegative, "confirmation-shows-negative", N,
      "the installer's confirmation would say the installation will take {0} bytes: it shows "
      "its 32-bit total as a signed number"},
+    {C::kNoteUnreadGap, "unread-gap", N,
+     "{0} bytes at offset {1}, between {2} and {3}, that the installer never reads"},
+    {C::kNoteTrailingData, "trailing-data", N,
+     "{0} bytes at offset {1}, after {2}, that the installer never reads"},
+    {C::kNoteCertificateTable, "certificate-table", N,
+     "a certificate table of {0} bytes at offset {1} (a signature), which the installer never "
+     "reads"},
+    {C::kNoteSignaturePadding, "signature-padding", N,
+     "{0} zero bytes at offset {1} align the certificate table"},
+    {C::kNoteTableContinues, "table-continues", N,
+     "the record table seems to go on past its terminating entry: {0}, which the installer "
+     "never reads"},
 
     {C::kExtensionCharacter, "extension-character", P,
      "extension {0} cannot be used in a file name (use letters, digits or {1})"},

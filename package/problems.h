@@ -59,6 +59,11 @@ enum class ProblemCode {
     // Worth knowing, not wrong.
     kNoteInstalledTotalWraps,
     kNoteConfirmationShowsNegative,
+    kNoteUnreadGap,
+    kNoteTrailingData,
+    kNoteCertificateTable,
+    kNoteSignaturePadding,
+    kNoteTableContinues,
     // What pack and the page refuse to build.
     kExtensionCharacter,
     kExtensionEmpty,

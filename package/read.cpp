@@ -32,6 +32,22 @@ std::string ModulePathFor(const std::string& file_name) {
     return EMULATED_MODULE_FOLDER + file_name;
 }
 
+const char* RegionKindName(RegionKind kind) {
+    switch (kind) {
+    case RegionKind::kGap:
+        return "gap";
+    case RegionKind::kTrailingData:
+        return "trailing-data";
+    case RegionKind::kSectionPadding:
+        return "section-padding";
+    case RegionKind::kCertificateTable:
+        return "certificate-table";
+    case RegionKind::kSignaturePadding:
+        return "signature-padding";
+    }
+    return "gap";
+}
+
 const char* RoleOf(uint32_t index) {
     return index == 0 ? "saver" : index == 1 ? "data" : "data file";
 }
@@ -79,7 +95,7 @@ void CheckPayloadResource(const std::string& path, const std::vector<uint8_t>& b
         if (!leaf)
             Refuse(path, ProblemCode::kFirstResourceNotPayload,
                    {type->named ? std::string("a named one") : std::to_string(type->id)});
-        if (leaf->rva != loc.data_rva)
+        else if (leaf->rva != loc.data_rva)
             Refuse(path, ProblemCode::kResourceWalkElsewhere);
     } catch (const glim::pe::PeError& e) {
         Refuse(path, ProblemCode::kResourceDirectoryInvalid, {e.what()});

@@ -48,6 +48,26 @@ struct InspectedRecord {
     uint32_t crc32 = 0;            // of the contents, when contents_checked
 };
 
+// A range of the file's bytes that the installer never reads: what else is
+// in the file besides the program and the payload it installs.
+enum class RegionKind {
+    kGap,              // between the record table and a body, or two bodies
+    kTrailingData,     // after the last body
+    kSectionPadding,   // zeros after the last body up to the end of the resource
+                       // section, as a builder leaves them
+    kCertificateTable, // the table the security directory points at (a signature)
+    kSignaturePadding, // zeros that align the certificate table
+};
+const char* RegionKindName(RegionKind kind);
+
+struct Region {
+    uint64_t offset = 0;
+    uint64_t size = 0;
+    RegionKind kind = RegionKind::kGap;
+    std::string before; // what precedes it ("the record table", "the body of record 2")
+    std::string after;  // what follows it, for a gap
+};
+
 struct InspectedPackage {
     std::string path;
     std::string module_path; // the installer's own path, as the installer sees it
@@ -59,6 +79,11 @@ struct InspectedPackage {
     uint32_t installed_total = 0;         // as the installer sums it (32 bits, wrapping)
     uint64_t installed_bytes = 0;         // the true sum of the records' installed sizes
     std::vector<Problem> notes;           // worth knowing, not wrong (a total that wraps)
+    // Every range of the file the installer never reads, in file order.
+    std::vector<Region> unread;
+    // Entries past the terminating one that look like records: a table that
+    // seems to go on where the installer stops reading it.
+    uint32_t entries_past_terminator = 0;
 
     // No record has a problem. Contents count only once checked.
     bool Sound() const;

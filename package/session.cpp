@@ -7,9 +7,11 @@
 #include "format/naming.h"
 #include "package/crc32.h"
 #include "package/problems.h"
+#include "package/regions.h"
 #include "package/text.h"
 #include "package/verdict.h"
 #include "payload/self.h"
+#include "pe/pe_image.h"
 #include "platform/host/host_world.h"
 
 namespace glimpack {
@@ -103,6 +105,7 @@ void PackageSession::OpenAndRead(const std::function<void()>& open,
         CheckResourceDirectory(head);
         ReadTitle();
         WalkRecords();
+        MapUnreadBytes(head);
         Rejudge(limits);
     } catch (...) {
         Release(); // the destructor does not run for a session that never opened
@@ -216,6 +219,57 @@ void PackageSession::WalkRecords() {
         Refuse(pkg.path, ProblemCode::kNoRecords);
     pkg.table_end = uint64_t(pkg.location.payload_pos) + PAYLOAD_HEADER_SIZE +
                     uint64_t(pkg.records.size() + 1) * PAYLOAD_RECORD_SIZE;
+}
+
+// What the file holds besides what the installer reads: the ranges it
+// never reads, the certificate table the headers declare, and entries past
+// the terminating one that look like records.
+void PackageSession::MapUnreadBytes(const std::vector<uint8_t>& head) {
+    InspectedPackage& pkg = package_;
+    FileLayout layout;
+    layout.section_end =
+        uint64_t(pkg.location.rsrc_file_pos) + uint64_t(pkg.location.rsrc_raw_size);
+    try {
+        const glim::pe::PeHeaders headers = glim::pe::ParseHeaders(head);
+        if (headers.directories.size() > glim::pe::kDirSecurity) {
+            // The security directory's address is a file offset, not an RVA.
+            const glim::pe::DataDirectory& d = headers.directories[glim::pe::kDirSecurity];
+            if (d.size != 0 && uint64_t(d.rva) + d.size <= pkg.file_size)
+                layout.certificate_table = std::make_pair(uint64_t(d.rva), uint64_t(d.size));
+        }
+    } catch (const glim::pe::PeError&) {
+        // Headers the checked reader refuses declare nothing it can trust.
+    }
+    pkg.unread = MapUnread(
+        pkg, layout, [this](uint64_t offset, uint64_t size) { return ZerosAt(offset, size); });
+
+    // The installer stops at the terminating entry; a table that goes on
+    // past it holds records nothing will install.
+    constexpr uint32_t kMostLooked = 1000;
+    pkg.entries_past_terminator = 0;
+    std::vector<uint8_t> entry;
+    for (uint32_t k = 0; k < kMostLooked; k++) {
+        entry.clear();
+        ReadAt(pkg.table_end + uint64_t(k) * PAYLOAD_RECORD_SIZE, PAYLOAD_RECORD_SIZE, entry);
+        if (entry.size() < PAYLOAD_RECORD_SIZE)
+            break;
+        PayloadRecord record;
+        DecodePayloadRecord(entry.data(), &record);
+        if (!LooksLikeRecord(record, pkg.file_size, pkg.table_end))
+            break;
+        pkg.entries_past_terminator++;
+    }
+}
+
+bool PackageSession::ZerosAt(uint64_t offset, uint64_t size) {
+    // Past this, a range is data whatever it holds: no builder pads that much.
+    constexpr uint64_t kMostPadding = uint64_t(16) << 20;
+    if (size > kMostPadding)
+        return false;
+    std::vector<uint8_t> bytes;
+    ReadAt(offset, size_t(size), bytes);
+    return bytes.size() == size &&
+           std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
 }
 
 // Appends to `into` the `size` bytes at `offset`, or as many as the file has.

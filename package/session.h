@@ -83,6 +83,8 @@ class PackageSession {
     void CheckResourceDirectory(std::vector<uint8_t>& bytes);
     void ReadTitle();
     void WalkRecords();
+    void MapUnreadBytes(const std::vector<uint8_t>& head);
+    bool ZerosAt(uint64_t offset, uint64_t size);
     void OpenAndRead(const std::function<void()>& open, const std::string& installer_name,
                      const Limits& limits);
 

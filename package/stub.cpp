@@ -51,17 +51,18 @@ StubLayout CheckStubLayout(const std::string& path, const std::vector<uint8_t>& 
     // the last of the section's virtual extent.
     try {
         glim::pe::ResourceDirectory tree = glim::pe::ParseResourceTree(bytes, h);
-        const glim::pe::ResourceData* reached = glim::pe::PayloadLeaf(tree, nullptr);
-        if (!reached)
+        const glim::pe::ResourceData* leaf = glim::pe::PayloadLeaf(tree, nullptr);
+        if (leaf == nullptr)
             Refuse(path, ProblemCode::kStubFirstResourceNotPayload);
-        if (reached->bytes.size() != LASTRES_DATA_SIZE)
+        const glim::pe::ResourceData& reached = *leaf;
+        if (reached.bytes.size() != LASTRES_DATA_SIZE)
             Refuse(path, ProblemCode::kStubPayloadResourceSize,
-                   {std::to_string(reached->bytes.size())});
-        if (reached->rva < rsrc.virtual_address ||
-            uint64_t(reached->rva) + LASTRES_DATA_SIZE !=
+                   {std::to_string(reached.bytes.size())});
+        if (reached.rva < rsrc.virtual_address ||
+            uint64_t(reached.rva) + LASTRES_DATA_SIZE !=
                 uint64_t(rsrc.virtual_address) + rsrc.virtual_size)
             Refuse(path, ProblemCode::kStubPayloadResourceNotLast);
-        uint64_t payload_pos = uint64_t(reached->rva) - rsrc.virtual_address + rsrc.raw_pointer;
+        uint64_t payload_pos = uint64_t(reached.rva) - rsrc.virtual_address + rsrc.raw_pointer;
         if (payload_pos + LASTRES_DATA_SIZE > rsrc_raw_end)
             Refuse(path, ProblemCode::kStubPayloadResourceOutside);
 

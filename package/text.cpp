@@ -89,13 +89,21 @@ std::string EscapeForDisplay(const std::string& utf8, bool quoted) {
     return out;
 }
 
-std::string JsonString(const std::string& utf8) {
+namespace {
+
+std::string JsonText(const std::string& utf8, bool keep_bytes) {
     std::string out = "\"";
     for (size_t pos = 0; pos < utf8.size();) {
         uint32_t cp = 0;
         size_t length = DecodeUnicode(utf8, pos, &cp);
         if (length == 0) {
-            out += "\\ufffd";
+            if (keep_bytes) {
+                char text[8];
+                std::snprintf(text, sizeof text, "\\udc%02x", unsigned(uint8_t(utf8[pos])));
+                out += text;
+            } else {
+                out += "\\ufffd";
+            }
             pos++;
             continue;
         }
@@ -133,6 +141,37 @@ std::string JsonString(const std::string& utf8) {
         pos += length;
     }
     return out + "\"";
+}
+
+} // namespace
+
+std::string JsonString(const std::string& utf8) {
+    return JsonText(utf8, false);
+}
+
+std::string JsonName(const std::string& name) {
+    return JsonText(name, true);
+}
+
+bool IsUnicodeText(const std::string& text) {
+    for (size_t pos = 0; pos < text.size();) {
+        uint32_t cp = 0;
+        size_t length = DecodeUnicode(text, pos, &cp);
+        if (length == 0)
+            return false;
+        pos += length;
+    }
+    return true;
+}
+
+std::string HexBytes(const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
+    }
+    return out;
 }
 
 std::string WithThousands(uint64_t value) {

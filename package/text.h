@@ -27,6 +27,15 @@ std::string Windows1252ToUtf8(const std::string& text);
 std::string EscapeForDisplay(const std::string& utf8, bool quoted);
 // A JSON string literal (quotes included); bytes that are not UTF-8 become U+FFFD.
 std::string JsonString(const std::string& utf8);
+// A file name as a JSON string literal that gives its bytes back: each byte
+// that is not part of UTF-8 text becomes the lone surrogate U+DC80 + byte
+// ("\udce9" for 0xE9), the convention of Python's "surrogateescape"
+// (os.fsencode turns the parsed string back into the very bytes).
+std::string JsonName(const std::string& name);
+// Whether `text` is UTF-8 encoding Unicode characters only.
+bool IsUnicodeText(const std::string& text);
+// The bytes in lower-case hexadecimal, two digits each.
+std::string HexBytes(const std::string& bytes);
 // "1,234,567"
 std::string WithThousands(uint64_t value);
 

@@ -199,6 +199,40 @@ void NoteTotals(InspectedPackage& pkg) {
                                     {"-" + Count(0x100000000ull - pkg.installed_total)}});
 }
 
+// What else the file holds, range by range, and a record table that seems
+// to go on: notes, since the installer reads none of it.
+void NoteUnread(InspectedPackage& pkg) {
+    for (const Region& region : pkg.unread) {
+        const std::string size = Count(region.size), at = Count(region.offset);
+        switch (region.kind) {
+        case RegionKind::kGap:
+            pkg.notes.push_back(Problem{ProblemCode::kNoteUnreadGap,
+                                        std::nullopt,
+                                        {size, at, region.before, region.after}});
+            break;
+        case RegionKind::kTrailingData:
+            pkg.notes.push_back(
+                Problem{ProblemCode::kNoteTrailingData, std::nullopt, {size, at, region.before}});
+            break;
+        case RegionKind::kCertificateTable:
+            pkg.notes.push_back(
+                Problem{ProblemCode::kNoteCertificateTable, std::nullopt, {size, at}});
+            break;
+        case RegionKind::kSignaturePadding:
+            pkg.notes.push_back(
+                Problem{ProblemCode::kNoteSignaturePadding, std::nullopt, {size, at}});
+            break;
+        case RegionKind::kSectionPadding:
+            break; // what every builder leaves: accounted for, not worth a note
+        }
+    }
+    if (const uint32_t n = pkg.entries_past_terminator)
+        pkg.notes.push_back(Problem{ProblemCode::kNoteTableContinues,
+                                    std::nullopt,
+                                    {n == 1 ? "1 more entry there looks like a record"
+                                            : Count(n) + " more entries there look like records"}});
+}
+
 } // namespace
 
 void JudgeDestinations(InspectedPackage& pkg) {
@@ -234,6 +268,7 @@ void JudgeStructure(InspectedPackage& pkg, const Limits& limits) {
         pkg.installed_bytes += InstalledSize(&r.record);
     }
     NoteTotals(pkg);
+    NoteUnread(pkg);
 }
 
 void JudgeContents(InspectedRecord& r, const StreamResult& s) {

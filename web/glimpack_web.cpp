@@ -247,8 +247,10 @@ extern "C" {
 // Reads the package `name` from the current directory, where the worker has
 // mounted the chosen file under the name the installer would run as. Answers
 // {"listing": the object `glimpack list --json NAME` prints}.
+//
+// The package open before stays open when this one is refused, so that the
+// page can go on showing it.
 EMSCRIPTEN_KEEPALIVE const char* glim_open(const char* name) {
-    g_open.reset();
     return Guarded(name, [&] {
         CheckFileName(name, name);
         OpenPackage open;
@@ -379,6 +381,21 @@ EMSCRIPTEN_KEEPALIVE const char* glim_read(uint32_t index, double limit, double 
                (whole && r.contents_checked ? "\"" + Hex8(r.crc32) + "\"" : std::string("null")) +
                ", \"problems\": " +
                glimpack::ProblemsJson(whole ? r.problems : std::vector<glimpack::Problem>{}) + "}";
+    });
+}
+
+// Judges the names of a package about to be built as glim_build does before
+// it reads any file: `output_name`, the first file number and the further
+// data files' names, one a line. The page refuses a name of its own (one a
+// browser would save as another) only after these.
+EMSCRIPTEN_KEEPALIVE const char* glim_check_names(const char* output_name, const char* first_number,
+                                                  const char* data_names) {
+    return Guarded(output_name, [&] {
+        CheckFileName("File name", output_name);
+        glimpack::PlanInputs(output_name,
+                             glimpack::ParseFirstFileNumber(first_number, "First file number"),
+                             Lines(data_names));
+        return std::string("{\"ok\": true}");
     });
 }
 

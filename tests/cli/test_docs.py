@@ -125,6 +125,19 @@ class Documentation(unittest.TestCase):
         self.assertGreater(len(table), 40)
         self.assertEqual(listed, table)
 
+    def test_what_ok_promises_is_said_in_the_same_words_everywhere(self):
+        sentence = ("OK means the installer will read and write every file as listed, and "
+                    "nothing more: the format has no checksum, so only a signature can show "
+                    "that no byte was changed since the package was made.")
+        help_text = subprocess.run([GLIMPACK, "help", "test"], stdout=subprocess.PIPE,
+                                   text=True, check=True).stdout
+        _, man = man_options()
+        with open(os.path.join(SOURCE, "README.md")) as f:
+            readme = f.read()
+        for where, text in (("help", help_text), ("man page", man), ("README", readme)):
+            with self.subTest(where=where):
+                self.assertIn(sentence, " ".join(text.split()))
+
     def test_the_device_names_are_written_once(self):
         """The README's list of device names is the rule's own sentence."""
         with open(os.path.join(SOURCE, "base", "windows_names.h")) as f:

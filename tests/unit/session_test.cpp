@@ -1,16 +1,20 @@
 // The package session and the build policy: one opening of the package that
-// agrees with the installer's own entries, host paths from the emulated
-// system whichever session set it up last, and the names and verdict a build
-// must pass, the same for the page's way in as for `glimpack pack`.
+// agrees with the installer's own entries and accounts for every byte it
+// does not read, host paths found below each session's own folder, and the
+// names and verdict a build must pass, the same for the page's way in as for
+// `glimpack pack`.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "package/build_policy.h"
 #include "package/crc32.h"
+#include "package/listing.h"
 #include "package/session.h"
 #include "package/text.h"
 #include "package/verdict.h"
@@ -212,6 +216,118 @@ TEST_F(SessionTest, BuiltPackageIsJudgedUnderItsFinalName) {
                      "destination-device-name@1", "destination-device-name@2"}));
     EXPECT_EQ(refusal("STARS.EXE", glimpack::Limits{500}),
               (Codes{"built-package-fails", "over-size-limit@0", "over-size-limit@1"}));
+}
+
+// Every range the installer never reads is named, with its offset, size and
+// kind, and noted; a table that goes on past its terminator is noted too.
+// Nothing of it changes the verdict, which is about what the installer does.
+TEST_F(SessionTest, EveryByteTheInstallerDoesNotReadIsAccountedFor) {
+    std::string err;
+    ASSERT_EQ(Pack("STARS.EXE", {"in/sky.bmp"}, &err), 0) << err;
+    std::vector<uint8_t> built;
+    ASSERT_TRUE(hostos::ReadFile(Path("STARS.EXE"), &built));
+    glimpack::InspectedPackage plain = PackageSession(Path("STARS.EXE"), {}).package();
+    const uint32_t body2 = plain.records[2].record.offset;
+    const size_t table_end = size_t(plain.table_end);
+    // Each range as "kind@offset+size", and the notes' codes.
+    auto unread = [&](const std::vector<uint8_t>& bytes, const std::vector<std::string>& codes) {
+        Put("SEEN.EXE", bytes);
+        PackageSession session(Path("SEEN.EXE"), {});
+        const glimpack::InspectedPackage& pkg = session.package();
+        std::vector<std::string> found, noted;
+        for (const glimpack::Region& r : pkg.unread) {
+            if (r.kind != glimpack::RegionKind::kSectionPadding)
+                found.push_back(std::string(glimpack::RegionKindName(r.kind)) + "@" +
+                                std::to_string(r.offset) + "+" + std::to_string(r.size));
+        }
+        for (const glimpack::Problem& n : pkg.notes)
+            noted.push_back(glimpack::ProblemCodeName(n.code));
+        EXPECT_EQ(noted, codes) << glimpack::FormatListingText(pkg);
+        EXPECT_TRUE(pkg.Sound()) << glimpack::FormatListingText(pkg);
+        return found;
+    };
+    using Ranges = std::vector<std::string>;
+    EXPECT_EQ(unread(built, {}), Ranges{});
+
+    // 1 KiB after the last body.
+    std::vector<uint8_t> appended = built;
+    appended.insert(appended.end(), 1024, 0x5A);
+    EXPECT_EQ(unread(appended, {"trailing-data"}),
+              Ranges{"trailing-data@" + std::to_string(built.size()) + "+1024"});
+
+    // 100 stray bytes between two bodies.
+    std::vector<uint8_t> gap = built;
+    gap.insert(gap.begin() + body2, 100, 0x77);
+    pe_builder::PutU32(gap, RecordPos(plain, 2), body2 + 100);
+    EXPECT_EQ(unread(gap, {"unread-gap"}), Ranges{"gap@" + std::to_string(body2) + "+100"});
+
+    // A fourth record left behind the terminating entry: its entry in a
+    // slot after the terminator, its 51,200 bytes at the end.
+    std::vector<uint8_t> hidden = built;
+    hidden.insert(hidden.begin() + table_end, PAYLOAD_RECORD_SIZE, 0);
+    for (size_t i = 0; i < 3; i++)
+        pe_builder::PutU32(hidden, RecordPos(plain, i),
+                           plain.records[i].record.offset + PAYLOAD_RECORD_SIZE);
+    const uint32_t fourth = uint32_t(hidden.size());
+    hidden.insert(hidden.end(), 51200, 0x33);
+    pe_builder::PutU32(hidden, table_end, fourth);
+    pe_builder::PutU32(hidden, table_end + 4, 51200);
+    std::memcpy(&hidden[table_end + 12], ".BMP", 4);
+    EXPECT_EQ(unread(hidden, {"unread-gap", "trailing-data", "table-continues"}),
+              (Ranges{"gap@" + std::to_string(table_end) + "+16",
+                      "trailing-data@" + std::to_string(fourth) + "+51200"}));
+
+    // A certificate table the security directory points at, after zeros
+    // that align it to 8 bytes.
+    std::vector<uint8_t> signed_ = built;
+    const size_t padding = (8 - signed_.size() % 8) % 8;
+    signed_.insert(signed_.end(), padding, 0);
+    const size_t table = signed_.size();
+    signed_.insert(signed_.end(), 64, 0xC5);
+    const size_t directory = pe_builder::GetU32(signed_, 60) + 24 + 96 + 4 * 8;
+    pe_builder::PutU32(signed_, directory, uint32_t(table));
+    pe_builder::PutU32(signed_, directory + 4, 64);
+    Ranges expected;
+    std::vector<std::string> notes;
+    if (padding) {
+        expected.push_back("signature-padding@" + std::to_string(table - padding) + "+" +
+                           std::to_string(padding));
+        notes.push_back("signature-padding");
+    }
+    expected.push_back("certificate-table@" + std::to_string(table) + "+64");
+    notes.push_back("certificate-table");
+    EXPECT_EQ(unread(signed_, notes), expected);
+}
+
+// Every text of the problem list, its details filled in as the code fills
+// them, reads as one clause: no word twice in a row ("is is", "the the"), no
+// two verbs run together ("is holds"), no blank or unfilled placeholder, and
+// each code named once. The texts' words themselves are the table's; this is
+// the one test that reads them.
+TEST(ProblemTable, EveryTextReadsAsOneClause) {
+    const std::vector<glimpack::ProblemRow>& table = glimpack::ProblemTable();
+    std::set<std::string> names;
+    for (size_t i = 0; i < table.size(); i++) {
+        const glimpack::ProblemRow& row = table[i];
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(size_t(row.code), i) << "the table follows the enumeration";
+        EXPECT_TRUE(names.insert(row.name).second) << "named twice";
+        glimpack::Problem p{row.code, 3, {"\"A\"", "1,234", "\"B\"", "\"C\""}};
+        const std::string text = glimpack::ProblemText(p);
+        EXPECT_EQ(text.find('{'), std::string::npos) << text;
+        EXPECT_EQ(text.find("  "), std::string::npos) << text;
+        EXPECT_FALSE(text.empty());
+        std::istringstream words(text);
+        std::string word, last;
+        while (words >> word) {
+            EXPECT_NE(word, last) << text;
+            static const std::set<std::string> kVerbs = {"is",    "are",  "has",  "have",
+                                                         "holds", "lies", "runs", "gives"};
+            EXPECT_FALSE(kVerbs.count(last) && kVerbs.count(word)) << text;
+            last = word;
+        }
+        EXPECT_EQ(glimpack::ProblemLine(p).rfind("record 3: ", 0), 0u);
+    }
 }
 
 } // namespace

@@ -21,7 +21,11 @@ const CommandText kText = {
     "the CRC-32 of the file's contents and OK or the problem found, and a\n"
     "verdict line per package. With several packages (glimpack test *.EXE),\n"
     "each is checked on its own and a summary line ends the run. The exit code\n"
-    "is 0 only when every record of every package is OK."};
+    "is 0 only when every record of every package is OK.\n"
+    "\n"
+    "OK means the installer will read and write every file as listed, and\n"
+    "nothing more: the format has no checksum, so only a signature can show that\n"
+    "no byte was changed since the package was made."};
 
 // With `quiet` (only for a package with problems), the problems and the
 // verdict line alone.

@@ -1,7 +1,9 @@
 // The page's script: it presents what the worker's C++ answers and hands it
 // the files the user chooses. Reading, checking, decoding and building all
 // happen in the worker (worker.js), so the page stays responsive.
-import { el, grouped, hexDump, looksLikeText, pictureType, saveBlob } from './views.js';
+import { savedNameRefusal } from './names.js';
+import { pageWording } from './wording.js';
+import { el, grouped, hexDump, looksLikeText, Pages, pictureType, saveBlob } from './views.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -10,13 +12,14 @@ const $ = (id) => document.getElementById(id);
 const upperAscii = (text) => text.replace(/[a-z]/g, (c) => c.toUpperCase());
 
 // A finding as the C++ gives it ({code, text, record}), in words.
-const problemText = (problem) => problem?.text ?? '';
 
 // Bytes read for a text or hex preview, and the most a picture may have to be
 // shown at all.
 const PREVIEW_BYTES = 64 << 10;
 const HEX_BYTES = 4096;
 const PICTURE_LIMIT = 64 << 20;
+// Rows of the records table, and problems of the verdict, shown at a time.
+const PAGE_ROWS = 100;
 
 // --- The worker -----------------------------------------------------------------
 
@@ -39,6 +42,8 @@ class WorkerClient {
       }
       this.pending.delete(id);
       if (answer.fatal) this.restart(answer.error);
+      // What the C++ refuses is shown in the page's words.
+      if (answer.error) answer.error = pageWording(answer.error);
       waiting.resolve(answer);
     };
     // A worker that dies (out of memory, say) takes its requests with it; a
@@ -74,7 +79,13 @@ class WorkerClient {
 const SERVE_HINT =
   'This page needs to be served over HTTP (browsers run no worker for a page opened as a file): ' +
   'for instance run "python3 -m http.server -d build/web 8000" and open http://127.0.0.1:8000/.';
-const client = location.protocol === 'file:' ? null : new WorkerClient();
+const served = location.protocol !== 'file:';
+// Opening and building each have a worker of their own: a package opened
+// while another is being built is read beside the build and never stops it,
+// and a package replaced by a newer one can be stopped without touching a
+// build. The builder starts with the first build.
+const client = served ? new WorkerClient() : null;
+let builder = null;
 
 function showProgress(bar) {
   bar.hidden = false;
@@ -134,6 +145,17 @@ function fail(text) {
   $('open-error').textContent = text;
 }
 
+// A sentence beside the open view that stays until the next package is
+// chosen (files dropped with it that were not opened, say).
+function remark(text) {
+  $('open-note').textContent = text;
+}
+
+// How the page shows one finding of the C++'s answers ({code, text, record}).
+function problemText(problem) {
+  return pageWording(problem?.text ?? '');
+}
+
 function baseName(name) {
   const dot = name.lastIndexOf('.');
   return dot > 0 ? name.slice(0, dot) : name;
@@ -145,12 +167,17 @@ function fileNameOf(record) {
   return parts[parts.length - 1];
 }
 
-async function openPackage(file, name) {
-  if (client.busy) client.restart('a newer package was opened');
-  current = null;
+// Opens `file` as `name` and shows it. The view of the package shown before
+// stays when `keepView` is set and the new name is refused (the same file
+// under another name, say), so that a refusal never takes away what the user
+// had; the worker keeps that package open then. Answers whether it opened.
+async function openPackage(file, name, { keepView = false } = {}) {
+  const previous = current;
+  // A package replaced by a newer one needs no more checking or unpacking:
+  // its worker starts afresh. Builds have a worker of their own.
+  if (client.busy) client.restart(`${name} was opened meanwhile`);
   chosen = { file, name };
   fail('');
-  $('package').hidden = true;
   $('open-progress').hidden = true;
   $('run-as').hidden = false;
   $('run-name').value = name;
@@ -159,32 +186,88 @@ async function openPackage(file, name) {
   const opened = await client.request({ op: 'open', file, name });
   if (!opened.ok) {
     say('');
-    if (!opened.cancelled) {
-      fail(opened.error);
-      setState('open', 'failed');
+    if (opened.cancelled) return false;
+    fail(opened.error);
+    const kept = keepView && previous !== null && previous === current;
+    if (kept) {
+      chosen = { file: previous.file, name: previous.name };
+      say(`Still showing ${previous.name}.`);
+    } else {
+      current = null;
+      $('package').hidden = true;
     }
-    return;
+    setState('open', 'failed');
+    return false;
   }
   current = { file, name, listing: opened.listing, verdict: null };
+  const shown = current;
   renderListing(opened.listing);
   await renderTexts();
   say(`Checking ${name} …`);
   const progress = showProgress($('open-progress'));
   const verdict = await client.request({ op: 'check' }, progress);
+  if (current !== shown) return false;
   $('open-progress').hidden = true;
-  if (current === null || current.listing !== opened.listing) return;
   if (!verdict.ok) {
     say('');
     if (!verdict.cancelled) {
       fail(verdict.error);
       setState('open', 'failed');
     }
-    return;
+    return false;
   }
   current.verdict = verdict;
   renderVerdict(verdict);
   say(`${name}: checked.`);
   setState('open', 'done');
+  return true;
+}
+
+let recordPages = null;
+
+function recordRow(record, result) {
+  const name = fileNameOf(record);
+  const problems = result ? result.problems.map(problemText) : [];
+  // Where Windows will store the file, and the installer's own spelling of
+  // it where that differs (Windows drops trailing dots and blanks).
+  const destination = record.destination
+    ? el(
+        'td',
+        { class: 'destination' },
+        el('span', { 'data-field': 'destination', text: record.destination }),
+        record.named_destination && record.named_destination !== record.destination
+          ? el('span', { class: 'hint named', 'data-field': 'named_destination', text: `the installer names it ${record.named_destination}` })
+          : null,
+      )
+    : el('td', { class: 'destination' }, el('span', { 'data-field': 'destination', class: 'problem', text: `not installed: ${problemText(record.problems[0])}` }));
+  return el(
+    'tr',
+    { 'data-index': record.index },
+    el('td', { 'data-field': 'index', text: String(record.index) }),
+    el('td', { 'data-field': 'role', text: record.role }),
+    el('td', { 'data-field': 'method', text: record.method }),
+    el('td', { 'data-field': 'stored_size', class: 'number', text: String(record.stored_size) }),
+    el('td', { 'data-field': 'unpacked_size', class: 'number', text: record.method === 'compressed' ? String(record.unpacked_size) : '-' }),
+    el('td', { 'data-field': 'offset', class: 'number', text: String(record.offset) }),
+    destination,
+    el('td', { 'data-field': 'crc32', class: 'mono', text: result ? result.crc32 ?? '--------' : '…' }),
+    el('td', { 'data-field': 'status', class: result ? (problems.length ? 'problem' : 'ok') : null, text: result ? problems.join('; ') || 'OK' : '…' }),
+    el(
+      'td',
+      { class: 'actions' },
+      el('button', { type: 'button', 'data-action': 'view', 'aria-label': `View record ${record.index}, ${name}`, text: 'View', onclick: () => viewRecord(record) }),
+      el('button', { type: 'button', 'data-action': 'download', 'aria-label': `Download record ${record.index}, ${name}`, text: 'Download', onclick: () => downloadRecord(record) }),
+    ),
+  );
+}
+
+// The records on the current page of the table, with what the verdict found
+// once it is in.
+function renderRecords(start, end) {
+  const { listing, verdict } = current;
+  const rows = [];
+  for (let i = start; i < end; i++) rows.push(recordRow(listing.records[i], verdict && verdict.records[i]));
+  $('records').tBodies[0].replaceChildren(...rows);
 }
 
 function renderListing(listing) {
@@ -192,54 +275,36 @@ function renderListing(listing) {
   $('package-name').textContent = listing.package;
   $('package-title').textContent = `“${listing.title}”`;
   $('package-first-number').textContent = String(listing.first_file_number);
-  $('package-record-count').textContent = String(listing.records.length);
+  $('package-record-count').textContent = grouped(listing.records.length);
   $('package-total').textContent = `${grouped(listing.installed_total)} bytes`;
   $('verdict').replaceChildren(el('p', { text: 'Checking …' }));
   $('verdict').className = 'verdict';
+  $('notes').replaceChildren(...(listing.notes || []).map((note) => el('li', { 'data-field': 'note', text: `Note: ${problemText(note)}` })));
+  $('notes').hidden = !(listing.notes || []).length;
   $('download-zip').disabled = true;
   $('preview').replaceChildren(el('p', { class: 'hint', text: 'Choose “View” on a record to see its file.' }));
-  const rows = listing.records.map((record) => {
-    const name = fileNameOf(record);
-    const destination = record.destination
-      ? el('td', { 'data-field': 'destination', text: record.destination })
-      : el('td', { 'data-field': 'destination', class: 'problem', text: `not installed: ${problemText(record.problems[0])}` });
-    return el(
-      'tr',
-      { 'data-index': record.index },
-      el('td', { 'data-field': 'index', text: String(record.index) }),
-      el('td', { 'data-field': 'role', text: record.role }),
-      el('td', { 'data-field': 'method', text: record.method }),
-      el('td', { 'data-field': 'stored_size', class: 'number', text: String(record.stored_size) }),
-      el('td', { 'data-field': 'unpacked_size', class: 'number', text: record.method === 'compressed' ? String(record.unpacked_size) : '-' }),
-      el('td', { 'data-field': 'offset', class: 'number', text: String(record.offset) }),
-      destination,
-      el('td', { 'data-field': 'crc32', class: 'mono', text: '…' }),
-      el('td', { 'data-field': 'status', text: '…' }),
-      el(
-        'td',
-        { class: 'actions' },
-        el('button', { type: 'button', 'data-action': 'view', 'aria-label': `View record ${record.index}, ${name}`, text: 'View', onclick: () => viewRecord(record) }),
-        el('button', { type: 'button', 'data-action': 'download', 'aria-label': `Download record ${record.index}, ${name}`, text: 'Download', onclick: () => downloadRecord(record) }),
-      ),
-    );
-  });
-  $('records').tBodies[0].replaceChildren(...rows);
+  recordPages.set(listing.records.length);
 }
 
 function renderVerdict(verdict) {
   const problems = [];
   for (const result of verdict.records) {
-    const row = $('records').querySelector(`tr[data-index="${result.index}"]`);
-    row.querySelector('[data-field="crc32"]').textContent = result.crc32 ?? '--------';
-    const status = row.querySelector('[data-field="status"]');
-    status.textContent = result.problems.length ? result.problems.map(problemText).join('; ') : 'OK';
-    status.className = result.problems.length ? 'problem' : 'ok';
     for (const problem of result.problems) problems.push(`record ${result.index}: ${problemText(problem)}`);
   }
   const box = $('verdict');
   box.className = `verdict ${verdict.bad ? 'bad' : 'good'}`;
   box.replaceChildren(el('p', { 'data-field': 'summary', text: verdict.summary }));
-  if (problems.length) box.append(el('ul', {}, ...problems.map((p) => el('li', { 'data-field': 'problem', text: p }))));
+  if (problems.length) {
+    const list = el('ul', { 'aria-label': 'Problems found' });
+    const nav = el('div', { class: 'pages', role: 'group', 'aria-label': 'Pages of problems' });
+    box.append(list, nav);
+    new Pages(nav, {
+      noun: 'problems',
+      size: PAGE_ROWS,
+      render: (start, end) => list.replaceChildren(...problems.slice(start, end).map((p) => el('li', { 'data-field': 'problem', text: p }))),
+    }).set(problems.length);
+  }
+  recordPages.show(recordPages.page);
   $('download-zip').disabled = verdict.bad !== 0;
 }
 
@@ -304,15 +369,31 @@ async function viewRecord(record) {
   heading.focus();
 }
 
+// A file the browser would save under another name is not offered: the
+// sentence says why and what to change.
+function refusedDownload(subject, name) {
+  const refusal = savedNameRefusal(subject, name, 'Give the package another installer file name above.');
+  if (refusal) fail(refusal);
+  return refusal !== null;
+}
+
 async function downloadRecord(record) {
   const name = fileNameOf(record);
+  fail('');
+  if (refusedDownload(`${current.name}: record ${record.index}`, name)) return;
   say(`Unpacking ${name} …`);
   const progress = showProgress($('open-progress'));
   const answer = await client.request({ op: 'read', index: record.index, limit: 0 }, progress);
+  // Stopped for a newer package, whose status and progress these are now:
+  // said beside it, as no error of its own.
+  if (answer.cancelled) {
+    remark(`${name} was not saved: ${answer.error}.`);
+    return;
+  }
   $('open-progress').hidden = true;
   if (!answer.ok) {
     say('');
-    if (!answer.cancelled) fail(answer.error);
+    fail(answer.error);
     return;
   }
   saveBlob(answer.blob, name);
@@ -327,20 +408,35 @@ async function downloadZip() {
     size: r.method === 'compressed' ? r.unpacked_size : r.stored_size,
   }));
   const name = `${baseName(current.name)}.zip`;
+  fail('');
+  if (refusedDownload(current.name, name)) return;
   say(`Packing ${name} …`);
   const progress = showProgress($('open-progress'));
   const answer = await client.request({ op: 'zip', records }, progress);
+  // Stopped for a newer package, whose status and progress these are now:
+  // said beside it, as no error of its own.
+  if (answer.cancelled) {
+    remark(`${name} was not saved: ${answer.error}.`);
+    return;
+  }
   $('open-progress').hidden = true;
   if (!answer.ok) {
     say('');
-    if (!answer.cancelled) fail(answer.error);
+    fail(answer.error);
     return;
   }
   saveBlob(answer.blob, name);
   say(`${name}: ${grouped(answer.blob.size)} bytes.`);
 }
 
+// What the installer file name field refuses before anything is read.
+function installerNameRefusal(name) {
+  if (name.trim() === '') return 'Installer file name: type the name the package is run as, such as STARS.EXE.';
+  return null;
+}
+
 function setUpOpening() {
+  recordPages = new Pages($('record-pages'), { noun: 'records', size: PAGE_ROWS, render: renderRecords });
   // A fresh worker has no package open: what the page shows of the old one
   // can no longer be viewed or unpacked.
   client.onRestart = () => {
@@ -351,10 +447,21 @@ function setUpOpening() {
     fail('The page restarted its reader; choose the package again.');
     setState('open', 'failed');
   };
+  // One package is shown at a time: the first of several files is opened,
+  // and each of the others is named as left alone.
+  const openFirst = (files) => {
+    remark('');
+    if (!files.length) return;
+    const [first, ...others] = files;
+    if (others.length) {
+      const names = others.map((f) => `"${f.name}"`);
+      const list = names.length === 1 ? names[0] : `${names.slice(0, -1).join(', ')} and ${names.at(-1)}`;
+      remark(`Opened only "${first.name}": the page shows one package at a time, so ${list} ${others.length === 1 ? 'was' : 'were'} not opened.`);
+    }
+    openPackage(first, first.name);
+  };
   const input = $('package-file');
-  input.addEventListener('change', () => {
-    if (input.files.length) openPackage(input.files[0], input.files[0].name);
-  });
+  input.addEventListener('change', () => openFirst([...input.files]));
   const zone = $('drop-zone');
   zone.addEventListener('dragover', (event) => {
     event.preventDefault();
@@ -364,17 +471,23 @@ function setUpOpening() {
   zone.addEventListener('drop', (event) => {
     event.preventDefault();
     zone.classList.remove('dragging');
-    const file = event.dataTransfer.files[0];
-    if (file) openPackage(file, file.name);
+    openFirst([...event.dataTransfer.files]);
   });
   $('run-as').addEventListener('submit', (event) => {
     event.preventDefault();
     if (!chosen) return;
     const name = $('run-name').value;
-    if (!current || name !== current.name) {
-      openPackage(chosen.file, name);
+    const refusal = installerNameRefusal(name);
+    if (refusal) {
+      fail(refusal);
+      setState('open', 'failed');
       return;
     }
+    if (!current || name !== current.name) {
+      openPackage(chosen.file, name, { keepView: current !== null && current.file === chosen.file });
+      return;
+    }
+    fail('');
     setState('open', 'busy');
     renderTexts().then(() => setState('open', 'done'));
   });
@@ -407,7 +520,14 @@ function setUpBuilding() {
     setState('build', 'busy');
     $('build-status').textContent = `Building ${request.name} …`;
     const progress = showProgress($('build-progress'));
-    const answer = await client.request({ op: 'build', request }, progress);
+    if (!builder) builder = new WorkerClient();
+    // The names the installer cannot use are refused first, in the tool's
+    // words; then a name the browser would save differently, before any
+    // file is read.
+    const nameRefusal = savedNameRefusal('File name', request.name, 'Choose another name.');
+    request.refuseName = nameRefusal !== null;
+    const answer = await builder.request({ op: 'build', request }, progress);
+    if (answer.nameRefused) answer.error = nameRefusal;
     $('build-progress').hidden = true;
     $('build-button').disabled = false;
     if (!answer.ok) {
@@ -429,11 +549,22 @@ function setUpBuilding() {
   });
 }
 
+// Opened as a file the page can do nothing: every control says so by being
+// disabled, and one line says why and what to do.
+function disableAll(reason) {
+  const line = $('page-error');
+  line.textContent = reason;
+  line.hidden = false;
+  for (const control of document.querySelectorAll('main input, main select, main button, main textarea')) control.disabled = true;
+  $('drop-zone').setAttribute('aria-disabled', 'true');
+  // A file dropped onto the page would otherwise replace it.
+  for (const type of ['dragover', 'drop']) document.addEventListener(type, (event) => event.preventDefault());
+}
+
 setUpTabs();
-if (client) {
+if (served) {
   setUpOpening();
   setUpBuilding();
 } else {
-  fail(SERVE_HINT);
-  $('build-error').textContent = SERVE_HINT;
+  disableAll(SERVE_HINT);
 }

@@ -15,6 +15,59 @@ export function el(tag, attributes = {}, ...children) {
   return node;
 }
 
+// Pages of a long list shown `size` items at a time, with buttons to move
+// between them in `nav`: a package may hold tens of thousands of records, and
+// the page keeps only what one page of them needs in the document.
+// `render(start, end)` puts items start..end-1 on the page.
+export class Pages {
+  constructor(nav, { noun, size, render }) {
+    this.nav = nav;
+    this.noun = noun;
+    this.size = size;
+    this.render = render;
+    this.count = 0;
+    this.page = 0;
+    const button = (text, label, to) =>
+      el('button', { type: 'button', 'data-page': text.toLowerCase(), 'aria-label': label, text, onclick: (event) => this.move(to(), event.currentTarget) });
+    this.first = button('First', `First ${size} ${noun}`, () => 0);
+    this.previous = button('Previous', `Previous ${size} ${noun}`, () => this.page - 1);
+    this.next = button('Next', `Next ${size} ${noun}`, () => this.page + 1);
+    this.last = button('Last', `Last ${noun}`, () => this.pages - 1);
+    this.label = el('span', { class: 'pages-label', role: 'status' });
+    nav.replaceChildren(this.first, this.previous, this.label, this.next, this.last);
+    nav.hidden = true;
+  }
+
+  get pages() {
+    return Math.max(1, Math.ceil(this.count / this.size));
+  }
+
+  // Shows page `page` of `count` items.
+  set(count, page = 0) {
+    this.count = count;
+    this.show(page);
+  }
+
+  show(page) {
+    this.page = Math.min(Math.max(page, 0), this.pages - 1);
+    const start = this.page * this.size;
+    const end = Math.min(this.count, start + this.size);
+    this.render(start, end);
+    this.nav.hidden = this.pages <= 1;
+    const noun = this.noun[0].toUpperCase() + this.noun.slice(1);
+    this.label.textContent = `${noun} ${grouped(start + 1)}–${grouped(end)} of ${grouped(this.count)}`;
+    this.first.disabled = this.previous.disabled = this.page === 0;
+    this.next.disabled = this.last.disabled = this.page === this.pages - 1;
+  }
+
+  // A button that turns disabled as it is used hands the focus on, so that
+  // the keyboard does not lose its place.
+  move(page, from) {
+    this.show(page);
+    if (from.disabled) (from === this.first || from === this.previous ? this.next : this.previous).focus();
+  }
+}
+
 export function grouped(value) {
   return Number(value).toLocaleString('en-US');
 }

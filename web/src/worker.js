@@ -54,6 +54,7 @@ const ready = GlimpackModule({
 }).then((module) => {
   readThroughWindows(module.FS.filesystems.WORKERFS);
   module.FS.mkdir(PACKAGE_DIR);
+  for (const dir of PACKAGE_DIRS) module.FS.mkdir(dir);
   module.FS.mkdir(BUILD_DIR);
   module.FS.mkdir(`${BUILD_DIR}/in`);
   return module;
@@ -98,14 +99,30 @@ function throttled(send) {
   };
 }
 
-function mountPackage(module, file, name) {
+// The package open in the C++, and the folder it is mounted in. A package
+// being opened is mounted in the other folder, so that the one open before
+// stays readable until the new one is read: a name the C++ refuses leaves the
+// page's view of the old package working.
+let mounted = null;
+const PACKAGE_DIRS = [`${PACKAGE_DIR}/a`, `${PACKAGE_DIR}/b`];
+
+function openPackage(module, file, name) {
   const { FS } = module;
+  const dir = mounted && mounted.dir === PACKAGE_DIRS[0] ? PACKAGE_DIRS[1] : PACKAGE_DIRS[0];
   FS.chdir('/');
-  if (packageName !== null) FS.unmount(PACKAGE_DIR);
-  packageName = null;
-  FS.mount(FS.filesystems.WORKERFS, { blobs: [{ name, data: file }] }, PACKAGE_DIR);
-  FS.chdir(PACKAGE_DIR);
-  packageName = name;
+  FS.mount(FS.filesystems.WORKERFS, { blobs: [{ name, data: file }] }, dir);
+  FS.chdir(dir);
+  const answer = call(module, 'glim_open', ['string'], [name]);
+  FS.chdir('/');
+  if (answer.ok) {
+    if (mounted) FS.unmount(mounted.dir);
+    mounted = { dir, name };
+  } else {
+    FS.unmount(dir);
+  }
+  if (mounted) FS.chdir(mounted.dir);
+  packageName = mounted && mounted.name;
+  return answer;
 }
 
 function readRecord(module, index, limit, type, progress) {
@@ -184,6 +201,13 @@ async function ensureStub(module) {
 }
 
 async function build(module, request, progress) {
+  // The names the installer cannot use are refused in the C++'s words before
+  // a name the browser would save as another; both before any file is read.
+  const names = call(module, 'glim_check_names', ['string', 'string', 'string'], [
+    request.name, request.firstNumber, request.files.map((file) => file.name).join('\n'),
+  ]);
+  if (!names.ok) return names;
+  if (request.refuseName) return { ok: false, nameRefused: true };
   await ensureStub(module);
   const inputs = [request.saver, request.data, ...request.files];
   const paths = mountInputs(module, inputs);
@@ -209,10 +233,8 @@ async function handle(message) {
   const module = await ready;
   const progress = throttled((done, total) => postMessage({ id: message.id, progress: { done, total } }));
   switch (message.op) {
-    case 'open': {
-      mountPackage(module, message.file, message.name);
-      return call(module, 'glim_open', ['string'], [message.name]);
-    }
+    case 'open':
+      return openPackage(module, message.file, message.name);
     case 'texts':
       return call(module, 'glim_texts', ['string'], [message.windowsDir]);
     case 'check':

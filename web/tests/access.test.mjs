@@ -1,14 +1,14 @@
 // The page with the keyboard alone, its controls' names, and its layout at
 // 200 % zoom (a window of 1280 CSS pixels shows 640 of them then).
 //
-//   node --test access.test.mjs   (GLIM_WEB_DIR, GLIMPACK, GLIM_STUB, GLIM_WORK from CTest)
+//   node --test access.test.mjs   (GLIM_WEB_DIR, GLIMPACK, GLIM_STUB, GLIM_CASES, GLIM_WORK from CTest)
 import assert from 'node:assert/strict';
-import { mkdirSync, rmSync } from 'node:fs';
+import { mkdirSync, readdirSync, rmSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { foreignRequests, glimpack, launch, openInPage, openPage, serve, waitForState, writeInputs } from './harness.mjs';
 
-const { GLIM_WEB_DIR, GLIMPACK, GLIM_STUB, GLIM_WORK } = process.env;
+const { GLIM_WEB_DIR, GLIMPACK, GLIM_STUB, GLIM_CASES, GLIM_WORK } = process.env;
 const work = join(GLIM_WORK, 'access');
 
 let server;
@@ -114,7 +114,9 @@ describe("the page's controls", () => {
         if (node.labels && node.labels.length) return node.labels[0].textContent;
         return node.matches('button, a') ? node.textContent : '';
       };
-      const controls = document.querySelectorAll('input, select, button, a[href], progress, [tabindex="0"], [role="tab"], [role="tabpanel"]');
+      const controls = document.querySelectorAll(
+        'input, select, button, a[href], progress, [tabindex="0"], [role="tab"], [role="tabpanel"], table, form, [role="group"]',
+      );
       return [...controls].filter((node) => !nameOf(node).trim()).map((node) => node.outerHTML.slice(0, 80));
     });
     assert.deepEqual(unnamed, []);
@@ -123,16 +125,60 @@ describe("the page's controls", () => {
 });
 
 describe('the page opened as a file', () => {
-  test('says how to serve it instead of failing silently', async () => {
+  test('says how to serve it in one line, with every control disabled', async () => {
     const local = await launch();
     try {
       const page = await local.context.newPage();
       await page.goto(`file://${GLIM_WEB_DIR}/index.html`);
-      assert.match(await page.textContent('#open-error'), /served over HTTP.*python3 -m http\.server/);
+      assert.match(await page.textContent('#page-error'), /served over HTTP.*python3 -m http\.server/);
+      for (const tab of ['#tab-open', '#tab-build']) {
+        await page.click(tab);
+        const seen = await page.evaluate(() => ({
+          usable: [...document.querySelectorAll('main input, main select, main button')].filter((c) => !c.disabled).map((c) => c.id || c.outerHTML.slice(0, 60)),
+          lines: [...document.querySelectorAll('.error')].filter((e) => e.getClientRects().length && e.textContent).length,
+          times: document.body.innerText.split('served over HTTP').length - 1,
+        }));
+        assert.deepEqual(seen, { usable: [], lines: 1, times: 1 }, tab);
+      }
       assert.deepEqual(local.errors, []);
     } finally {
       await local.close();
     }
+  });
+});
+
+// What sticks out sideways beyond the window, outside the records table's
+// own scrolling box.
+const overflow = (page) =>
+  page.evaluate(() => {
+    const width = document.documentElement.clientWidth;
+    const sticking = [...document.querySelectorAll('label, input, select, button, h1, h2, h3, p, li, dd, figure, pre, .pages')]
+      .filter((node) => node.getClientRects().length && !node.closest('.table-box'))
+      .filter((node) => node.getBoundingClientRect().right > width + 1)
+      .map((node) => node.outerHTML.slice(0, 60));
+    return { scroll: document.documentElement.scrollWidth - width, sticking };
+  });
+
+describe('the page 320 CSS pixels wide', () => {
+  test('needs no sideways scrolling, whatever the package says', async () => {
+    const page = await openPage(browser.context, server.origin);
+    await page.setViewportSize({ width: 320, height: 640 });
+    // Long quoted names and destinations in the verdict and the texts.
+    for (const id of ['ext-backslash-dotdot', 'ext-control', 'name-250-characters', 'bomb-4gib', 'title-32-characters']) {
+      const file = readdirSync(GLIM_CASES).find((name) => name.startsWith(`${id}__`));
+      const openAs = file.slice(id.length + 2);
+      assert.equal(await openInPage(page, join(GLIM_CASES, file), openAs), 'done', id);
+      assert.deepEqual(await overflow(page), { scroll: 0, sticking: [] }, id);
+    }
+    // A refusal's line with a long name in it.
+    await page.fill('#run-name', `${'N'.repeat(120)}/X.EXE`);
+    await page.click('#run-as button[type="submit"]');
+    assert.equal(await waitForState(page, 'open'), 'failed');
+    assert.deepEqual(await overflow(page), { scroll: 0, sticking: [] });
+    await page.click('#tab-build');
+    assert.deepEqual(await overflow(page), { scroll: 0, sticking: [] });
+    assert.deepEqual(browser.errors, []);
+    await page.close();
   });
 });
 
@@ -143,18 +189,9 @@ describe('the page at 200 % zoom', () => {
     await openInPage(page, pkg);
     await page.click('tr[data-index="4"] [data-action="view"]');
     await page.waitForSelector('#preview [data-kind="hex"]');
-    const overflow = () =>
-      page.evaluate(() => {
-        const width = document.documentElement.clientWidth;
-        const sticking = [...document.querySelectorAll('label, input, select, button, h1, h2, h3, p, dd, figure, pre')]
-          .filter((node) => node.getClientRects().length && !node.closest('.table-box'))
-          .filter((node) => node.getBoundingClientRect().right > width + 1)
-          .map((node) => node.outerHTML.slice(0, 60));
-        return { scroll: document.documentElement.scrollWidth - width, sticking };
-      });
-    assert.deepEqual(await overflow(), { scroll: 0, sticking: [] });
+    assert.deepEqual(await overflow(page), { scroll: 0, sticking: [] });
     await page.click('#tab-build');
-    assert.deepEqual(await overflow(), { scroll: 0, sticking: [] });
+    assert.deepEqual(await overflow(page), { scroll: 0, sticking: [] });
     assert.deepEqual(foreignRequests(browser.requests, server.origin), []);
     assert.deepEqual(browser.errors, []);
     await page.close();

@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 import { mkdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { download, foreignRequests, glimpack, launch, openPage, serve, waitForState, writeInputs } from './harness.mjs';
+import { download, foreignRequests, glimpack, launch, openPage, pageWording, serve, waitForState, writeInputs } from './harness.mjs';
 
 const { GLIM_WEB_DIR, GLIMPACK, GLIM_STUB, GLIM_WORK } = process.env;
 const work = join(GLIM_WORK, 'build');
@@ -111,7 +111,7 @@ describe('a build the page refuses', () => {
       const native = glimpack(GLIMPACK, ['pack', '-q', '-o', name, '--title', 'Stars', '--stub', GLIM_STUB,
         '--scr', inputs.saver, '--dat', inputs.data], { cwd: work });
       assert.equal(native.code, 2, native.stderr);
-      const refusal = native.stderr.trimEnd().replace(/^glimpack: /, '');
+      const refusal = pageWording(native.stderr.trimEnd().replace(/^glimpack: /, ''));
       assert.ok(refusal.startsWith(`${name}: record `), native.stderr);
       const built = await buildInPage({ title: 'Stars', files: [], data: inputs.data, name });
       assert.equal(built.state, 'failed', name);

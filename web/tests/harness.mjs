@@ -17,6 +17,15 @@ import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { extname, join, normalize, sep } from 'node:path';
 import { chromium } from 'playwright-core';
+import { pageWording } from '../src/wording.js';
+
+// The tool's lines as the page words them (names as typed, the page's limit).
+export { pageWording };
+
+// A problem or note of glimpack's JSON as the page shows it.
+export function shownProblem(problem) {
+  return pageWording(typeof problem === 'string' ? problem : problem.text);
+}
 
 export const CHROMIUM = process.env.GLIM_CHROMIUM || '/usr/bin/chromium';
 
@@ -185,8 +194,8 @@ export function parseTestOutput(stdout, listing) {
     const name = record.destination === null ? '(no destination)' : record.destination;
     const rest = match[3].slice(name.length + 2);
     const entry = records.get(index) || { crc32: match[2], problems: [] };
-    // The limit's command-line option is the tool's own; the page has none.
-    if (rest !== 'OK') entry.problems.push(rest.replace(/ \(--max-size\)$/, ''));
+    // The page words names and limits its own way.
+    if (rest !== 'OK') entry.problems.push(pageWording(rest));
     records.set(index, entry);
   }
   return { records, summary };

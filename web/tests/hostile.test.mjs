@@ -15,9 +15,11 @@ import {
   launch,
   openInPage,
   openPage,
+  pageWording,
   parseTestOutput,
   serve,
   shownPackage,
+  shownProblem,
 } from './harness.mjs';
 
 const { GLIM_WEB_DIR, GLIMPACK, GLIM_CASES, GLIM_WORK } = process.env;
@@ -71,7 +73,7 @@ describe('hostile packages in the page', () => {
         assert.equal(list.code, 2, list.stdout);
         assert.equal(state, 'failed');
         // The same line, without the program's name before it.
-        assert.equal(shown.error, list.stderr.trim().replace(/^glimpack: /, ''));
+        assert.equal(shown.error, pageWording(list.stderr.trim().replace(/^glimpack: /, '')));
         const refusal = JSON.parse(glimpack(GLIMPACK, ['list', '--json', c.open_as], { cwd: dir }).stdout);
         assert.deepEqual(refusal.problems.map(codeOf), [c.problem]);
         return;
@@ -83,7 +85,7 @@ describe('hostile packages in the page', () => {
       assert.equal(shown.title, `“${listing.title}”`);
       assert.deepEqual(
         shown.rows.map((r) => r.destination),
-        listing.records.map((r) => r.destination ?? `not installed: ${r.problems[0].text}`),
+        listing.records.map((r) => r.destination ?? `not installed: ${shownProblem(r.problems[0])}`),
       );
 
       const run = glimpack(GLIMPACK, ['test', c.open_as], { cwd: dir });
