@@ -296,9 +296,9 @@ void RequirePackages(const std::vector<std::string>& packages) {
         throw UsageError("no package given");
     for (const std::string& package : packages) {
         if (package == "-")
-            throw UsageError("a package is not read from standard input ('-'): it is read out of "
-                             "order, from its record table to its bodies; save it to a file and "
-                             "name that (a file named - is ./-)");
+            throw UsageError("a package is not read from standard input ('-'): its file name "
+                             "decides what it installs, and standard input has none; save it "
+                             "to a file and name that (a file named - is ./-)");
     }
 }
 

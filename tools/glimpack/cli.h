@@ -92,9 +92,9 @@ template <typename Parse> auto ParseOptionValue(Parse parse) -> decltype(parse()
 }
 
 // The PACKAGE operands of list, test and extract: at least one, and each a
-// file. A package is read from the end back and its bodies where the table
-// says, so "-" (standard input, which compress takes) is refused in a
-// sentence that says why and what to do instead.
+// file. A package's file name decides what it installs (STARS.EXE installs
+// STARS.SCR) and standard input has none, so "-" (which compress takes) is
+// refused in a sentence that says why and what to do instead.
 void RequirePackages(const std::vector<std::string>& packages);
 
 // Runs `each` on every package in turn, each on its own: a package that
