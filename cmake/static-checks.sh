@@ -48,9 +48,9 @@ if ! run-clang-tidy -p "$build" -j 2 -quiet "$regex" >"$build/clang-tidy.log" 2>
   failed+=(clang-tidy)
 fi
 
-# The files only the win32 build compiles (the Windows system layer and the
-# program's Windows entry), with that build's compile commands and clang
-# aimed at MinGW, whose C++ headers it is given.
+# The files only the win32 build compiles (the Windows system layer with its
+# crypto, and the program's Windows entry), with that build's compile
+# commands and clang aimed at MinGW, whose C++ headers it is given.
 step "clang-tidy (Windows code)"
 win32_build="$here/build/win32"
 if [ ! -f "$win32_build/compile_commands.json" ]; then
@@ -62,7 +62,8 @@ while read -r dir; do
 done < <(i686-w64-mingw32-g++-win32 -E -x c++ -v - </dev/null 2>&1 |
          sed -n '/#include <...> search starts here/,/End of search list/p' | grep '^ /')
 if ! clang-tidy -p "$win32_build" --quiet "${mingw_args[@]}" hostos/windows.cpp \
-     hostos/cleanup_windows.cpp tools/glimpack/main.cpp >"$build/clang-tidy-win32.log" 2>&1; then
+     hostos/cleanup_windows.cpp hostos/crypto_windows.cpp tools/glimpack/main.cpp \
+     >"$build/clang-tidy-win32.log" 2>&1; then
   grep -E '(warning|error): ' "$build/clang-tidy-win32.log" | sort -u
   failed+=("clang-tidy (Windows code)")
 fi

@@ -1,6 +1,6 @@
 // Inside the Windows system layer: UTF-8 and UTF-16, paths as the wide API
 // takes them, and the files open for writing. Shared by windows.cpp and
-// cleanup_windows.cpp only.
+// cleanup_windows.cpp only (and crypto_windows.cpp for its UTF-8).
 #ifndef GLIM_HOSTOS_WINDOWS_INTERNAL_H
 #define GLIM_HOSTOS_WINDOWS_INTERNAL_H
 

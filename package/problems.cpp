@@ -119,6 +119,7 @@ const std::vector<ProblemRow> kTable = {
     {C::kStubNotPeFile, "stub-not-pe-file", P, "not a PE file ({0})"},
     {C::kStubNotPe32, "stub-not-pe32", P,
      "not a 32-bit PE file with the standard 224-byte optional header"},
+    {C::kStubSigned, "stub-signed", P, "not a usable stub: {0}"},
     {C::kStubNoResourceSection, "stub-no-resource-section", P,
      "not a usable stub: no \".rsrc\" section"},
     {C::kStubResourceSectionNotLast, "stub-resource-section-not-last", P,

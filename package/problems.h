@@ -79,6 +79,7 @@ enum class ProblemCode {
     // A stub a package cannot be built on.
     kStubNotPeFile,
     kStubNotPe32,
+    kStubSigned,
     kStubNoResourceSection,
     kStubResourceSectionNotLast,
     kStubResourceSectionNotAtEnd,

@@ -31,6 +31,13 @@ StubLayout CheckStubLayout(const std::string& path, const std::vector<uint8_t>& 
     }
     if (h.optional_header_size != PE32_OPTIONAL_HEADER_SIZE)
         Refuse(path, ProblemCode::kStubNotPe32);
+    // Before the layout checks: a signed stub fails those too (its certificate
+    // table follows .rsrc), but its signature is the reason to give.
+    try {
+        glim::pe::RefuseSignedStub(h);
+    } catch (const glim::pe::PeError& e) {
+        Refuse(path, ProblemCode::kStubSigned, {e.what()});
+    }
 
     int ri = glim::pe::FindSection(h, RESOURCE_SECTION_NAME);
     if (ri < 0)

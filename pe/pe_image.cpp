@@ -190,6 +190,16 @@ PeHeaders ParseHeaders(const std::vector<uint8_t>& file) {
     return h;
 }
 
+bool HasCertificateTable(const PeHeaders& headers) {
+    return headers.directories.size() > kDirSecurity && headers.directories[kDirSecurity].size != 0;
+}
+
+void RefuseSignedStub(const PeHeaders& headers) {
+    if (HasCertificateTable(headers))
+        throw PeError("signed: laying it out or appending a payload would void its signature; "
+                      "sign the finished package instead");
+}
+
 int FindSection(const PeHeaders& headers, const std::string& name) {
     for (size_t i = 0; i < headers.sections.size(); ++i) {
         if (headers.sections[i].name == name)
@@ -425,8 +435,7 @@ std::vector<uint8_t> FixStubLayout(const std::vector<uint8_t>& input, FixStubRep
                       " bytes; the installer expects " + std::to_string(kPe32OptionalHeaderSize));
     if (h.directories.size() <= kDirBaseReloc)
         throw PeError("optional header lacks the standard data directories");
-    if (h.directories[kDirSecurity].size != 0)
-        throw PeError("the file is signed; laying it out anew would void the signature");
+    RefuseSignedStub(h);
     int ri = FindSection(h, ".rsrc");
     if (ri < 0)
         throw PeError("no .rsrc section");

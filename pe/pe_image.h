@@ -84,6 +84,17 @@ bool LooksLikePe(const uint8_t* data, size_t size, uint32_t* pe_offset = nullptr
 // optional header and the section table. Refuses anything else.
 PeHeaders ParseHeaders(const std::vector<uint8_t>& file);
 
+// Whether the file carries a certificate table, that is, is signed:
+// directory 4 (whose address is a file offset) is not empty. The one test of
+// "signed" everything here uses.
+bool HasCertificateTable(const PeHeaders& headers);
+
+// A stub is built on only while it is unsigned: laying it out anew or
+// appending a payload would void its signature. Throws PeError saying so
+// when `headers` are a signed file's; the stub check of every command that
+// builds on a stub asks this.
+void RefuseSignedStub(const PeHeaders& headers);
+
 // Index of the first section whose name is exactly `name`, or -1.
 int FindSection(const PeHeaders& headers, const std::string& name);
 
