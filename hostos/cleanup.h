@@ -14,6 +14,12 @@ namespace hostos {
 // Installs the interruption handlers (once; later calls do nothing).
 void InstallInterruptCleanup();
 
+// The line (with its newline) an interruption leaves on standard error, and
+// on standard output too when that is a file of its own (a log of the run):
+// a run cut off does not read as one that finished. Set once, before the
+// interruptions it is for; at most 255 bytes are kept.
+void SetInterruptNote(const std::string& line);
+
 // Registers `path` for removal (a directory is removed only once empty:
 // register what goes into it after it). Returns a handle for Forget.
 int RegisterScratch(const std::string& path, bool directory);

@@ -3,6 +3,7 @@
 // complete and calls only async-signal-safe functions (unlink, rmdir,
 // sigaction, raise).
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,6 +31,20 @@ int g_holds = 0; // HoldInterrupts now alive (one thread uses them)
 
 const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
+char g_note[256];
+size_t g_note_size = 0;
+bool g_note_to_output = false; // standard output is a file of its own
+
+void WriteNote() {
+    if (g_note_size == 0)
+        return;
+    // The handler's only output, written as it is: nothing to do if it fails.
+    if (write(STDERR_FILENO, g_note, g_note_size) < 0)
+        return;
+    if (g_note_to_output && write(STDOUT_FILENO, g_note, g_note_size) < 0)
+        return;
+}
+
 void RemoveAll() {
     for (Node* n = g_head.load(); n != nullptr; n = n->next) {
         if (!n->active.load())
@@ -43,6 +58,7 @@ void RemoveAll() {
 
 void OnInterrupt(int sig) {
     RemoveAll();
+    WriteNote();
     // End as the signal would have: its default action, so that the parent
     // sees the process killed by it.
     struct sigaction dfl;
@@ -106,6 +122,18 @@ void InstallInterruptCleanup() {
         act.sa_mask = Signals();
         sigaction(sig, &act, nullptr);
     }
+}
+
+void SetInterruptNote(const std::string& line) {
+    sigset_t set = Signals(), old;
+    sigprocmask(SIG_BLOCK, &set, &old);
+    g_note_size = line.size() < sizeof g_note ? line.size() : sizeof g_note - 1;
+    std::memcpy(g_note, line.data(), g_note_size);
+    struct stat out, err;
+    g_note_to_output =
+        fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) &&
+        !(fstat(STDERR_FILENO, &err) == 0 && err.st_dev == out.st_dev && err.st_ino == out.st_ino);
+    sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 int RegisterScratch(const std::string& path, bool directory) {

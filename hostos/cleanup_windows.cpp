@@ -34,6 +34,8 @@ struct Registry {
     CRITICAL_SECTION lock;
     std::vector<Scratch> entries; // oldest first
     std::vector<HANDLE> open_for_writing;
+    std::string note;
+    bool note_to_output = false; // standard output is a file of its own
     int next_handle = 1;
     bool installed = false;
 };
@@ -74,6 +76,14 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
             break;
         Sleep(20);
     }
+    DWORD written = 0;
+    if (!r.note.empty()) {
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), r.note.data(), DWORD(r.note.size()), &written,
+                  nullptr);
+        if (r.note_to_output)
+            WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), r.note.data(), DWORD(r.note.size()),
+                      &written, nullptr);
+    }
     // End as the console's own handler ends a program on Ctrl-C. Not
     // ExitProcess: the program's thread, stopped anywhere, may hold the
     // runtime's locks that the exit would wait for.
@@ -113,6 +123,30 @@ void InstallInterruptCleanup() {
         r.installed = true;
         SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
     }
+    LeaveCriticalSection(&r.lock);
+}
+
+namespace {
+
+// Whether the two handles are the same open file (both redirected to one log).
+bool SameOpenFile(HANDLE a, HANDLE b) {
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
+} // namespace
+
+void SetInterruptNote(const std::string& line) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    bool to_output = out != INVALID_HANDLE_VALUE && out != nullptr &&
+                     GetFileType(out) == FILE_TYPE_DISK &&
+                     !SameOpenFile(out, GetStdHandle(STD_ERROR_HANDLE));
+    Registry& r = TheRegistry();
+    EnterCriticalSection(&r.lock);
+    r.note = line.substr(0, 255);
+    r.note_to_output = to_output;
     LeaveCriticalSection(&r.lock);
 }
 

@@ -21,6 +21,11 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>* data) {
     return ok;
 }
 
+bool SameFile(const Status& a, const Status& b) {
+    return a.kind != Kind::Missing && a.kind != Kind::Error && b.kind == a.kind &&
+           a.device == b.device && a.inode == b.inode;
+}
+
 size_t ReadFull(int fd, void* buffer, size_t count, bool* failed) {
     char* out = static_cast<char*>(buffer);
     size_t total = 0;

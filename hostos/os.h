@@ -155,8 +155,17 @@ inline bool IsSurrogate(uint32_t code_point) {
 }
 // Sets up standard output and error for UTF-8 text written as bytes: binary
 // mode (no "\r" added to "\n", so output is the same bytes everywhere) and a
-// console that shows UTF-8. Call once at the start of the program.
+// console that shows UTF-8. On POSIX systems SIGPIPE is ignored: a write to a
+// pipe whose reader has gone fails (IsBrokenPipe) instead of killing the
+// program, which can then end as it chooses. Call once at the start of the
+// program.
 void PrepareStandardStreams();
+// The files a pattern with * and ? in its last component matches, each as
+// the pattern's folder part followed by the name, sorted; "." and ".." are
+// never matches. On Windows, where the command interpreter leaves patterns
+// to the program; on POSIX systems the shell has expanded them already, and
+// this returns false (a name with * in it is a name).
+bool ExpandPattern(const std::string& pattern, std::vector<std::string>* matches);
 // Whether the console was opened for this program alone, so that its window
 // closes the moment the program ends: on Windows, a console program started
 // from the desktop (a file dropped onto it). Never on POSIX systems.
@@ -170,6 +179,13 @@ int LastError();
 std::string ErrorText(int error);
 bool IsNotFound(int error);
 bool IsAlreadyExists(int error);
+// The reader of a pipe went away before everything was written.
+bool IsBrokenPipe(int error);
+// Why the C library's last write to a stream failed (fwrite, fflush,
+// vfprintf), as a code for ErrorText and IsBrokenPipe. The C library keeps
+// its own account (errno): on Windows the system's last error may be stale
+// by the time a buffered write reports its failure.
+int StreamError();
 // The codes for "a file of that name exists" and "not a regular file".
 int AlreadyExistsError();
 int NotRegularError();

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -68,11 +69,6 @@ Status GetStatus(int fd) {
         return s;
     }
     return FromStat(st);
-}
-
-bool SameFile(const Status& a, const Status& b) {
-    return a.kind != Kind::Missing && a.kind != Kind::Error && b.kind == a.kind &&
-           a.device == b.device && a.inode == b.inode;
 }
 
 int OpenRead(const std::string& path) {
@@ -372,7 +368,13 @@ std::vector<std::string> ArgumentsFromWide(int argc, wchar_t** argv) {
     return args;
 }
 
-void PrepareStandardStreams() {}
+void PrepareStandardStreams() {
+    signal(SIGPIPE, SIG_IGN);
+}
+
+bool ExpandPattern(const std::string&, std::vector<std::string>*) {
+    return false;
+}
 
 bool ConsoleIsOwnWindow() {
     return false;
@@ -386,6 +388,14 @@ int LastError() {
 
 std::string ErrorText(int error) {
     return std::strerror(error);
+}
+
+bool IsBrokenPipe(int error) {
+    return error == EPIPE;
+}
+
+int StreamError() {
+    return errno;
 }
 
 bool IsNotFound(int error) {

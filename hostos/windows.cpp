@@ -16,6 +16,8 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -314,11 +316,6 @@ Status GetStatus(int fd) {
     return FromHandle(handle);
 }
 
-bool SameFile(const Status& a, const Status& b) {
-    return a.kind != Kind::Missing && a.kind != Kind::Error && b.kind == a.kind &&
-           a.device == b.device && a.inode == b.inode;
-}
-
 int OpenRead(const std::string& path) {
     return OpenDescriptor(path, GENERIC_READ, OPEN_EXISTING, 0, _O_RDONLY);
 }
@@ -499,6 +496,33 @@ bool ListDirectory(const std::string& path, std::vector<std::string>* names) {
         SetLastError(error);
         return false;
     }
+    return true;
+}
+
+bool ExpandPattern(const std::string& pattern, std::vector<std::string>* matches) {
+    matches->clear();
+    const std::string folder = DirectoryPart(pattern);
+    if (folder.find_first_of("*?") != std::string::npos)
+        return true; // as cmd.exe: a pattern in a folder's name matches nothing
+    std::wstring wide = SystemPath(pattern);
+    if (wide.empty() || !NameUsable(pattern))
+        return true;
+    WIN32_FIND_DATAW entry;
+    HANDLE find =
+        FindFirstFileExW(wide.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE)
+        return true;
+    do {
+        if (std::wcscmp(entry.cFileName, L".") != 0 && std::wcscmp(entry.cFileName, L"..") != 0)
+            matches->push_back(folder + Narrow(entry.cFileName, std::wcslen(entry.cFileName)));
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    // In the order a folder is shown in: by name, letters without regard to case.
+    std::sort(matches->begin(), matches->end(), [](const std::string& a, const std::string& b) {
+        return std::lexicographical_compare(
+            a.begin(), a.end(), b.begin(), b.end(),
+            [](char x, char y) { return UpperAscii(x) < UpperAscii(y); });
+    });
     return true;
 }
 
@@ -873,6 +897,26 @@ std::string ErrorText(int error) {
 
 bool IsNotFound(int error) {
     return IsNotFoundCode(DWORD(error));
+}
+
+bool IsBrokenPipe(int error) {
+    return DWORD(error) == ERROR_BROKEN_PIPE || DWORD(error) == ERROR_NO_DATA;
+}
+
+int StreamError() {
+    // The runtime's errno, in the system's codes that ErrorText words.
+    switch (errno) {
+    case EPIPE:
+        return int(ERROR_BROKEN_PIPE);
+    case ENOSPC:
+        return int(ERROR_DISK_FULL);
+    case EBADF:
+        return int(ERROR_INVALID_HANDLE);
+    case EACCES:
+        return int(ERROR_ACCESS_DENIED);
+    default:
+        return int(ERROR_WRITE_FAULT);
+    }
 }
 
 bool IsAlreadyExists(int error) {

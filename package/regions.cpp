@@ -87,11 +87,11 @@ std::vector<Region> MapUnread(const InspectedPackage& pkg, const FileLayout& lay
                                    hole.kind == RegionKind::kGap ? hole.after : ""});
                 if (table_begin > cut)
                     out.push_back({cut, table_begin - cut, RegionKind::kSignaturePadding, "", ""});
-                out.push_back({table_begin, table_end - table_begin,
-                               RegionKind::kCertificateTable, "", ""});
+                out.push_back(
+                    {table_begin, table_end - table_begin, RegionKind::kCertificateTable, "", ""});
                 if (end > table_end)
-                    out.push_back({table_end, end - table_end, hole.kind,
-                                   "the certificate table", hole.after});
+                    out.push_back({table_end, end - table_end, hole.kind, "the certificate table",
+                                   hole.after});
                 continue;
             }
         }

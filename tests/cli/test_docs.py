@@ -1,6 +1,8 @@
-"""The documentation cannot drift from the tool: every option each command
-accepts (its --help is made from the same table its parser uses) is in the man
-page and the bash completion, and the other way round; the version is one."""
+"""The documentation cannot drift from the tool: the commands the tool lists
+in its --help (made from its one table of commands) are those of the man page
+and the bash completion, every option each command accepts (its --help is made
+from the same table its parser uses) is in the man page and the completion,
+and the other way round; the version is one."""
 import os
 import re
 import subprocess
@@ -8,9 +10,20 @@ import unittest
 
 GLIMPACK = os.environ.get("GLIMPACK", "glimpack")
 MAN_PAGE = os.environ.get("GLIMPACK_MAN", "")
+COMPLETION = os.environ.get("GLIMPACK_COMPLETION", "")
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-COMMANDS = ["pack", "list", "test", "scan", "extract", "compress", "decompress", "fix-stub"]
 EVERYWHERE = {"-h", "--help", "--version"}  # described once, for every command
+
+
+def tool_commands():
+    """The commands as `glimpack --help` lists them, in its order."""
+    out = subprocess.run([GLIMPACK, "--help"], stdout=subprocess.PIPE, text=True,
+                         check=True).stdout
+    section = out.split("\nCommands:\n", 1)[1].split("\n\n", 1)[0]
+    return [line.split()[0] for line in section.splitlines()]
+
+
+COMMANDS = tool_commands()
 
 
 def help_options(command):
@@ -31,6 +44,9 @@ def man_options():
     sections = {}
     for m in re.finditer(r'^\.SS "glimpack ([a-z-]+)"\n(.*?)(?=^\.SS |^\.SH )', text,
                          re.S | re.M):
+        if m.group(1) == "help":
+            sections["help"] = set()  # it has only the options every command has
+            continue
         options = set()
         for tp in re.finditer(r"^\.TP\n(.*)$", m.group(2), re.M):
             options.update(o.replace("\\-", "-")
@@ -39,14 +55,41 @@ def man_options():
     return sections, text
 
 
+def completion_text():
+    with open(COMPLETION) as f:
+        return f.read()
+
+
 def completion_options():
-    with open(os.path.join(SOURCE, "docs", "glimpack.bash")) as f:
-        text = f.read()
-    return {m.group(1): set(m.group(2).split())
-            for m in re.finditer(r'^\s+([a-z-]+)\) options="([^"]*)"', text, re.M)}
+    options = {m.group(1): set(m.group(2).split())
+               for m in re.finditer(r'^\s+([a-z-]+)\) options="([^"]*)"', completion_text(),
+                                    re.M)}
+    options.setdefault("help", set())  # `help` completes command names instead
+    return options
+
+
+def man_command_list(text):
+    """The commands the man page lists under COMMANDS, before the first .SS."""
+    part = text.split("\n.SH COMMANDS\n", 1)[1].split("\n.SS ", 1)[0]
+    return [name.replace("\\-", "-") for name in re.findall(r"^\.TP\n\.B (\S+)$", part, re.M)]
 
 
 class Documentation(unittest.TestCase):
+    def test_the_man_page_and_the_completion_list_the_tool_s_commands(self):
+        self.assertIn("help", COMMANDS)
+        _, man = man_options()
+        self.assertEqual(man_command_list(man), COMMANDS)
+        listed = re.search(r'local commands="([^"]*)"', completion_text()).group(1).split()
+        self.assertEqual(listed, COMMANDS)
+        # `help` completes with the commands' names, the same list.
+        self.assertIn('help) COMPREPLY=($(compgen -W "$commands"', completion_text())
+        for command in COMMANDS:
+            with self.subTest(command=command):
+                helped = subprocess.run([GLIMPACK, "help", command], stdout=subprocess.PIPE,
+                                        text=True)
+                self.assertEqual(helped.returncode, 0)
+                self.assertTrue(helped.stdout.startswith("Usage: glimpack %s " % command))
+
     def test_the_man_page_documents_exactly_what_each_command_accepts(self):
         sections, _ = man_options()
         for command in COMMANDS:
@@ -109,7 +152,7 @@ class Documentation(unittest.TestCase):
             readme = f.read()
         missing = []
         for command in COMMANDS:
-            if "**%s**" % command not in readme:
+            if "**%s**" % command not in readme and command != "help":
                 missing.append(command)
             for option in help_options(command) - EVERYWHERE:
                 if option.startswith("--") and not re.search(

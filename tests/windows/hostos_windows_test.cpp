@@ -105,4 +105,30 @@ TEST_F(WindowsNames, SystemErrorTextsAreOneClauseEach) {
     EXPECT_NE(hostos::ErrorText(hostos::NotRegularError()).find("regular"), std::string::npos);
 }
 
+// cmd.exe leaves "*.EXE" to the program: the matches of a pattern in the
+// last component, sorted by name without regard to case, with the folder
+// part kept as it was written.
+TEST_F(WindowsNames, PatternsExpandToTheNamesTheyMatch) {
+    for (const char* name : {"b.exe", "A.EXE", "C.EXE.txt", "ab.exe"}) {
+        int fd = hostos::CreateNew(Path(name));
+        ASSERT_GE(fd, 0) << name;
+        EXPECT_TRUE(hostos::Close(fd));
+    }
+    ASSERT_TRUE(hostos::MakeDirectory(Path("sub.exe")));
+    std::vector<std::string> found;
+    ASSERT_TRUE(hostos::ExpandPattern(Path("*.EXE"), &found));
+    EXPECT_EQ(found, (std::vector<std::string>{Path("A.EXE"), Path("ab.exe"), Path("b.exe"),
+                                               Path("sub.exe")}));
+    ASSERT_TRUE(hostos::ExpandPattern(Path("?.exe"), &found));
+    EXPECT_EQ(found, (std::vector<std::string>{Path("A.EXE"), Path("b.exe")}));
+    std::string backslashed = dir_ + "\\a?.EXE";
+    ASSERT_TRUE(hostos::ExpandPattern(backslashed, &found));
+    EXPECT_EQ(found, (std::vector<std::string>{dir_ + "\\ab.exe"}));
+    // No match, and a pattern in a folder's name: nothing, as cmd.exe finds.
+    ASSERT_TRUE(hostos::ExpandPattern(Path("*.ZIP"), &found));
+    EXPECT_TRUE(found.empty());
+    ASSERT_TRUE(hostos::ExpandPattern(Path("s*/*"), &found));
+    EXPECT_TRUE(found.empty());
+}
+
 } // namespace

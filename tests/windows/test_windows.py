@@ -12,6 +12,7 @@ file system, where Wine keeps every file under its own name:
 - junctions: never written through, followed inside the target only;
 - replacing a file in one step, never leaving half of it;
 - a package dropped onto the program;
+- wildcards in file operands, which the program expands itself;
 - free space from the volume the files go to;
 - files and output as bytes (no text mode), sizes past 4 GiB.
 
@@ -104,10 +105,11 @@ class Names(Folder):
         paths = [self.write(os.path.join("entrées", n), d) for n, d in inputs.items()]
         package = self.pack(self.path("Étoilé.EXE"), *paths, extra=("--title", "Café €"))
         self.assertTrue(os.path.isfile(package))
-        # The title is Windows-1252, which has no star: refused, naming it.
+        # The title is Windows-1252, which has no star: refused, naming it,
+        # as a value --title cannot take (exit 1).
         r = run("pack", "--stub", STUB, "-o", self.path("X.EXE"), "--title", "Café ☆",
                 "--scr", self.path("saver.scr"), "--dat", self.path("saver.dat"))
-        self.assertOneLineNaming(r, "U+2606")
+        self.assertOneLineNaming(r, "U+2606", code=1)
 
         listing = run("list", "--json", package)
         self.assertEqual(listing.returncode, 0, listing.stderr)
@@ -290,6 +292,10 @@ class DroppedPackage(Folder):
                          b"speed=5\r\n")
         self.assertEqual(self.read("downloads/STARS/STARS.SCR"), self.saver())
         self.assertEqual(os.listdir(self.path("elsewhere")), [])
+        # The folder it made is named with its full path, where the user
+        # finds it (Wine shows this side's folders on drive Z:).
+        folder = "Z:" + self.path("downloads", "STARS").replace("/", "\\")
+        self.assertIn(b" to " + folder.encode() + b"\n", r.stdout)
 
         # Dropped again: the folder is there, and kept as it is.
         before = self.tree()
@@ -302,6 +308,50 @@ class DroppedPackage(Folder):
         r = run(self.path("no-such-package.exe"))
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"unknown command", r.stderr)
+
+
+class Wildcards(Folder):
+    """cmd.exe and PowerShell pass "*.EXE" on as it was typed: glimpack.exe
+    expands * and ? in its file operands itself, as Windows programs do."""
+
+    def packages(self):
+        os.makedirs(self.path("saves"))
+        for name in ("ONE.EXE", "TWO.EXE", "three.exe"):
+            self.pack(self.path("saves", name))
+        self.write("saves/notes.txt", b"not a package")
+
+    def test_patterns_in_file_operands_name_the_files_they_match(self):
+        self.packages()
+        absolute = "Z:" + self.path("saves").replace("/", "\\") + "\\*.EXE"
+        for pattern, cwd in (("*.EXE", self.path("saves")), ("saves\\*.exe", self.dir),
+                             ("saves/*.EXE", self.dir), (absolute, None)):
+            with self.subTest(pattern=pattern):
+                r = run("test", pattern, cwd=cwd)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                out = r.stdout.decode()
+                for name in ("ONE.EXE", "TWO.EXE", "three.exe"):
+                    self.assertIn(name + ": OK", out)
+                self.assertTrue(out.endswith("3 packages: 3 OK, 0 with problems\n"), out)
+        # ? stands for one character; the matches come in the order of their names.
+        r = run("list", "--json", "T??.EXE", "ONE.*", cwd=self.path("saves"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual([p["package"] for p in json.loads(r.stdout)], ["TWO.EXE", "ONE.EXE"])
+        r = run("list", "--json", "T*.EXE", cwd=self.path("saves"))
+        self.assertEqual([p["package"] for p in json.loads(r.stdout)], ["three.exe", "TWO.EXE"])
+        # Option values are not file names: extract's -I pattern stays as it is.
+        r = run("extract", "-q", "-d", self.path("out"), "-I", "*.DAT", "ONE.EXE",
+                cwd=self.path("saves"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.tree(self.path("out")),
+                         ["QUILLFEN", "QUILLFEN/GLIMLOOM", "QUILLFEN/GLIMLOOM/ONE",
+                          "QUILLFEN/GLIMLOOM/ONE/ONE.DAT"])
+
+    def test_a_pattern_that_matches_nothing_is_an_error_naming_it(self):
+        self.packages()
+        for pattern in ("*.ZIP", "nothing\\*.EXE", "s*\\*.EXE"):
+            with self.subTest(pattern=pattern):
+                r = run("test", "ONE.EXE", pattern, cwd=self.path("saves"))
+                self.assertOneLineNaming(r, pattern, "no file matches", code=2)
 
 
 class FreeSpace(Folder):

@@ -1,12 +1,56 @@
 #include "tools/glimpack/cli.h"
 
+#include <cstdarg>
 #include <cstdio>
 
+#include "hostos/cleanup.h"
+#include "hostos/os.h"
 #include "package/text.h"
 #include "tools/glimpack/version.h"
 
 namespace glimpack {
 namespace {
+
+bool g_expand_patterns = false;
+
+// Standard output could not take what was written (the system's error code):
+// thrown past every package of a command, which all write to the same place,
+// and caught by RunCommand alone.
+struct OutputFailed {
+    int error;
+};
+
+[[noreturn]] void OutputFailedNow() {
+    throw OutputFailed{hostos::StreamError()};
+}
+
+// Whether standard output's failure has been dealt with (said, or left
+// unsaid because the reader went away): it is never said twice.
+bool g_output_failure_told = false;
+
+void TellOutputFailure(int error) {
+    if (g_output_failure_told)
+        return;
+    g_output_failure_told = true;
+    if (hostos::IsBrokenPipe(error))
+        return;
+    std::fprintf(stderr, "glimpack: standard output: write error: %s\n",
+                 EscapeForDisplay(hostos::ErrorText(error), false).c_str());
+}
+
+// The operand as the files it names: itself, or on glimpack.exe the files a
+// pattern with * or ? matches.
+void AddOperand(const std::string& operand, std::vector<std::string>* operands) {
+    std::vector<std::string> matches;
+    if (!g_expand_patterns || operand.find_first_of("*?") == std::string::npos ||
+        !hostos::ExpandPattern(operand, &matches)) {
+        operands->push_back(operand);
+        return;
+    }
+    if (matches.empty())
+        Fail(operand, "no file matches this pattern");
+    operands->insert(operands->end(), matches.begin(), matches.end());
+}
 
 const Option* FindOption(const std::vector<Option>& options, const std::string& name) {
     for (const Option& o : options) {
@@ -27,8 +71,19 @@ Option Flag(std::vector<std::string> names, std::string help, bool* set) {
 
 Option Value(std::vector<std::string> names, std::string value, std::string help,
              std::string* into) {
+    std::string name = names.back();
     return Option{std::move(names), std::move(value), std::move(help),
-                  [into](const std::string& v) { *into = v; }};
+                  [into, name](const std::string& v) {
+                      if (v.empty())
+                          throw UsageError("option '" + name + "' needs a value, not an empty one");
+                      *into = v;
+                  }};
+}
+
+Option MaxSizeOption(std::string help, Limits* limits) {
+    return Option{{"--max-size"}, "BYTES", std::move(help), [limits](const std::string& v) {
+                      limits->max_size = ParseSize("--max-size", v);
+                  }};
 }
 
 std::string HelpText(const CommandText& text, const std::vector<Option>& options) {
@@ -74,10 +129,14 @@ bool ParseCommandLine(const CommandText& text, int argc, char** argv, std::vecto
     options.push_back(Flag({"--version"}, "show the version and exit", &version));
     ParseOptions(argc, argv, options, operands);
     if (help)
-        std::fputs(HelpText(text, options).c_str(), stdout);
+        PrintText(stdout, HelpText(text, options));
     else if (version)
-        std::printf("%s\n", VersionLine().c_str());
+        Print(stdout, "%s\n", VersionLine().c_str());
     return !help && !version;
+}
+
+void ExpandOperandPatterns(bool on) {
+    g_expand_patterns = on;
 }
 
 void ParseOptions(int argc, char** argv, const std::vector<Option>& options,
@@ -86,7 +145,7 @@ void ParseOptions(int argc, char** argv, const std::vector<Option>& options,
     for (int i = 0; i < argc; ++i) {
         std::string arg = argv[i];
         if (options_done || arg.size() < 2 || arg[0] != '-') {
-            operands->push_back(arg);
+            AddOperand(arg, operands);
             continue;
         }
         if (arg == "--") {
@@ -130,7 +189,8 @@ uint64_t ParseNumber(const std::string& option, const std::string& value, uint64
     uint64_t n = 0;
     for (char c : value) {
         if (c < '0' || c > '9')
-            throw UsageError("option '" + option + "': '" + value + "' is not a whole number");
+            throw UsageError("option '" + option + "': '" + EscapeForDisplay(value, true) +
+                             "' is not a whole number");
         if (n > (max - uint64_t(c - '0')) / 10)
             throw UsageError("option '" + option + "': " + value + " is over the limit of " +
                              std::to_string(max));
@@ -162,7 +222,66 @@ uint64_t ParseSize(const std::string& option, const std::string& value) {
     }
     if (unit != 1)
         v.pop_back();
+    if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos)
+        throw UsageError("option '" + option + "': '" + EscapeForDisplay(value, true) +
+                         "' is not a byte count (a whole number, with K, M or G after it for "
+                         "binary multiples)");
     return ParseNumber(option, v, UINT64_MAX / unit) * unit;
+}
+
+JsonList::JsonList(bool many) : many_(many) {
+    if (many_)
+        PrintText(stdout, "[\n");
+}
+
+void JsonList::Add(const std::string& object) {
+    if (!many_) {
+        PrintText(stdout, object);
+        return;
+    }
+    // Inside the array each object loses its own closing newline to the comma.
+    std::string text = object;
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    PrintText(stdout, (first_ ? "" : ",\n") + text);
+    first_ = false;
+}
+
+void JsonList::Finish() {
+    if (many_)
+        PrintText(stdout, "\n]\n");
+}
+
+void Print(std::FILE* stream, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = std::vfprintf(stream, format, args);
+    va_end(args);
+    // MinGW's printf reports a failed write in the stream's error flag alone.
+    if ((n < 0 || std::ferror(stream)) && stream == stdout)
+        OutputFailedNow();
+}
+
+void PrintText(std::FILE* stream, const std::string& text) {
+    if ((std::fwrite(text.data(), 1, text.size(), stream) != text.size() || std::ferror(stream)) &&
+        stream == stdout)
+        OutputFailedNow();
+}
+
+void WriteOutput(const void* data, size_t size) {
+    if (size != 0 && std::fwrite(data, 1, size, stdout) != size)
+        OutputFailedNow();
+}
+
+void RefuseTerminalOutput(const std::string& what) {
+    if (hostos::IsTerminal(1))
+        throw UsageError(what + " not written to a terminal; redirect standard output to a "
+                                "file or a pipe, or name a file");
+}
+
+void FlushOutput() {
+    if (std::fflush(stdout) != 0)
+        OutputFailedNow();
 }
 
 // A message about a file may quote the file's name or a package's bytes:
@@ -170,6 +289,17 @@ uint64_t ParseSize(const std::string& option, const std::string& value) {
 // drive the terminal.
 void ReportError(const std::string& text) {
     std::fprintf(stderr, "%s\n", EscapeForDisplay(text, false).c_str());
+}
+
+void RequirePackages(const std::vector<std::string>& packages) {
+    if (packages.empty())
+        throw UsageError("no package given");
+    for (const std::string& package : packages) {
+        if (package == "-")
+            throw UsageError("a package is not read from standard input ('-'): its file name "
+                             "decides what it installs, and standard input has none; save it "
+                             "to a file and name that (a file named - is ./-)");
+    }
 }
 
 int ForEachPackage(const std::vector<std::string>& packages, std::FILE* summary,
@@ -188,10 +318,11 @@ int ForEachPackage(const std::vector<std::string>& packages, std::FILE* summary,
             ++failed;
         if (rc > worst)
             worst = rc;
+        FlushOutput();
     }
     if (summary && packages.size() > 1)
-        std::fprintf(summary, "%zu packages: %zu OK, %zu with problems\n", packages.size(),
-                     packages.size() - failed, failed);
+        Print(summary, "%zu packages: %zu OK, %zu with problems\n", packages.size(),
+              packages.size() - failed, failed);
     return worst;
 }
 
@@ -204,6 +335,9 @@ void Report(const std::string& text) {
 int RunBody(const char* name, int (*body)(int, char**), int argc, char** argv) {
     try {
         return body(argc, argv);
+    } catch (const OutputFailed& failed) {
+        TellOutputFailure(failed.error);
+        return kExitBadInput;
     } catch (...) {
         Failure failure = CurrentFailure();
         switch (failure.kind) {
@@ -232,18 +366,24 @@ int RunBody(const char* name, int (*body)(int, char**), int argc, char** argv) {
 } // namespace
 
 int RunCommand(const char* name, int (*body)(int, char**), int argc, char** argv) {
-    int rc = RunBody(name, body, argc, argv);
-    // What a command printed is its result: a write that failed (a full
-    // disk, a closed pipe) makes the run a failure, said in one line.
+    // Every command, interrupted, says so in a line of its own: a log of a
+    // run that was cut off does not end as if it had finished.
+    hostos::SetInterruptNote(std::string("glimpack ") + name +
+                             ": interrupted before it finished; nothing half made is left\n");
+    hostos::InstallInterruptCleanup();
+    return RunBody(name, body, argc, argv);
+}
+
+int FinishRun(int rc) {
+    // What the run printed is its result: a write that failed (a full disk,
+    // a closed pipe) makes it a failure, said in one line.
+    // A failure told when it happened is not told again.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::clearerr(stdout);
-        std::fprintf(stderr, "glimpack: standard output: write error\n");
+        TellOutputFailure(hostos::StreamError());
         rc = kExitBadInput;
     }
-    if (std::fflush(stderr) != 0 || std::ferror(stderr)) {
-        std::clearerr(stderr);
+    if (std::fflush(stderr) != 0 || std::ferror(stderr))
         rc = kExitBadInput;
-    }
     return rc;
 }
 

@@ -1,6 +1,9 @@
 // The command line of glimpack: one option parser for every command, the
-// parsing of option values, and the bridge from whatever a command throws to
-// the documented exit codes (0 success, 1 usage error, 2 bad input or I/O).
+// parsing of option values, standard output, and the bridge from whatever a
+// command throws to the exit codes. The rule for those, for every command:
+// 0 all good; 1 the command line (an unknown option, a missing or bad option
+// value, a wrong number of operands); 2 a package, a file or the system
+// (including standard output that cannot be written).
 #ifndef GLIM_TOOLS_GLIMPACK_CLI_H
 #define GLIM_TOOLS_GLIMPACK_CLI_H
 
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "package/errors.h"
+#include "package/read.h"
 
 namespace glimpack {
 
@@ -30,10 +34,14 @@ struct Option {
     std::function<void(const std::string& value)> apply;
 };
 
-// The options a flag or a value sets.
+// The options a flag or a value sets. A Value refuses an empty value: no
+// option of glimpack means anything by one.
 Option Flag(std::vector<std::string> names, std::string help, bool* set);
 Option Value(std::vector<std::string> names, std::string value, std::string help,
              std::string* into);
+// --max-size BYTES, parsed as it is met into `limits` (shared by every
+// command that reads packages or builds one).
+Option MaxSizeOption(std::string help, Limits* limits);
 
 // What a command's --help shows besides its options.
 struct CommandText {
@@ -63,10 +71,31 @@ bool ParseCommandLine(const CommandText& text, int argc, char** argv, std::vecto
 // "glimpack 0.2.0", as --version prints it.
 std::string VersionLine();
 
+// Whether operands with * or ? are file patterns the program expands itself
+// (glimpack.exe: Windows' command interpreters leave that to the program).
+// A pattern that matches nothing is an error naming it.
+void ExpandOperandPatterns(bool on);
+
 // A byte count given to `option`: "1048576", "64K", "512M", "1G".
 uint64_t ParseSize(const std::string& option, const std::string& value);
 // A whole number given to `option`, at most `max`.
 uint64_t ParseNumber(const std::string& option, const std::string& value, uint64_t max);
+// Whatever the parser of an option's value refuses is a mistake on the command
+// line (exit 1), also where the parser lives below the command line and
+// throws a ToolError: runs `parse` and turns that into a UsageError.
+template <typename Parse> auto ParseOptionValue(Parse parse) -> decltype(parse()) {
+    try {
+        return parse();
+    } catch (const ToolError& e) {
+        throw UsageError(e.what());
+    }
+}
+
+// The PACKAGE operands of list, test and extract: at least one, and each a
+// file. A package's file name decides what it installs (STARS.EXE installs
+// STARS.SCR) and standard input has none, so "-" (which compress takes) is
+// refused in a sentence that says why and what to do instead.
+void RequirePackages(const std::vector<std::string>& packages);
 
 // Runs `each` on every package in turn, each on its own: a package that
 // cannot be read (a ToolError, reported in one line) or has problems (`each`
@@ -75,12 +104,62 @@ uint64_t ParseNumber(const std::string& option, const std::string& value, uint64
 int ForEachPackage(const std::vector<std::string>& packages, std::FILE* summary,
                    const std::function<int(const std::string& package)>& each);
 
+// The JSON of several packages, one array of their objects; of one package,
+// its object alone. Each object (as FormatListingJson gives it, with its
+// closing newline) is printed as it comes.
+class JsonList {
+  public:
+    explicit JsonList(bool many);
+    void Add(const std::string& object);
+    // Closes the array; call once all are added.
+    void Finish();
+
+  private:
+    bool many_;
+    bool first_ = true;
+};
+
+// --- Standard output ------------------------------------------------------------
+// Print's format is checked as the C library that runs it reads formats: GCC
+// names that one gnu_printf (on MinGW, its own printf rather than the
+// system's, which knows no %zu); clang knows it as printf.
+#if defined(__clang__)
+#define GLIMPACK_PRINTF_FORMAT(string_index, first_to_check)                                       \
+    [[gnu::format(printf, string_index, first_to_check)]]
+#else
+#define GLIMPACK_PRINTF_FORMAT(string_index, first_to_check)                                       \
+    [[gnu::format(gnu_printf, string_index, first_to_check)]]
+#endif
+
+// Everything glimpack prints goes through these. Standard error failing is
+// not reported (there is nowhere to); it only makes the exit code 2. Standard
+// output failing ends the command at once, reported in one line and exit 2,
+// whatever the command was doing, and never reported twice; when the reader
+// went away (a closed pipe, as `| head` does) it ends with exit 2 and no
+// message at all.
+GLIMPACK_PRINTF_FORMAT(2, 3) void Print(std::FILE* stream, const char* format, ...);
+void PrintText(std::FILE* stream, const std::string& text);
+// Bytes of a file's contents to standard output.
+void WriteOutput(const void* data, size_t size);
+// Refuses (a UsageError saying `what`, "a compressed stream is") to write a file's bytes to
+// standard output when that is a terminal, which they would garble: checked before anything is
+// read, by every command that can write them there.
+void RefuseTerminalOutput(const std::string& what);
+// Pushes what is buffered out to the file or pipe, so that the lines of a
+// finished package are there even if the run is interrupted later.
+void FlushOutput();
+
 // One line on standard error, control characters escaped.
 void ReportError(const std::string& text);
 
 // Runs a command body, turning whatever it throws into one line on standard
 // error and the matching exit code.
 int RunCommand(const char* name, int (*body)(int, char**), int argc, char** argv);
+
+// The exit code of the whole run, once everything is printed: `rc`, or 2 when
+// standard output or error could not take what was written (standard output's
+// failure said once, unless said already or the reader went away).
+int FinishRun(int rc);
 
 } // namespace glimpack
 

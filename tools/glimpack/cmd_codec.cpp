@@ -82,14 +82,14 @@ class Output : public encoder::Sink {
     void Write(const uint8_t* data, size_t size) override {
         if (file_)
             file_->Write(data, size);
-        else if (size != 0 && std::fwrite(data, 1, size, stdout) != size)
-            Fail(shown_, "write error: " + hostos::ErrorText(hostos::LastError()));
+        else
+            WriteOutput(data, size);
     }
     void Commit() {
         if (file_)
             file_->Commit();
-        else if (std::fflush(stdout) != 0)
-            Fail(shown_, "write error: " + hostos::ErrorText(hostos::LastError()));
+        else
+            FlushOutput();
     }
     bool standard() const { return !file_; }
     // Where scratch files go: beside the output, else the temporary folder.
@@ -185,11 +185,9 @@ int CmdCompress(int argc, char** argv) {
             &operands))
         return kExitOk;
     Files files = TakeFiles(operands);
-    if (files.out == kStandard && hostos::IsTerminal(1))
-        throw UsageError("a compressed stream is not written to a terminal; redirect standard "
-                         "output or name OUT");
+    if (files.out == kStandard)
+        RefuseTerminalOutput("a compressed stream is");
 
-    hostos::InstallInterruptCleanup();
     std::unique_ptr<FileInput> in = OpenInput(files);
     if (in->Size() && *in->Size() > encoder::kMaxInputSize)
         Fail(files.in_shown(), TooLargeToCompress());
@@ -212,11 +210,11 @@ int CmdCompress(int argc, char** argv) {
         // The sizes go where the stream does not.
         double ratio =
             r.input_size == 0 ? 0.0 : 100.0 * double(r.output_size) / double(r.input_size);
-        std::fprintf(out.standard() ? stderr : stdout, "%s: %s bytes -> %s: %s bytes (%.1f%%)\n",
-                     EscapeForDisplay(files.in_shown(), false).c_str(),
-                     WithThousands(r.input_size).c_str(),
-                     EscapeForDisplay(files.out_shown(), false).c_str(),
-                     WithThousands(r.output_size).c_str(), ratio);
+        Print(out.standard() ? stderr : stdout, "%s: %s bytes -> %s: %s bytes (%.1f%%)\n",
+              EscapeForDisplay(files.in_shown(), false).c_str(),
+              WithThousands(r.input_size).c_str(),
+              EscapeForDisplay(files.out_shown(), false).c_str(),
+              WithThousands(r.output_size).c_str(), ratio);
     }
     return kExitOk;
 }
@@ -241,8 +239,9 @@ int CmdDecompress(int argc, char** argv) {
     if (!have_size)
         throw UsageError("--size N is required: a raw stream does not record its size");
     Files files = TakeFiles(operands);
+    if (files.out == kStandard)
+        RefuseTerminalOutput("decoded bytes are");
 
-    hostos::InstallInterruptCleanup();
     std::unique_ptr<FileInput> in = OpenInput(files);
     if (in->Size() && *in->Size() > UINT32_MAX)
         Fail(files.in_shown(), "too large for a compressed stream");
@@ -278,11 +277,10 @@ int CmdDecompress(int argc, char** argv) {
     }
     out.Commit();
     if (unused && !quiet)
-        std::fprintf(stderr,
-                     "glimpack: warning: %s: %s bytes of the stream were left unread (a larger "
-                     "--size?)\n",
-                     EscapeForDisplay(files.in_shown(), false).c_str(),
-                     WithThousands(unused).c_str());
+        Print(stderr,
+              "glimpack: warning: %s: %s bytes of the stream were left unread (a larger "
+              "--size?)\n",
+              EscapeForDisplay(files.in_shown(), false).c_str(), WithThousands(unused).c_str());
     return kExitOk;
 }
 

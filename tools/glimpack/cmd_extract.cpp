@@ -55,16 +55,32 @@ struct Options {
     Limits limits;
 };
 
+// The components of a destination or a pattern ("/" and "\" separate them),
+// without empty ones.
+std::vector<std::string> Components(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t pos = 0, start = 0, count = 0;
+    while (NextPathComponent(path.data(), path.size(), &pos, &start, &count)) {
+        if (count != 0)
+            parts.push_back(path.substr(start, count));
+    }
+    return parts;
+}
+
 Options ParseCommandLine(int argc, char** argv, std::vector<std::string>* packages, bool* run) {
     Options o;
-    std::string max_size;
     *run = glimpack::ParseCommandLine(
         kText, argc, argv,
         {Value({"-d", "--directory"}, "DIR", "extract into DIR (made when missing)", &o.dir),
          Option{{"-I", "--include"},
                 "PATTERN",
                 "extract only the files whose destination matches\nPATTERN (may be given again)",
-                [&](const std::string& v) { o.patterns.push_back(v); }},
+                [&](const std::string& v) {
+                    if (Components(v).empty())
+                        throw UsageError("option '--include': \"" + EscapeForDisplay(v, true) +
+                                         "\" names no file");
+                    o.patterns.push_back(v);
+                }},
          Flag({"-p", "--stdout"},
               "write the chosen files' contents to standard output,\n"
               "one after the other, and nothing to disk",
@@ -83,12 +99,11 @@ Options ParseCommandLine(int argc, char** argv, std::vector<std::string>* packag
               &o.salvage),
          Flag({"-v", "--verbose"}, "name each file as it is written", &o.verbose),
          Flag({"-q", "--quiet"}, "print nothing but errors", &o.quiet),
-         Value({"--max-size"}, "BYTES", "refuse records larger than this (default 1G)", &max_size)},
+         MaxSizeOption("refuse records larger than this (default 1G)", &o.limits)},
         packages);
     if (!*run)
         return o;
-    if (packages->empty())
-        throw UsageError("no package given");
+    RequirePackages(*packages);
     if (o.overwrite && o.keep)
         throw UsageError("--overwrite and --keep exclude each other");
     if (o.to_stdout && o.salvage)
@@ -96,21 +111,10 @@ Options ParseCommandLine(int argc, char** argv, std::vector<std::string>* packag
                          "without --stdout");
     if (o.to_stdout && (o.dry_run || !o.dir.empty()))
         throw UsageError("--stdout writes nothing to disk; it goes with neither -d nor --dry-run");
-    if (!max_size.empty())
-        o.limits.max_size = ParseSize("--max-size", max_size);
+    // A saver's bytes would garble a terminal, as a compressed stream would.
+    if (o.to_stdout)
+        RefuseTerminalOutput("--stdout: the files' contents are");
     return o;
-}
-
-// The components of a destination or a pattern ("/" and "\" separate them),
-// without empty ones.
-std::vector<std::string> Components(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t pos = 0, start = 0, count = 0;
-    while (NextPathComponent(path.data(), path.size(), &pos, &start, &count)) {
-        if (count != 0)
-            parts.push_back(path.substr(start, count));
-    }
-    return parts;
 }
 
 // `*` any run of characters, `?` any one, within one component; letters
@@ -361,9 +365,17 @@ int ExtractPackage(const std::string& package, const Options& o) {
         if (!real)
             scratch = std::make_unique<ScratchDirectory>("glimpack-extract");
         target = real ? final_dir : scratch->path();
+    } else if (o.dir.empty() && hostos::GetStatus(final_dir, false).kind != hostos::Kind::Missing) {
+        // The folder of an earlier extraction: --overwrite and --keep say
+        // what to do with the files in it, as with -d; without them it is
+        // not for this one.
+        if (!o.overwrite && !o.keep)
+            Fail(final_dir, "already exists (use --overwrite or --keep to extract into it, or "
+                            "choose a directory with -d)");
+        if (hostos::GetStatus(final_dir, true).kind != hostos::Kind::Directory)
+            Fail(final_dir, "is in the way: not a directory (choose a directory with -d)");
+        target = final_dir;
     } else if (o.dir.empty()) {
-        if (hostos::GetStatus(final_dir, false).kind != hostos::Kind::Missing)
-            Fail(final_dir, "already exists; choose a directory with -d");
         scratch = std::make_unique<ScratchDirectory>("." + hostos::FileNamePart(final_dir),
                                                      DirectoryOf(final_dir));
         target = scratch->path();
@@ -397,7 +409,7 @@ int ExtractPackage(const std::string& package, const Options& o) {
     std::FILE* names = o.to_stdout ? stderr : stdout;
     auto name = [&](const InspectedRecord& r, const char* how) {
         if ((o.verbose || o.dry_run) && !o.quiet)
-            std::fprintf(names, "%s%s\n", how, DestinationForDisplay(r.destination).c_str());
+            Print(names, "%s%s\n", how, DestinationForDisplay(r.destination).c_str());
     };
     {
         Progress progress(total, o.quiet || o.to_stdout);
@@ -412,8 +424,7 @@ int ExtractPackage(const std::string& package, const Options& o) {
             if (o.to_stdout) {
                 name(r, "");
                 Stream(session, i, [&](const uint8_t* d, size_t n) {
-                    if (std::fwrite(d, 1, n, stdout) != n)
-                        Fail("standard output", "write error");
+                    WriteOutput(d, n);
                     progress.Add(n, r.destination.shown);
                 });
             } else if (o.dry_run) {
@@ -451,12 +462,17 @@ int ExtractPackage(const std::string& package, const Options& o) {
         }
     }
     made_target.Keep();
-    if (!o.quiet && !o.to_stdout)
-        std::printf("%s %zu file%s, %s bytes, to %s%s\n", o.dry_run ? "Would extract" : "Extracted",
-                    written, written == 1 ? "" : "s", WithThousands(total).c_str(),
-                    EscapeForDisplay(final_dir, false).c_str(),
-                    given_up == 0 ? ""
-                                  : ("; " + std::to_string(given_up) + " not written").c_str());
+    if (!o.quiet && !o.to_stdout) {
+        // A folder glimpack chose and made is named in full: it may not be
+        // where the user looks (a package dropped onto glimpack.exe).
+        std::string shown = final_dir;
+        if (o.dir.empty() && !o.dry_run)
+            hostos::RealPath(final_dir, &shown);
+        Print(stdout, "%s %zu file%s, %s bytes, to %s%s\n",
+              o.dry_run ? "Would extract" : "Extracted", written, written == 1 ? "" : "s",
+              WithThousands(total).c_str(), EscapeForDisplay(shown, false).c_str(),
+              given_up == 0 ? "" : ("; " + std::to_string(given_up) + " not written").c_str());
+    }
     // Salvaged or not, a package with problems is one.
     return pkg.Sound() ? kExitOk : kExitBadInput;
 }
@@ -498,7 +514,6 @@ int CmdExtract(int argc, char** argv) {
     Options o = ParseCommandLine(argc, argv, &packages, &run);
     if (!run)
         return kExitOk;
-    hostos::InstallInterruptCleanup();
     hostos::SetBinaryOutput(1);
     return ForEachPackage(packages, o.quiet ? nullptr : (o.to_stdout ? stderr : stdout),
                           [&](const std::string& package) { return ExtractPackage(package, o); });

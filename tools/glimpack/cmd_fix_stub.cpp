@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "package/text.h"
 #include "pe/pe_image.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
@@ -46,12 +47,12 @@ int CmdFixStub(int argc, char** argv) {
     out.Write(output.data(), output.size());
     out.Commit();
     if (!quiet) {
-        std::printf("%s: %u bytes; \"LASTRES\" data (%u bytes) at file offset %u ends .rsrc",
-                    files[1].c_str(), report.file_size, report.lastres_size,
-                    report.lastres_file_offset);
+        Print(stdout, "%s: %u bytes; \"LASTRES\" data (%u bytes) at file offset %u ends .rsrc",
+              EscapeForDisplay(files[1], false).c_str(), report.file_size, report.lastres_size,
+              report.lastres_file_offset);
         for (const std::string& s : report.removed_sections)
-            std::printf("; removed %s", s.c_str());
-        std::printf("\n");
+            Print(stdout, "; removed %s", EscapeForDisplay(s, false).c_str());
+        PrintText(stdout, "\n");
     }
     return kExitOk;
 }

@@ -41,57 +41,42 @@ InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits, 
 
 int CmdList(int argc, char** argv) {
     bool json = false, quiet = false;
-    std::string max_size;
+    Limits limits;
     std::vector<std::string> packages;
     if (!ParseCommandLine(
             kText, argc, argv,
             {Flag({"--json"}, "the same as one JSON object per package", &json),
-             Value({"--max-size"}, "BYTES",
-                   "records installing more are a problem (default 1G;\n"
-                   "suffix K, M or G for binary multiples)",
-                   &max_size),
+             MaxSizeOption("records installing more are a problem (default 1G;\n"
+                           "suffix K, M or G for binary multiples)",
+                           &limits),
              Flag({"-q", "--quiet"}, "show only the packages that have problems", &quiet)},
             &packages))
         return kExitOk;
-    if (packages.empty())
-        throw UsageError("missing PACKAGE");
-    Limits limits;
-    if (!max_size.empty())
-        limits.max_size = ParseSize("--max-size", max_size);
+    RequirePackages(packages);
 
-    bool many = packages.size() > 1;
     bool first = true;
-    if (json && many)
-        std::fputs("[\n", stdout);
+    JsonList list(json && packages.size() > 1);
     int rc =
         ForEachPackage(packages, json || quiet ? nullptr : stdout, [&](const std::string& package) {
             InspectedPackage pkg;
             try {
-                pkg = ReadAndJudge(package, limits, false);
+                pkg = ReadAndJudge(package, limits, quiet);
             } catch (const PackageError& e) {
                 // One object per argument, whatever became of it.
-                if (json) {
-                    std::string text = FormatUnreadableJson(package, e.problems());
-                    if (many)
-                        text = (first ? "" : ",\n") + text.substr(0, text.size() - 1);
-                    first = false;
-                    std::fputs(text.c_str(), stdout);
-                }
+                if (json)
+                    list.Add(FormatUnreadableJson(package, e.problems()));
                 throw;
             }
             if (quiet && pkg.Sound())
                 return kExitOk;
-            std::string text = json ? FormatListingJson(pkg) : FormatListingText(pkg);
-            if (json && many)
-                text = (first ? "" : ",\n") + text.substr(0, text.size() - 1);
-            else if (many && !first)
-                text = "\n" + text;
+            if (json)
+                list.Add(FormatListingJson(pkg));
+            else
+                PrintText(stdout, (first ? "" : "\n") + FormatListingText(pkg));
             first = false;
-            std::fputs(text.c_str(), stdout);
             return pkg.Sound() ? kExitOk : kExitBadInput;
         });
-    if (json && many)
-        std::fputs("\n]\n", stdout);
+    list.Finish();
     return rc;
 }
 

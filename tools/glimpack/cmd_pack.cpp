@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "base/windows_names.h"
 #include "encoder/encoder.h"
 #include "hostos/cleanup.h"
 #include "hostos/os.h"
@@ -92,10 +94,64 @@ void BuildWithProgress(PackOptions options, PackTarget& file, const Limits& limi
     });
 }
 
+// Why Windows cannot hold `name` as the name of a file, or "" when it can.
+// The package is written on this system, but it is saved, copied and run on
+// Windows under this name, which also names what it installs.
+std::string WindowsNameProblem(const std::string& name) {
+    std::vector<unsigned int> units;
+    for (size_t pos = 0; pos < name.size();) {
+        uint32_t code_point = 0;
+        size_t length = hostos::DecodeUtf8(name, pos, &code_point);
+        if (length == 0)
+            return "it is not UTF-8";
+        units.push_back(code_point);
+        pos += length;
+    }
+    if (WithoutTrailingDotsAndBlanks(units.data(), units.size()) != units.size())
+        return "it ends in a dot or a blank, which Windows drops";
+    size_t at = 0;
+    switch (WindowsNameFaultOf(units.data(), units.size(), &at)) {
+    case WINDOWS_NAME_PLAIN:
+        break;
+    case WINDOWS_NAME_EMPTY:
+        return "it is empty";
+    case WINDOWS_NAME_FORBIDDEN_CHARACTER:
+        return "it holds a character Windows does not allow in names (\"" +
+               EscapeForDisplay(std::string(1, char(units[at])), false) + "\")";
+    case WINDOWS_NAME_DEVICE:
+        return "it is a device name on Windows";
+    }
+    return "";
+}
+
+void CheckWindowsFileName(const std::string& output) {
+    const std::string name = hostos::FileNamePart(output);
+    if (std::string problem = WindowsNameProblem(name); !problem.empty())
+        Fail(output, "not a name a package can have on Windows: " + problem);
+}
+
+// A title is one line of text: the installer shows it in its window's title
+// bar and its messages, where a tab or a line break has no place.
+std::string CheckedTitle(const std::string& title) {
+    if (title.empty())
+        throw UsageError("option '--title' needs a value, not an empty one: the installer shows "
+                         "the title in its window");
+    for (char c : title) {
+        const auto unit = static_cast<unsigned char>(c);
+        if (unit < 0x20 || unit == 0x7F)
+            throw UsageError("option '--title': \"" + EscapeForDisplay(title, true) +
+                             "\" holds a control character (a tab, a line break ...); a title "
+                             "is one line of text");
+    }
+    return ParseOptionValue([&] { return PackageTitle(title, "--title"); });
+}
+
 } // namespace
 
 int CmdPack(int argc, char** argv) {
-    std::string output, title, scr, dat, stub, first_number, max_size;
+    std::string output, title_1252, scr, dat, stub;
+    uint16_t first_number = 0;
+    Limits limits;
     bool have_title = false, store = false, best = false, quiet = false, overwrite = false;
     std::vector<std::string> data_files;
     if (!ParseCommandLine(
@@ -105,26 +161,28 @@ int CmdPack(int argc, char** argv) {
                     "TITLE",
                     "the saver's title, at most 32 bytes in Windows-1252",
                     [&](const std::string& v) {
-                        title = v;
+                        title_1252 = CheckedTitle(v);
                         have_title = true;
                     }},
              Value({"--scr"}, "FILE", "the screen saver (record 0)", &scr),
              Value({"--dat"}, "FILE", "the saver's main data file (record 1)", &dat),
-             Value({"--first-number"}, "N", "number of the first further data file (default 0)",
-                   &first_number),
+             Option{{"--first-number"},
+                    "N",
+                    "number of the first further data file (default 0)",
+                    [&](const std::string& v) {
+                        first_number = ParseOptionValue(
+                            [&] { return ParseFirstFileNumber(v, "--first-number"); });
+                    }},
              Value({"--stub"}, "STUB", "the installer stub to build on", &stub),
              Flag({"--store"}, "store every file as it is", &store),
              Flag({"--best"}, "compress harder (slower)", &best),
              Flag({"--overwrite"}, "replace FILE when it exists (default: refuse)", &overwrite),
-             Value({"--max-size"}, "BYTES",
-                   "refuse files larger than this (default 1G), as\nextract refuses larger records",
-                   &max_size),
+             MaxSizeOption("refuse files larger than this (default 1G), as\n"
+                           "extract refuses larger records",
+                           &limits),
              Flag({"-q", "--quiet"}, "print nothing but errors", &quiet)},
             &data_files))
         return kExitOk;
-    Limits limits;
-    if (!max_size.empty())
-        limits.max_size = ParseSize("--max-size", max_size);
     if (output.empty())
         throw UsageError("missing -o NAME.EXE");
     if (!have_title)
@@ -135,19 +193,21 @@ int CmdPack(int argc, char** argv) {
         throw UsageError("missing --dat");
     if (store && best)
         throw UsageError("--store and --best exclude each other");
-    hostos::InstallInterruptCleanup();
 
     PackOptions options;
     options.output = output;
-    options.title_1252 = PackageTitle(title, "--title");
-    options.first_number =
-        first_number.empty() ? 0 : ParseFirstFileNumber(first_number, "--first-number");
+    options.title_1252 = title_1252;
+    options.first_number = first_number;
     options.stub_path = stub.empty() ? DefaultStubPath() : stub;
 
     // Cheap checks first, so that a bad name is reported before large files
     // are read: every destination the package would have, from its file name
     // and the data files' extensions, as the verdict on it will judge them.
     std::vector<PackInput> inputs = PlanInputs(output, options.first_number, data_files);
+    // The package's own name is the one a Windows user will save it under
+    // and run: a name Windows cannot hold is refused here on every system
+    // (the destinations it gives were judged above, as the page judges them).
+    CheckWindowsFileName(output);
     std::vector<std::string> paths = {scr, dat};
     paths.insert(paths.end(), data_files.begin(), data_files.end());
     uint64_t total = 0;
@@ -174,8 +234,8 @@ int CmdPack(int argc, char** argv) {
     out.Publish();
     if (!quiet) {
         uint64_t size = hostos::GetStatus(options.output, true).size;
-        std::printf("Packed %zu files into %s (%s bytes)\n", options.inputs.size(),
-                    EscapeForDisplay(options.output, false).c_str(), WithThousands(size).c_str());
+        Print(stdout, "Packed %zu files into %s (%s bytes)\n", options.inputs.size(),
+              EscapeForDisplay(options.output, false).c_str(), WithThousands(size).c_str());
     }
     return kExitOk;
 }

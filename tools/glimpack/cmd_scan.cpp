@@ -224,14 +224,13 @@ class Scanner {
             extracted = "; " + WithThousands(counts_.extracted) + " extracted, " +
                         WithThousands(counts_.not_extracted) + " not";
         if (!quiet_)
-            std::fprintf(out,
-                         "%s files, %s bytes, %s archives opened: %s packages found, %s OK, %s "
-                         "with problems; %s inputs could not be read%s\n",
-                         WithThousands(counts_.files).c_str(), WithThousands(counts_.bytes).c_str(),
-                         WithThousands(counts_.archives).c_str(),
-                         WithThousands(counts_.packages).c_str(), WithThousands(counts_.ok).c_str(),
-                         WithThousands(counts_.problems).c_str(),
-                         WithThousands(counts_.unreadable).c_str(), extracted.c_str());
+            Print(out,
+                  "%s files, %s bytes, %s archives opened: %s packages found, %s OK, %s "
+                  "with problems; %s inputs could not be read%s\n",
+                  WithThousands(counts_.files).c_str(), WithThousands(counts_.bytes).c_str(),
+                  WithThousands(counts_.archives).c_str(), WithThousands(counts_.packages).c_str(),
+                  WithThousands(counts_.ok).c_str(), WithThousands(counts_.problems).c_str(),
+                  WithThousands(counts_.unreadable).c_str(), extracted.c_str());
         return counts_.problems || counts_.unreadable || counts_.not_extracted ? kExitBadInput
                                                                                : kExitOk;
     }
@@ -582,8 +581,11 @@ class Scanner {
 
     void Emit(const std::string& text, std::FILE* to) {
         progress_.Clear(); // drawn again on the next read
-        std::fputs(text.c_str(), to);
-        std::fflush(to);
+        PrintText(to, text);
+        if (to == stdout)
+            FlushOutput();
+        else
+            std::fflush(to);
     }
 
     void ShowProgress() {
@@ -668,7 +670,8 @@ std::string SafeFolderName(const std::string& location) {
 
 int CmdScan(int argc, char** argv) {
     bool json = false, quiet = false, salvage = false;
-    std::string max_size, depth_text, files_from, extract_dir;
+    std::string depth_text, files_from, extract_dir;
+    Limits limits;
     std::vector<std::string> paths;
     if (!ParseCommandLine(
             kText, argc, argv,
@@ -695,13 +698,9 @@ int CmdScan(int argc, char** argv) {
                   "problems: every file that reads or decodes\n"
                   "completely, naming each one that cannot be written",
                   &salvage),
-             Value({"--max-size"}, "BYTES", "records installing more are a problem (default 1G)",
-                   &max_size)},
+             MaxSizeOption("records installing more are a problem (default 1G)", &limits)},
             &paths))
         return kExitOk;
-    Limits limits;
-    if (!max_size.empty())
-        limits.max_size = ParseSize("--max-size", max_size);
     unsigned depth = kDefaultDepth;
     if (!depth_text.empty())
         depth = unsigned(ParseNumber("--depth", depth_text, 64));

@@ -27,12 +27,14 @@ const CommandText kText = {
     "nothing more: the format has no checksum, so only a signature can show that\n"
     "no byte was changed since the package was made."};
 
+// With `quiet` (only for a package with problems), the problems and the
+// verdict line alone.
 void PrintRecords(const InspectedPackage& pkg, bool quiet) {
     const std::string shown = EscapeForDisplay(pkg.path, false);
     if (!quiet)
-        std::printf("%s: \"%s\", %zu record%s\n", shown.c_str(),
-                    TitleForDisplay(pkg.header).c_str(), pkg.records.size(),
-                    pkg.records.size() == 1 ? "" : "s");
+        Print(stdout, "%s: \"%s\", %zu record%s\n", shown.c_str(),
+              TitleForDisplay(pkg.header).c_str(), pkg.records.size(),
+              pkg.records.size() == 1 ? "" : "s");
     for (const InspectedRecord& r : pkg.records) {
         const char* method = PayloadMethodName(PayloadMethodOf(&r.record));
         std::string name =
@@ -44,68 +46,59 @@ void PrintRecords(const InspectedPackage& pkg, bool quiet) {
             std::snprintf(crc, sizeof crc, "--------");
         if (r.problems.empty()) {
             if (!quiet)
-                std::printf("  %3u %-10s %s  %s  OK\n", r.index, method, crc, name.c_str());
+                Print(stdout, "  %3u %-10s %s  %s  OK\n", r.index, method, crc, name.c_str());
             continue;
         }
         for (const Problem& p : r.problems)
-            std::printf("  %3u %-10s %s  %s  %s\n", r.index, method, crc, name.c_str(),
-                        ProblemText(p).c_str());
+            Print(stdout, "  %3u %-10s %s  %s  %s\n", r.index, method, crc, name.c_str(),
+                  ProblemText(p).c_str());
     }
     for (const Problem& problem : pkg.problems)
         std::printf("%s: %s\n", shown.c_str(), ProblemText(problem).c_str());
     for (const Problem& note : pkg.notes)
-        std::printf("%s: note: %s\n", shown.c_str(), ProblemText(note).c_str());
-    std::printf("%s: %s\n", shown.c_str(), VerdictLine(pkg).c_str());
+        Print(stdout, "%s: note: %s\n", shown.c_str(), ProblemText(note).c_str());
+    Print(stdout, "%s: %s\n", shown.c_str(), VerdictLine(pkg).c_str());
 }
 
 } // namespace
 
 int CmdTest(int argc, char** argv) {
     bool quiet = false, json = false;
-    std::string max_size;
+    Limits limits;
     std::vector<std::string> packages;
     if (!ParseCommandLine(
             kText, argc, argv,
-            {Flag({"-q", "--quiet"}, "print only problems and the verdict lines", &quiet),
+            {Flag({"-q", "--quiet"},
+                  "print only the problems, and the verdict lines of\n"
+                  "the packages that have them",
+                  &quiet),
              Flag({"--json"}, "the verdict as JSON: the object list --json gives", &json),
-             Value({"--max-size"}, "BYTES", "refuse records larger than this (default 1G)",
-                   &max_size)},
+             MaxSizeOption("refuse records larger than this (default 1G)", &limits)},
             &packages))
         return kExitOk;
-    if (packages.empty())
-        throw UsageError("no package given");
-    Limits limits;
-    if (!max_size.empty())
-        limits.max_size = ParseSize("--max-size", max_size);
+    RequirePackages(packages);
 
-    bool many = packages.size() > 1, first = true;
-    if (json && many)
-        std::fputs("[\n", stdout);
-    auto emit = [&](std::string text) {
-        if (many)
-            text = (first ? "" : ",\n") + text.substr(0, text.size() - 1);
-        first = false;
-        std::fputs(text.c_str(), stdout);
-    };
-    int rc = ForEachPackage(packages, json ? nullptr : stdout, [&](const std::string& package) {
-        InspectedPackage pkg;
-        try {
-            pkg = ReadAndJudge(package, limits, quiet);
-        } catch (const PackageError& e) {
-            // One object per argument, whatever became of it.
+    JsonList list(json && packages.size() > 1);
+    int rc =
+        ForEachPackage(packages, json || quiet ? nullptr : stdout, [&](const std::string& package) {
+            InspectedPackage pkg;
+            try {
+                pkg = ReadAndJudge(package, limits, quiet);
+            } catch (const PackageError& e) {
+                // One object per argument, whatever became of it.
+                if (json)
+                    list.Add(FormatUnreadableJson(package, e.problems()));
+                throw;
+            }
+            if (quiet && pkg.Sound())
+                return kExitOk;
             if (json)
-                emit(FormatUnreadableJson(package, e.problems()));
-            throw;
-        }
-        if (json) {
-            emit(FormatListingJson(pkg));
-        } else {
-            PrintRecords(pkg, quiet);
-        }
-        return pkg.Sound() ? kExitOk : kExitBadInput;
-    });
-    if (json && many)
-        std::fputs("\n]\n", stdout);
+                list.Add(FormatListingJson(pkg));
+            else
+                PrintRecords(pkg, quiet);
+            return pkg.Sound() ? kExitOk : kExitBadInput;
+        });
+    list.Finish();
     return rc;
 }
 

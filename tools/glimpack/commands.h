@@ -1,6 +1,7 @@
-// The glimpack commands. Each takes the arguments after its own name and
-// returns the process exit code (tools/glimpack/cli.h): 0 success, 1 usage
-// error, 2 bad input or I/O.
+// The glimpack commands (listed in commands.def). Each takes the arguments
+// after its own name and returns the process exit code by the one rule of
+// tools/glimpack/cli.h: 0 all good, 1 the command line, 2 a package, a file
+// or the system.
 #ifndef GLIM_TOOLS_GLIMPACK_COMMANDS_H
 #define GLIM_TOOLS_GLIMPACK_COMMANDS_H
 
@@ -33,6 +34,7 @@ int CmdScan(int argc, char** argv);
 int CmdCompress(int argc, char** argv);
 int CmdDecompress(int argc, char** argv);
 int CmdFixStub(int argc, char** argv);
+int CmdHelp(int argc, char** argv);
 
 } // namespace glimpack
 

@@ -17,11 +17,11 @@ bool IsDroppedFile(const std::string& argument) {
 int ExtractDropped(const std::string& package) {
     std::string name = hostos::FileNamePart(package);
     std::string folder = hostos::DirectoryPart(package);
-    std::printf("glimpack: extracting %s\n", EscapeForDisplay(package, false).c_str());
+    Print(stdout, "glimpack: extracting %s\n", EscapeForDisplay(package, false).c_str());
     // `extract` makes its new folder in the current one: the package's.
     if (!folder.empty() && !hostos::ChangeDirectory(folder)) {
-        std::fprintf(stderr, "glimpack: %s: %s\n", EscapeForDisplay(folder, false).c_str(),
-                     hostos::ErrorText(hostos::LastError()).c_str());
+        const int error = hostos::LastError();
+        ReportError("glimpack: " + folder + ": " + hostos::ErrorText(error));
         return kExitBadInput;
     }
     std::vector<char> arg(name.begin(), name.end());

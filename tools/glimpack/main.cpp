@@ -1,6 +1,5 @@
 // glimpack: builds, lists, tests and unpacks self-installing screen-saver packages.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -9,6 +8,7 @@
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/dropped.h"
 
+namespace glimpack {
 namespace {
 
 struct Command {
@@ -18,75 +18,86 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"pack", glimpack::CmdPack,
-     "build a package from a stub, a saver, its data file and more data"},
-    {"list", glimpack::CmdList, "show packages' titles, records and verdicts"},
-    {"test", glimpack::CmdTest, "check packages' structure and decode every record"},
-    {"scan", glimpack::CmdScan, "find and check every package in files, folders and archives"},
-    {"extract", glimpack::CmdExtract, "write packages' files where the installer would"},
-    {"compress", glimpack::CmdCompress, "compress a file into a raw stream"},
-    {"decompress", glimpack::CmdDecompress, "decode a raw stream to a given size"},
-    {"fix-stub", glimpack::CmdFixStub, "lay out a linked installer's resources for packing"},
+#define GLIMPACK_COMMAND(name, body, summary) {name, body, summary},
+#include "tools/glimpack/commands.def"
+#undef GLIMPACK_COMMAND
 };
 
+const CommandText kHelpText = {
+    "help", "[COMMAND]",
+    "Describes COMMAND, as 'glimpack COMMAND --help' does; without one, lists\n"
+    "the commands."};
+
 void PrintUsage() {
-    std::printf("Usage: glimpack COMMAND [OPTIONS] ...\n\nCommands:\n");
+    Print(stdout, "Usage: glimpack COMMAND [OPTIONS] ...\n\nCommands:\n");
     for (const Command& c : kCommands)
-        std::printf("  %-11s %s\n", c.name, c.summary);
-    std::printf("\n'glimpack help COMMAND' (or 'glimpack COMMAND --help') describes each command;\n"
-                "'glimpack --version' gives the version.\n"
-                "Exit codes: 0 success, 1 usage error, 2 bad input or I/O error.\n");
+        Print(stdout, "  %-11s %s\n", c.name, c.summary);
+    Print(stdout,
+          "\n'glimpack help COMMAND' (or 'glimpack COMMAND --help') describes each command;\n"
+          "'glimpack --version' gives the version.\n"
+          "Exit codes: 0 all good, 1 a mistake on the command line, 2 a problem with a\n"
+          "package, a file or the system.\n");
 }
 
-const Command* Find(const char* name) {
+const Command* Find(const std::string& name) {
     for (const Command& c : kCommands) {
-        if (!std::strcmp(name, c.name))
+        if (name == c.name)
             return &c;
     }
     return nullptr;
 }
 
-int Unknown(const char* name) {
-    glimpack::ReportError(std::string("glimpack: unknown command '") + name +
-                          "' (see 'glimpack --help')");
-    return glimpack::kExitUsage;
+int Unknown(const std::string& name) {
+    ReportError("glimpack: unknown command '" + name + "' (see 'glimpack --help')");
+    return kExitUsage;
 }
 
 int Run(int argc, char** argv) {
     if (argc < 2) {
-        glimpack::ReportError("glimpack: no command given (see 'glimpack --help')");
-        return glimpack::kExitUsage;
+        ReportError("glimpack: no command given (see 'glimpack --help')");
+        return kExitUsage;
     }
-    const char* first = argv[1];
-    if (!std::strcmp(first, "--help") || !std::strcmp(first, "-h") ||
-        (!std::strcmp(first, "help") && argc == 2)) {
-        PrintUsage();
-        return glimpack::kExitOk;
-    }
-    if (!std::strcmp(first, "--version")) {
-        std::printf("%s\n", glimpack::VersionLine().c_str());
-        return glimpack::kExitOk;
-    }
-    if (!std::strcmp(first, "help")) {
-        // help COMMAND: the command's own --help.
-        const Command* c = Find(argv[2]);
-        if (!c)
-            return Unknown(argv[2]);
-        char help[] = "--help";
-        char* args[] = {help, nullptr};
-        return glimpack::RunCommand(c->name, c->body, 1, args);
+    const std::string first = argv[1];
+    if (first == "--help" || first == "-h")
+        return RunCommand("help", CmdHelp, 0, argv + 2);
+    if (first == "--version") {
+        // Printed as a command prints it, so that it fails as one does.
+        char version[] = "--version";
+        char* args[] = {version, nullptr};
+        return RunCommand("help", CmdHelp, 1, args);
     }
     const Command* c = Find(first);
 #ifdef _WIN32
-    if (!c && argc == 2 && glimpack::IsDroppedFile(first))
-        return glimpack::ExtractDropped(first);
+    if (!c && argc == 2 && IsDroppedFile(first))
+        return ExtractDropped(first);
 #endif
     if (!c)
         return Unknown(first);
-    return glimpack::RunCommand(c->name, c->body, argc - 2, argv + 2);
+    return RunCommand(c->name, c->body, argc - 2, argv + 2);
 }
 
 } // namespace
+
+int CmdHelp(int argc, char** argv) {
+    std::vector<std::string> operands;
+    if (!ParseCommandLine(kHelpText, argc, argv, {}, &operands))
+        return kExitOk;
+    if (operands.empty()) {
+        PrintUsage();
+        return kExitOk;
+    }
+    if (operands.size() > 1)
+        throw UsageError("describes one command at a time");
+    const Command* c = Find(operands[0]);
+    if (!c)
+        throw UsageError("unknown command '" + operands[0] + "'");
+    // The command's own --help, which its option table makes.
+    char help[] = "--help";
+    char* args[] = {help, nullptr};
+    return c->body(1, args);
+}
+
+} // namespace glimpack
 
 #ifdef _WIN32
 // Windows hands a console program its arguments in UTF-16 (wmain); inside,
@@ -102,7 +113,9 @@ int wmain(int argc, wchar_t** wide_argv) {
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    int rc = Run(int(args.size()), argv.data());
+    // cmd.exe and PowerShell hand "*.EXE" over as it was typed.
+    glimpack::ExpandOperandPatterns(true);
+    int rc = glimpack::FinishRun(glimpack::Run(int(args.size()), argv.data()));
     // Started from the desktop (a package dropped onto the program), the
     // window would close before anyone could read what happened.
     if (own_window) {
@@ -114,7 +127,8 @@ int wmain(int argc, wchar_t** wide_argv) {
 }
 #else
 int main(int argc, char** argv) {
-    int rc = Run(argc, argv);
+    hostos::PrepareStandardStreams();
+    int rc = glimpack::FinishRun(glimpack::Run(argc, argv));
     hostos::HoldInterruptsToTheEnd();
     return rc;
 }
