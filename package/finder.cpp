@@ -119,10 +119,10 @@ PackageProbe ProbePackage(const uint8_t* data, size_t available, bool at_end) {
         walk.directories.resize(pe::kDirResource + 1);
         walk.directories[pe::kDirResource] = {rsrc.virtual_address, rsrc.virtual_size};
         pe::ResourceDirectory tree = pe::ParseResourceTree(bytes, walk);
-        const pe::ResourceEntry* type = nullptr;
-        const pe::ResourceData& leaf = pe::FirstEntryLeaf(tree, &type);
-        if (!pe::IsPayloadType(*type) || leaf.rva < rsrc.virtual_address)
+        const pe::ResourceData* found = pe::PayloadLeaf(tree, nullptr);
+        if (found == nullptr || found->rva < rsrc.virtual_address)
             return {PackageProbe::kNotPackage, 0};
+        const pe::ResourceData& leaf = *found;
         // Where the installer reads the payload, as it computes it.
         uint64_t payload = uint64_t(leaf.rva - rsrc.virtual_address) + rsrc.raw_pointer;
         uint64_t extent = std::max<uint64_t>(rsrc_end, payload + PAYLOAD_HEADER_SIZE);

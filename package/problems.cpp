@@ -100,7 +100,7 @@ const std::vector<ProblemRow> kTable = {
     {C::kNoteSignatureNotChecked, "signature-not-checked", N,
      "the file carries a signature, which cannot be checked here"},
     {C::kNoteMoreSignatures, "more-signatures", N,
-     "the signature carries {0} more, which are not checked"},
+     "the signature carries {0} of its own, which this check does not cover"},
     {C::kChangedAfterSigning, "changed-after-signing", P,
      "changed after signing: its {0} digest is not the one its signature holds"},
     {C::kSignatureInvalid, "signature-invalid", P, "its signature does not hold ({0})"},

@@ -101,7 +101,7 @@ std::string WindowsNameProblem(const std::string& name) {
     std::vector<unsigned int> units;
     for (size_t pos = 0; pos < name.size();) {
         uint32_t code_point = 0;
-        size_t length = hostos::DecodeUtf8(name, pos, &code_point);
+        size_t length = DecodeUnicode(name, pos, &code_point);
         if (length == 0)
             return "it is not UTF-8";
         units.push_back(code_point);
