@@ -27,15 +27,48 @@ PROSE = os.path.join(DATA, "prose.txt")
 NOBODY = 65534
 
 
+VERBS = {"is", "are", "has", "have", "holds", "lies", "runs", "gives", "was", "were"}
+
+
+def ungrammatical(line):
+    """What reads wrong in one message line, or None: a word twice in a row,
+    two verbs run together ("is holds"), "N of N" (a count that contradicts
+    itself), a placeholder left unfilled. Quoted names are left out: a file
+    may be called anything."""
+    # "glimpack: FILE: ..." names a file first, which may be called anything.
+    text = re.sub(r"^glimpack: [^:]*(?:\.[A-Za-z0-9]+)?: ", "glimpack: FILE: ", line)
+    text = re.sub(r'"(?:[^"\\]|\\.)*"', '"…"', text)
+    text = re.sub(r"(?<![A-Za-z])'[^']*'", "'…'", text)
+    if re.search(r"\{\d\}", text):
+        return "an unfilled placeholder"
+    m = re.search(r"(?<![\w,])(\d[\d,]*) of \1(?![\w,])", text)
+    if m:
+        return "a count that contradicts itself: " + m.group(0)
+    words = re.findall(r"[A-Za-z]+(?:'[a-z]+)?", text)
+    for a, b in zip(words, words[1:]):
+        if a.lower() == b.lower():
+            return "a word twice: %s %s" % (a, b)
+        if a in VERBS and b in VERBS:
+            return "two verbs: %s %s" % (a, b)
+    return None
+
+
 def run(*args, cwd=None, stdout=subprocess.PIPE, user=None):
     """Runs glimpack; with `user`, as that user (the tests run as root in CI,
-    and permissions mean nothing to root)."""
+    and permissions mean nothing to root). Every message it prints on
+    standard error goes through the grammar check, so the hundreds of
+    refusals these tests provoke are all read."""
     def as_user():
         os.setgid(user)
         os.setuid(user)
-    return subprocess.run([GLIMPACK, *args], cwd=cwd, stdout=stdout, stderr=subprocess.PIPE,
-                          timeout=300, text=True, errors="replace",
-                          preexec_fn=as_user if user is not None else None)
+    r = subprocess.run([GLIMPACK, *args], cwd=cwd, stdout=stdout, stderr=subprocess.PIPE,
+                       timeout=300, text=True, errors="replace",
+                       preexec_fn=as_user if user is not None else None)
+    for line in (r.stderr or "").splitlines():
+        fault = ungrammatical(line)
+        if fault:
+            raise AssertionError("glimpack %s: %r: %s" % (" ".join(args), line, fault))
+    return r
 
 
 def help_options(command):
@@ -54,6 +87,17 @@ def commands():
     out = run("--help").stdout
     section = out.split("\nCommands:\n", 1)[1].split("\n\n", 1)[0]
     return [line.split()[0] for line in section.splitlines()]
+
+
+class Grammar(unittest.TestCase):
+    def test_the_check_finds_what_it_looks_for(self):
+        for bad in ('"A:B.SCR" is holds a character', "runs out after 13,000 of 13,000 bytes",
+                    "the the file", "destination {0}: x"):
+            self.assertIsNotNone(ungrammatical(bad), bad)
+        for good in ('"is is.EXE" is a device name', "runs out after 12 of 13,000 bytes",
+                     "glimpack: STARS.EXE: record 2: body past the end of the file",
+                     'glimpack: /tmp/a a"b.exe: record 0: destination "A\\"B.SCR"'):
+            self.assertIsNone(ungrammatical(good), good)
 
 
 class Folder(unittest.TestCase):
