@@ -170,80 +170,55 @@ int IsSafeExtension(const char extension[PAYLOAD_EXTENSION_SIZE]) {
     return 1;
 }
 
-namespace {
-
-// The part of record `index`'s destination below the Windows directory,
-// appended to `b`: the installer's one rule for where each record goes.
-// Returns 0 (with `b` marked as not fitting) for an unsafe extension or a
-// file number past 32 bits.
-[[gnu::always_inline]] inline int AppendRecordPath(TextBuilder* b, uint32_t index,
-                                                   const PayloadRecord* record,
-                                                   uint16_t first_file_number,
-                                                   const char* module_path) {
-    if (index == 0) {
-        char scr[GLIM_PATH_CAPACITY];
-        if (!BuildScrFileName(module_path, scr, sizeof scr)) {
-            b->fits = 0;
-            return 0;
-        }
-        TextAppend(b, scr);
-        return 1;
-    }
-    char base[GLIM_PATH_CAPACITY];
-    if (!GetInstallerBaseName(module_path, base, sizeof base)) {
-        b->fits = 0;
-        return 0;
-    }
-    TextAppend(b, "QUILLFEN\\GLIMLOOM\\");
-    TextAppend(b, base);
-    TextAppend(b, "\\");
-    if (index == 1) {
-        TextAppend(b, base);
-        TextAppend(b, ".DAT");
-        return 1;
-    }
-    if (!record || !IsSafeExtension(record->extension)) {
-        b->fits = 0;
-        return 0;
-    }
-    // Computed in 64 bits: first_file_number + index - 2 must not wrap round
-    // onto an earlier file's name.
-    uint64_t number = (uint64_t)first_file_number + index - 2;
-    if (number > 0xFFFFFFFFu) {
-        b->fits = 0;
-        return 0;
-    }
-    char digits[16];
-    FormatFileNumber((uint32_t)number, digits);
-    TextAppend(b, "FILE");
-    TextAppend(b, digits);
-    TextAppendBytes(b, record->extension, ExtensionLength(record->extension));
-    return 1;
-}
-
-} // namespace
-
 int BuildRecordDestination(uint32_t index, const PayloadRecord* record, uint16_t first_file_number,
                            const char* windows_dir, const char* module_path, char* out,
                            size_t capacity) {
+    if (index == 0) {
+        char scr[GLIM_PATH_CAPACITY];
+        if (!BuildScrFileName(module_path, scr, sizeof scr) ||
+            !BuildPathInDirectory(windows_dir, scr, out, capacity))
+            return Fail(out, capacity);
+        UpperCaseText(out);
+        return 1;
+    }
     TextBuilder b;
     TextBegin(&b, out, capacity);
-    AppendDirectory(&b, windows_dir);
-    if (!AppendRecordPath(&b, index, record, first_file_number, module_path) ||
-        !TextFinishWhole(&b))
+    BuildDataDirectoryInto(&b, windows_dir, module_path);
+    if (index == 1) {
+        char name[GLIM_PATH_CAPACITY];
+        if (!BuildBaseNameWith(module_path, ".DAT", name, sizeof name))
+            return Fail(out, capacity);
+        TextAppend(&b, "\\");
+        TextAppend(&b, name);
+        return TextFinishWhole(&b);
+    }
+    if (!record || !IsSafeExtension(record->extension))
         return Fail(out, capacity);
-    // The saver's whole path is upper-cased, the Windows directory with it.
-    if (index == 0)
-        UpperCaseText(out);
-    return 1;
+    // Computed in 64 bits: first_file_number + index - 2 must not wrap round
+    // onto an earlier file's name.
+    uint64_t number = (uint64_t)first_file_number + index - 2;
+    if (number > 0xFFFFFFFFu)
+        return Fail(out, capacity);
+    char digits[16];
+    FormatFileNumber((uint32_t)number, digits);
+    TextAppend(&b, "\\FILE");
+    TextAppend(&b, digits);
+    TextAppendBytes(&b, record->extension, ExtensionLength(record->extension));
+    return TextFinishWhole(&b);
 }
 
 int BuildRecordPath(uint32_t index, const PayloadRecord* record, uint16_t first_file_number,
                     const char* module_path, char* out, size_t capacity) {
+    // The installer's one rule, BuildRecordDestination, with no Windows
+    // directory in front: its answer then starts with the "\" that would
+    // have followed the directory, and nothing else differs.
+    char with_separator[GLIM_PATH_CAPACITY + 1];
+    if (!BuildRecordDestination(index, record, first_file_number, "", module_path, with_separator,
+                                sizeof with_separator) ||
+        with_separator[0] != '\\')
+        return Fail(out, capacity);
     TextBuilder b;
     TextBegin(&b, out, capacity);
-    if (!AppendRecordPath(&b, index, record, first_file_number, module_path) ||
-        !TextFinishWhole(&b))
-        return Fail(out, capacity);
-    return 1;
+    TextAppend(&b, with_separator + 1);
+    return TextFinishWhole(&b);
 }

@@ -51,6 +51,9 @@ int OpenRead(const std::string& path);
 int OpenWrite(const std::string& path, bool create, bool truncate);
 // Creates a new file that did not exist (never follows or replaces anything).
 int CreateNew(const std::string& path);
+// A second descriptor for the file open at `fd` (for reading), to hand to
+// code that takes ownership of what it is given; -1 on failure.
+int Duplicate(int fd);
 int64_t Seek(int fd, int64_t offset, int whence); // SEEK_SET, SEEK_CUR, SEEK_END
 // Moves a stdio stream to `offset` from its start. fseek takes a long, which
 // is 32 bits on Windows even for 64-bit programs.

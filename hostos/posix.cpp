@@ -159,6 +159,10 @@ bool Close(int fd) {
     return close(fd) == 0;
 }
 
+int Duplicate(int fd) {
+    return fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
 std::FILE* OpenStream(const std::string& path, const char* mode) {
     std::string m = std::string(mode) + "e"; // close on exec
     return std::fopen(path.c_str(), m.c_str());

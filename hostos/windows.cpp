@@ -413,6 +413,21 @@ bool Sync(int fd) {
     return FlushFileBuffers(HandleOf(fd)) != 0;
 }
 
+int Duplicate(int fd) {
+    HANDLE handle = HandleOf(fd);
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    if (handle == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return -1;
+    int duplicate = _open_osfhandle(reinterpret_cast<intptr_t>(copy), _O_RDONLY);
+    if (duplicate < 0) {
+        CloseHandle(copy);
+        SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+    }
+    return duplicate;
+}
+
 bool Close(int fd) {
     HANDLE handle = HandleOf(fd);
     if (handle == INVALID_HANDLE_VALUE) {

@@ -158,12 +158,19 @@ PayloadLocation PackageSession::LocateLikeInstaller(const std::string& installer
         Refuse(path, ProblemCode::kModuleNameTooLong);
     package_.module_path = module_path;
 
+    // The locator takes over the handle it is given (it closes one it finds
+    // no payload in), so it is given one of its own on the same file; the
+    // session's descriptor stays the session's alone.
     PayloadLocation loc{};
-    if (!FindPayload(AsInstallerHandle(fd_), &loc))
+    const int lent = hostos::Duplicate(fd_);
+    if (lent < 0)
+        FailSystem(path);
+    if (LocatePayload(AsInstallerHandle(lent), &loc) == HFILE_ERROR)
         Refuse(path,
                loc.short_read ? ProblemCode::kPeHeadersCutShort : ProblemCode::kNoResourceSection);
     // Where the walk left the file is where the installer's reads go on.
-    after_walk_ = hostos::Seek(fd_, 0, SEEK_CUR);
+    after_walk_ = hostos::Seek(lent, 0, SEEK_CUR);
+    hostos::Close(lent);
     if (loc.short_read)
         Refuse(path, ProblemCode::kResourceDirectoryCutShort);
     return loc;
@@ -381,8 +388,11 @@ PayloadLocation LocateLikeTheInstaller(const std::string& path, bool* found) {
     int fd = hostos::OpenRead(path);
     if (fd < 0)
         return location;
-    *found = FindPayload(AsInstallerHandle(fd), &location) != 0;
-    hostos::Close(fd);
+    // The locator closes the file itself when it finds no ".rsrc".
+    if (LocatePayload(AsInstallerHandle(fd), &location) != HFILE_ERROR) {
+        *found = true;
+        hostos::Close(fd);
+    }
     return location;
 }
 

@@ -63,11 +63,9 @@ uint32_t CurrentPosition(HFILE file) {
 
 } // namespace
 
-namespace {
-
-// The walk itself, leaving the file open whatever it finds. Returns 0 when
-// the section table has no ".rsrc".
-[[gnu::always_inline]] inline int WalkToPayload(HFILE file, PayloadLocation* loc) {
+HFILE LocatePayload(HFILE file, PayloadLocation* location) {
+    PayloadLocation scratch = {};
+    PayloadLocation* loc = location ? location : &scratch;
     memset(loc, 0, sizeof *loc);
 
     uint8_t buffer[PE32_OPTIONAL_HEADER_SIZE];
@@ -105,7 +103,8 @@ namespace {
     }
     if (!loc->rsrc_found) {
         loc->short_read = !whole;
-        return 0;
+        _lclose(file);
+        return HFILE_ERROR;
     }
 
     // The resource walk takes the first entry at every level: type, name,
@@ -132,22 +131,7 @@ namespace {
     loc->payload_pos = loc->data_rva - loc->rsrc_rva + loc->rsrc_file_pos;
     loc->short_read = !whole;
     SeekTo(file, loc->payload_pos);
-    return 1;
-}
-
-} // namespace
-
-HFILE LocatePayload(HFILE file, PayloadLocation* location) {
-    PayloadLocation scratch = {};
-    if (!WalkToPayload(file, location ? location : &scratch)) {
-        _lclose(file);
-        return HFILE_ERROR;
-    }
     return file;
-}
-
-int FindPayload(HFILE file, PayloadLocation* location) {
-    return WalkToPayload(file, location);
 }
 
 HFILE OpenPayloadWithLocation(PayloadLocation* location) {

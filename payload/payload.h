@@ -36,11 +36,6 @@ struct PayloadLocation {
 // section table (of the file header's section count) has no ".rsrc".
 // `location` may be NULL.
 HFILE LocatePayload(HFILE file, PayloadLocation* location);
-// The same walk for a caller that keeps its file whatever happens (the
-// package tool): never closes `file`. Returns 1 with the file at the
-// payload's first byte, or 0 when there is no ".rsrc". `location` is filled
-// in either way.
-int FindPayload(HFILE file, PayloadLocation* location);
 
 // The locator reads the installer's own name into a buffer of this size: a
 // longer name cannot be opened.
