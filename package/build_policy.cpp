@@ -2,12 +2,51 @@
 
 #include <cstring>
 
+#include "base/windows_names.h"
 #include "hostos/os.h"
 #include "package/problems.h"
 #include "package/session.h"
+#include "package/text.h"
 #include "package/verdict.h"
 
 namespace glimpack {
+
+namespace {
+
+// Why Windows cannot hold `name` as the name of a file, or "" when it can.
+// The package is built on this system, but it is saved, copied and run on
+// Windows under this name, which also names what it installs.
+std::string WindowsNameProblem(const std::string& name) {
+    std::vector<unsigned int> units;
+    for (size_t pos = 0; pos < name.size();) {
+        uint32_t code_point = 0;
+        size_t length = DecodeUnicode(name, pos, &code_point);
+        if (length == 0)
+            return "it is not UTF-8";
+        units.push_back(code_point);
+        pos += length;
+    }
+    if (WithoutTrailingDotsAndBlanks(units.data(), units.size()) != units.size())
+        return "it ends in a dot or a blank, which Windows drops";
+    size_t at = 0;
+    switch (WindowsNameFaultOf(units.data(), units.size(), &at)) {
+    case WINDOWS_NAME_PLAIN:
+        break;
+    case WINDOWS_NAME_EMPTY:
+        return "it is empty";
+    case WINDOWS_NAME_FORBIDDEN_CHARACTER: {
+        std::string character;
+        hostos::AppendUtf8(character, units[at]);
+        return "it holds a character Windows does not allow in names (\"" +
+               EscapeForDisplay(character, false) + "\")";
+    }
+    case WINDOWS_NAME_DEVICE:
+        return "it is a device name on Windows";
+    }
+    return "";
+}
+
+} // namespace
 
 std::vector<PackInput> PlanInputs(const std::string& output, uint16_t first_number,
                                   const std::vector<std::string>& data_files) {
@@ -32,6 +71,10 @@ std::vector<PackInput> PlanInputs(const std::string& output, uint16_t first_numb
     JudgeDestinations(planned);
     if (!planned.Sound())
         Refuse(output, planned.AllProblems(), "");
+    // What the destinations do not show: the package's own name, which a
+    // Windows user must be able to save it under.
+    if (std::string problem = WindowsNameProblem(hostos::FileNamePart(output)); !problem.empty())
+        Refuse(output, ProblemCode::kPackageNameNotWindows, {problem});
     return inputs;
 }
 

@@ -110,6 +110,8 @@ const std::vector<ProblemRow> kTable = {
      "the signature no longer covers this file: its certificate table, at offset {0}, does not "
      "end the file"},
 
+    {C::kPackageNameNotWindows, "package-name-not-windows", P,
+     "not a name a package can have on Windows: {0}"},
     {C::kExtensionCharacter, "extension-character", P,
      "extension {0} cannot be used in a file name (use letters, digits or {1})"},
     {C::kExtensionEmpty, "extension-empty", P,

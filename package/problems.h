@@ -73,6 +73,7 @@ enum class ProblemCode {
     kSignatureMalformed,
     kSignatureDoesNotCover,
     // What pack and the page refuse to build.
+    kPackageNameNotWindows,
     kExtensionCharacter,
     kExtensionEmpty,
     kExtensionTooLong,

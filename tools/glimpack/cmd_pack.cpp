@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "base/windows_names.h"
 #include "encoder/encoder.h"
 #include "hostos/cleanup.h"
 #include "hostos/os.h"
@@ -94,42 +93,6 @@ void BuildWithProgress(PackOptions options, PackTarget& file, const Limits& limi
     });
 }
 
-// Why Windows cannot hold `name` as the name of a file, or "" when it can.
-// The package is written on this system, but it is saved, copied and run on
-// Windows under this name, which also names what it installs.
-std::string WindowsNameProblem(const std::string& name) {
-    std::vector<unsigned int> units;
-    for (size_t pos = 0; pos < name.size();) {
-        uint32_t code_point = 0;
-        size_t length = DecodeUnicode(name, pos, &code_point);
-        if (length == 0)
-            return "it is not UTF-8";
-        units.push_back(code_point);
-        pos += length;
-    }
-    if (WithoutTrailingDotsAndBlanks(units.data(), units.size()) != units.size())
-        return "it ends in a dot or a blank, which Windows drops";
-    size_t at = 0;
-    switch (WindowsNameFaultOf(units.data(), units.size(), &at)) {
-    case WINDOWS_NAME_PLAIN:
-        break;
-    case WINDOWS_NAME_EMPTY:
-        return "it is empty";
-    case WINDOWS_NAME_FORBIDDEN_CHARACTER:
-        return "it holds a character Windows does not allow in names (\"" +
-               EscapeForDisplay(std::string(1, char(units[at])), false) + "\")";
-    case WINDOWS_NAME_DEVICE:
-        return "it is a device name on Windows";
-    }
-    return "";
-}
-
-void CheckWindowsFileName(const std::string& output) {
-    const std::string name = hostos::FileNamePart(output);
-    if (std::string problem = WindowsNameProblem(name); !problem.empty())
-        Fail(output, "not a name a package can have on Windows: " + problem);
-}
-
 // A title is one line of text: the installer shows it in its window's title
 // bar and its messages, where a tab or a line break has no place.
 std::string CheckedTitle(const std::string& title) {
@@ -207,7 +170,6 @@ int CmdPack(int argc, char** argv) {
     // The package's own name is the one a Windows user will save it under
     // and run: a name Windows cannot hold is refused here on every system
     // (the destinations it gives were judged above, as the page judges them).
-    CheckWindowsFileName(output);
     std::vector<std::string> paths = {scr, dat};
     paths.insert(paths.end(), data_files.begin(), data_files.end());
     uint64_t total = 0;

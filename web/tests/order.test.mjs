@@ -149,7 +149,7 @@ describe('an open while a build runs', () => {
     const [file] = await Promise.all([page.waitForEvent('download'), page.click('#build-download')]);
     const saved = join(work, 'built', file.suggestedFilename());
     await file.saveAs(saved);
-    const run = glimpack(GLIMPACK, ['test', '-q', saved]);
+    const run = glimpack(GLIMPACK, ['test', saved]);
     assert.equal(run.code, 0, run.stdout + run.stderr);
     assert.match(run.stdout, /OK \(3 records\)/);
     await page.close();
