@@ -31,8 +31,8 @@ HFILE AsInstallerHandle(int fd) {
 }
 
 // The emulated system as the installer's code must see it while a package is
-// opened: its own file under the name it runs as. The state is process-wide;
-// it is given up again as soon as the opening is done, so nothing read later
+// opened: its own file under the name it runs as. The state is this thread's
+// (sessions on other threads have their own); it is given up again as soon as the opening is done, so nothing read later
 // depends on it.
 class EmulatedSystem {
   public:
