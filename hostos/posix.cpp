@@ -47,9 +47,14 @@ Status FromStat(const struct stat& st) {
 }
 
 mode_t CurrentMask() {
-    // umask can only be read by setting it; nothing else runs meanwhile.
-    mode_t mask = umask(0);
-    umask(mask);
+    // umask can only be read by setting it, and while it is 0 a file another
+    // thread makes is open to everyone: read once, before the first thread
+    // of ours starts (Thread asks first). Nothing here changes it.
+    static const mode_t mask = [] {
+        mode_t m = umask(0);
+        umask(m);
+        return m;
+    }();
     return mask;
 }
 
@@ -456,6 +461,7 @@ void Condition::WakeAll() {
 }
 
 Thread::Thread(std::function<void()> body) {
+    CurrentMask(); // read while this is the only thread
     // A new thread starts with its creator's signal mask: blocked here, the
     // interruptions go to the program's own thread alone.
     sigset_t set, old;

@@ -17,6 +17,7 @@
 #include <io.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -239,9 +240,10 @@ int OpenDescriptor(const std::string& path, DWORD access, DWORD disposition, DWO
 }
 
 // A short name part no other run is likely to pick at the same moment; the
-// callers create exclusively and try again when it is taken.
+// callers create exclusively and try again when it is taken. The count is
+// shared by the threads that make scratch files side by side.
 std::string UniqueSuffix() {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     uint64_t x = (uint64_t(GetCurrentProcessId()) << 32) ^ uint64_t(now.QuadPart) ^

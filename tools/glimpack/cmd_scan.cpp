@@ -288,6 +288,10 @@ class Scanner {
             Unreadable(path, e.what());
         }
         hostos::Close(fd);
+        // Results are printed here and as packages are found, never from
+        // inside a read: libarchive's C code may be below it, and printing
+        // can throw.
+        work_.DeliverReady();
     }
 
     // Everything in `source`: the members of the archive it is, or else
@@ -676,7 +680,6 @@ class Scanner {
     }
 
     void ShowProgress() {
-        work_.DeliverReady();
         double seconds = hostos::MonotonicSeconds() - start_;
         uint64_t rate = seconds > 0 ? uint64_t(double(counts_.read >> 20) / seconds) : 0;
         progress_.Show(WithThousands(counts_.files) + " files, " +
