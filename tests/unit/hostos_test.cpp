@@ -220,6 +220,7 @@ TEST_F(HostOs, ScratchRegistryAndNewFilesFromSeveralThreads) {
     std::vector<std::vector<int>> handles(kThreads);
     {
         std::vector<std::unique_ptr<hostos::Thread>> threads;
+        threads.reserve(kThreads);
         for (int t = 0; t < kThreads; ++t)
             threads.push_back(std::make_unique<hostos::Thread>([&, t] {
                 for (int i = 0; i < kEach; ++i) {

@@ -73,9 +73,9 @@ TEST(OrderedWork, DeliversInTheOrderGivenWhateverOrderTheJobsEnd) {
             work.Drain();
             EXPECT_EQ(in_hand, 0u);
         }
-        std::vector<int> expected;
+        std::vector<int> expected(40);
         for (int i = 0; i < 40; ++i)
-            expected.push_back(i);
+            expected[size_t(i)] = i;
         EXPECT_EQ(delivered, expected) << workers << " workers";
         EXPECT_LE(most_in_hand, 8u + 1) << "the window bounds what is in hand";
     }
