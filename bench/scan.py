@@ -13,10 +13,13 @@ Measured in the same run, each after one warm-up run so that all come from
 the page cache:
   - the reading: `bsdtar -xOf` of every archive and image (libarchive
     reading each member without looking at it), `cat` of every other file;
-  - glimpack scan -q of the whole collection: wall time, CPU time and peak
-    memory (resident set).
-Prints the ratios of scan to reading (goal: at most 1.3) and scan's summary
-line.
+  - glimpack scan -q -j 1 of the whole collection: wall time, CPU time and
+    peak memory (resident set);
+  - the same with -j 2: packages checked on two workers while the main
+    thread reads on.
+Prints the ratios of scan to reading (goal: at most 1.3 at -j 1), the
+speed-up of -j 2 over -j 1 (wall time) and scan's summary line, which must
+be the same for both.
 
     bench/scan.py [--glimpack PATH] [--stub PATH] [--work DIR]
 
@@ -187,19 +190,29 @@ def main():
             cpu += c
         return wall, cpu
 
-    scan = [args.glimpack, "scan", "-q", col]
+    scan = [args.glimpack, "scan", "-q", "-j", "1", col]
+    scan2 = [args.glimpack, "scan", "-q", "-j", "2", col]
     read_all()
     measure(scan)
     read_wall, read_cpu = read_all()
     wall, cpu, rss, code, err = measure(scan)
-    summary = subprocess.run([args.glimpack, "scan", col], stdout=subprocess.PIPE,
-                             stderr=subprocess.DEVNULL, text=True).stdout.splitlines()
+    wall2, cpu2, rss2, code2, _ = measure(scan2)
+
+    def summary_of(jobs):
+        return subprocess.run([args.glimpack, "scan", "-j", jobs, col], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True).stdout.splitlines()
+
+    summary, summary2 = summary_of("1"), summary_of("2")
     print("reading (bsdtar -xOf / cat): %.2f s wall, %.2f s CPU" % (read_wall, read_cpu))
     print("glimpack scan -j 1:          %.2f s wall, %.2f s CPU, peak %.1f MB, exit %d"
           % (wall, cpu, rss / 1024, code))
+    print("glimpack scan -j 2:          %.2f s wall, %.2f s CPU, peak %.1f MB, exit %d"
+          % (wall2, cpu2, rss2 / 1024, code2))
     print("ratio: %.2fx wall, %.2fx CPU (goal <= 1.3x)" % (wall / read_wall, cpu / read_cpu))
-    print("-j 2: not measured: glimpack scan checks packages on one thread for now")
+    print("-j 2 speed-up: %.2fx wall (ratio to reading %.2fx)" % (wall / wall2, wall2 / read_wall))
     print("summary: " + (summary[-1] if summary else "(none)"))
+    if summary != summary2 or code != code2:
+        sys.exit("bench/scan.py: -j 2 printed something else than -j 1")
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -11,10 +12,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "hostos/os.h"
+#include "hostos/threads.h"
 
 #ifdef EFTYPE
 #define EFTYPE_OR_INVAL EFTYPE
@@ -42,9 +47,14 @@ Status FromStat(const struct stat& st) {
 }
 
 mode_t CurrentMask() {
-    // umask can only be read by setting it; nothing else runs meanwhile.
-    mode_t mask = umask(0);
-    umask(mask);
+    // umask can only be read by setting it, and while it is 0 a file another
+    // thread makes is open to everyone: read once, before the first thread
+    // of ours starts (Thread asks first). Nothing here changes it.
+    static const mode_t mask = [] {
+        mode_t m = umask(0);
+        umask(m);
+        return m;
+    }();
     return mask;
 }
 
@@ -418,6 +428,59 @@ int NotRegularError() {
     // The closest the system's codes come: "not a regular file" is what is
     // wrong, and what ErrorText gives for it is corrected by the callers.
     return EFTYPE_OR_INVAL;
+}
+
+} // namespace hostos
+
+// --- Threads -------------------------------------------------------------------
+namespace hostos {
+
+unsigned ProcessorCount() {
+    unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n;
+}
+
+Mutex::Mutex() : impl_(new std::mutex) {}
+Mutex::~Mutex() {
+    delete static_cast<std::mutex*>(impl_);
+}
+void Mutex::Lock() {
+    static_cast<std::mutex*>(impl_)->lock();
+}
+void Mutex::Unlock() {
+    static_cast<std::mutex*>(impl_)->unlock();
+}
+
+Condition::Condition() : impl_(new std::condition_variable) {}
+Condition::~Condition() {
+    delete static_cast<std::condition_variable*>(impl_);
+}
+void Condition::Wait(Mutex& mutex) {
+    std::unique_lock<std::mutex> lock(*static_cast<std::mutex*>(mutex.impl_), std::adopt_lock);
+    static_cast<std::condition_variable*>(impl_)->wait(lock);
+    lock.release(); // still held, as the caller had it
+}
+void Condition::WakeAll() {
+    static_cast<std::condition_variable*>(impl_)->notify_all();
+}
+
+Thread::Thread(std::function<void()> body) {
+    CurrentMask(); // read while this is the only thread
+    // A new thread starts with its creator's signal mask: blocked here, the
+    // interruptions go to the program's own thread alone.
+    sigset_t set, old;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &set, &old);
+    impl_ = new std::thread(std::move(body));
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+Thread::~Thread() {
+    auto* thread = static_cast<std::thread*>(impl_);
+    thread->join();
+    delete thread;
 }
 
 } // namespace hostos

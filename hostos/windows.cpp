@@ -17,17 +17,20 @@
 #include <io.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "base/windows_names.h"
 #include "hostos/os.h"
+#include "hostos/threads.h"
 #include "hostos/windows_internal.h"
 
 namespace hostos {
@@ -237,9 +240,10 @@ int OpenDescriptor(const std::string& path, DWORD access, DWORD disposition, DWO
 }
 
 // A short name part no other run is likely to pick at the same moment; the
-// callers create exclusively and try again when it is taken.
+// callers create exclusively and try again when it is taken. The count is
+// shared by the threads that make scratch files side by side.
 std::string UniqueSuffix() {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     uint64_t x = (uint64_t(GetCurrentProcessId()) << 32) ^ uint64_t(now.QuadPart) ^
@@ -944,6 +948,76 @@ int AlreadyExistsError() {
 
 int NotRegularError() {
     return int(kErrorNotRegular);
+}
+
+} // namespace hostos
+
+// --- Threads -------------------------------------------------------------------
+// The cross build's thread model has no std::thread: the system's threads,
+// critical sections and condition variables instead. A console event handler
+// runs on a thread of the system's making, so nothing here touches signals.
+namespace hostos {
+
+unsigned ProcessorCount() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors == 0 ? 1 : unsigned(info.dwNumberOfProcessors);
+}
+
+Mutex::Mutex() : impl_(new CRITICAL_SECTION) {
+    InitializeCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
+}
+Mutex::~Mutex() {
+    DeleteCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
+    delete static_cast<CRITICAL_SECTION*>(impl_);
+}
+void Mutex::Lock() {
+    EnterCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
+}
+void Mutex::Unlock() {
+    LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
+}
+
+Condition::Condition() : impl_(new CONDITION_VARIABLE) {
+    InitializeConditionVariable(static_cast<CONDITION_VARIABLE*>(impl_));
+}
+Condition::~Condition() {
+    delete static_cast<CONDITION_VARIABLE*>(impl_);
+}
+void Condition::Wait(Mutex& mutex) {
+    SleepConditionVariableCS(static_cast<CONDITION_VARIABLE*>(impl_),
+                             static_cast<CRITICAL_SECTION*>(mutex.impl_), INFINITE);
+}
+void Condition::WakeAll() {
+    WakeAllConditionVariable(static_cast<CONDITION_VARIABLE*>(impl_));
+}
+
+namespace {
+DWORD WINAPI RunThreadBody(void* param) {
+    auto* body = static_cast<std::function<void()>*>(param);
+    (*body)();
+    return 0;
+}
+struct ThreadImpl {
+    std::function<void()> body;
+    HANDLE handle;
+};
+} // namespace
+
+Thread::Thread(std::function<void()> body) {
+    auto* t = new ThreadImpl{std::move(body), nullptr};
+    t->handle = CreateThread(nullptr, 0, RunThreadBody, &t->body, 0, nullptr);
+    if (!t->handle)
+        t->body(); // no thread to be had: the work is still done, here
+    impl_ = t;
+}
+Thread::~Thread() {
+    auto* t = static_cast<ThreadImpl*>(impl_);
+    if (t->handle) {
+        WaitForSingleObject(t->handle, INFINITE);
+        CloseHandle(t->handle);
+    }
+    delete t;
 }
 
 } // namespace hostos

@@ -31,9 +31,9 @@ HFILE AsInstallerHandle(int fd) {
 }
 
 // The emulated system as the installer's code must see it while a package is
-// opened: its own file under the name it runs as. The state is process-wide;
-// it is given up again as soon as the opening is done, so nothing read later
-// depends on it.
+// opened: its own file under the name it runs as. The state is this thread's
+// (sessions on other threads have their own); it is given up again as soon
+// as the opening is done, so nothing read later depends on it.
 class EmulatedSystem {
   public:
     EmulatedSystem(const std::string& host_file, const std::string& installer_name) {

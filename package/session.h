@@ -6,7 +6,7 @@
 // same opening and answers where each record goes on the host.
 //
 // The installer's code asks the emulated system (platform/host) for its own
-// file's name, and that state is process-wide, as the installer's is. A
+// file's name, and that state is the calling thread's (see host_world.h). A
 // session sets it up while it opens its package and gives it up when it is
 // done; this file is the only one outside platform/ that touches it.
 #ifndef GLIM_PACKAGE_SESSION_H

@@ -1,4 +1,4 @@
-// Host back end: the process-wide world and the mapping of Windows paths onto
+// Host back end: each thread's world and the mapping of Windows paths onto
 // host folders.
 #include <cstring>
 
@@ -11,8 +11,11 @@
 namespace host {
 namespace detail {
 
+// One per thread: the tool checks packages on several threads at once, each
+// opening its own under its own name; the installer's code, which asks for
+// it without any context, runs on the thread that set it up.
 State& GetState() {
-    static State state;
+    thread_local State state;
     return state;
 }
 

@@ -1,4 +1,4 @@
-// Host back end, internal: the process-wide world behind host_world.h and the
+// Host back end, internal: each thread's world behind host_world.h and the
 // path resolution shared by the emulated Windows calls.
 #ifndef GLIM_PLATFORM_HOST_HOST_STATE_H
 #define GLIM_PLATFORM_HOST_HOST_STATE_H

@@ -1,7 +1,8 @@
 // Host back end: the Windows-side world the installer's code sees when it runs
 // on a host system, set up by the program that runs it (the package tool, a
-// test). All state is process-wide, like the installer's own; Reset() returns
-// to a clean world (no mounts, no module file).
+// test). The state is the calling thread's, one world per thread: the tool
+// checks packages side by side, and the installer's code asks for it with no
+// context to tell them apart. Reset() returns to a clean world (no mounts, no module file).
 //
 // The installer's file handles (HFILE) are the host's descriptors: a file
 // the program opened itself (hostos::OpenRead) can be handed to the

@@ -385,6 +385,59 @@ class Extracts(Collection):
             self.assertEqual(run(*args, cwd=self.dir).returncode, 1, args)
 
 
+class RunsJobsSideBySide(Collection):
+    """-j N prints, counts and extracts exactly what -j 1 does."""
+
+    def make_collection(self):
+        half = Extracts.half_decodable(self)
+        for i in range(24):
+            data = pseudo_random(2000 + 37 * i, 40 + i)
+            kind = i % 6
+            if kind == 0:
+                data = self.stars_bytes
+            elif kind == 1:
+                data += self.comet_bytes + data[:100]
+            elif kind == 2:
+                data = self.stars_bytes[:-700 - i]  # cut short
+            elif kind == 3:
+                data = half
+            elif kind == 4:
+                data = self.comet_bytes + self.stars_bytes
+            self.write("col/d%02d/F%02d.BIN" % (i // 5, i), data)
+        tool("zip", "-q", "-0", self.path("col", "d01", "PACKS.ZIP"), "COMET.EXE", "STARS.EXE",
+             cwd=self.src)
+        with tarfile.open(self.path("col", "d02", "both.tar.gz"), "w:gz") as t:
+            t.add(self.stars, "a/STARS.EXE")
+            t.add(self.comet, "b/COMET.EXE")
+        with open(self.path("col", "d03", "bad.zip"), "wb") as f:
+            f.write(b"PK\x03\x04" + b"\xff" * 200)
+        # Two locations that make the same --extract folder: the first one
+        # -j 1 meets has it, whichever worker ends first.
+        self.write("col/d04/x:y/COMET.EXE", self.comet_bytes)
+        self.write("col/d04/x_y/COMET.EXE", self.comet_bytes)
+
+    def test_the_same_output_exit_code_and_folders_as_one_at_a_time(self):
+        self.make_collection()
+        for args in ([], ["--json"], ["-q"], ["--extract", "out"],
+                     ["--json", "--extract", "out", "--salvage"]):
+            with self.subTest(args=args):
+                results = []
+                for jobs in ("1", "4"):
+                    r = self.scan("-j", jobs, *args, "col", "missing")
+                    tree = Extracts.tree(self, self.path("out"))
+                    shutil.rmtree(self.path("out"), ignore_errors=True)
+                    results.append((r.returncode, r.stdout, r.stderr, tree))
+                self.assertEqual(results[0][0], 2)
+                self.assertEqual(results[1], results[0])
+                if "-q" not in args:
+                    self.assertRegex(results[0][1] + results[0][2], r"3[0-9] packages found")
+                if "--extract" in args:
+                    self.assertIn("already exists", results[0][2])
+                    self.assertTrue(results[0][3])
+        for jobs in ("0", "x"):
+            self.assertEqual(self.scan("-j", jobs, "col").returncode, 1)
+
+
 class ListsOfInputs(Collection):
     def make_collection(self):
         names = []

@@ -7,11 +7,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "hostos/atomic_file.h"
+#include "hostos/cleanup.h"
 #include "hostos/os.h"
+#include "hostos/threads.h"
 
 namespace {
 
@@ -205,6 +209,48 @@ TEST_F(HostOs, ScratchNamesAreNewEachTime) {
     std::sort(made.begin(), made.end());
     EXPECT_EQ(std::unique(made.begin(), made.end()), made.end());
     EXPECT_EQ(Names(dir_).size(), made.size());
+}
+
+// The scan's workers make, publish and drop scratch files side by side: the
+// registry hands out distinct handles, forgets exactly what it is told, and
+// holds nest across threads; files are made and given their permissions
+// meanwhile (run under ThreadSanitizer too, which sees any race here).
+TEST_F(HostOs, ScratchRegistryAndNewFilesFromSeveralThreads) {
+    constexpr int kThreads = 4, kEach = 300;
+    std::vector<std::vector<int>> handles(kThreads);
+    {
+        std::vector<std::unique_ptr<hostos::Thread>> threads;
+        threads.reserve(kThreads);
+        for (int t = 0; t < kThreads; ++t)
+            threads.push_back(std::make_unique<hostos::Thread>([&, t] {
+                for (int i = 0; i < kEach; ++i) {
+                    std::string name = Path("t" + std::to_string(t) + "-" + std::to_string(i));
+                    int h = hostos::RegisterScratch(name, false);
+                    handles[t].push_back(h);
+                    if (i % 10 == 0) {
+                        int fd = hostos::CreateNew(name);
+                        if (fd >= 0) {
+                            hostos::SetDefaultPermissions(name, false);
+                            hostos::Close(fd);
+                        }
+                    }
+                    hostos::HoldInterrupts hold;
+                    hostos::HoldInterrupts nested;
+                    if (i % 3 != 0)
+                        hostos::ForgetScratch(h);
+                }
+            }));
+    }
+    std::set<int> all;
+    for (const auto& each : handles)
+        all.insert(each.begin(), each.end());
+    EXPECT_EQ(all.size(), size_t(kThreads) * kEach);
+    for (int h : all)
+        hostos::ForgetScratch(h);
+    hostos::Status made = hostos::GetStatus(Path("t0-0"), false);
+    EXPECT_EQ(made.kind, hostos::Kind::Regular);
+    EXPECT_EQ(Names(dir_).size(), size_t(kThreads) * (kEach / 10));
+    EXPECT_GE(hostos::ProcessorCount(), 1u);
 }
 
 TEST_F(HostOs, WithinComparesWholeNames) {

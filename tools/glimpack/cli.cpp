@@ -287,8 +287,24 @@ void FlushOutput() {
 // A message about a file may quote the file's name or a package's bytes:
 // shown without raw control characters, so it stays one line and cannot
 // drive the terminal.
+namespace {
+thread_local std::string* t_collected_errors = nullptr;
+} // namespace
+
 void ReportError(const std::string& text) {
+    if (t_collected_errors) {
+        *t_collected_errors += EscapeForDisplay(text, false) + "\n";
+        return;
+    }
     std::fprintf(stderr, "%s\n", EscapeForDisplay(text, false).c_str());
+}
+
+CollectErrors::CollectErrors() : outer_(t_collected_errors) {
+    t_collected_errors = &text_;
+}
+
+CollectErrors::~CollectErrors() {
+    t_collected_errors = outer_;
 }
 
 void RequirePackages(const std::vector<std::string>& packages) {

@@ -152,6 +152,22 @@ void FlushOutput();
 // One line on standard error, control characters escaped.
 void ReportError(const std::string& text);
 
+// While it lives, what ReportError would write on this thread is kept
+// instead: a job on a worker thread has its lines printed in their turn by
+// the program's own thread.
+class CollectErrors {
+  public:
+    CollectErrors();
+    ~CollectErrors();
+    CollectErrors(const CollectErrors&) = delete;
+    CollectErrors& operator=(const CollectErrors&) = delete;
+    const std::string& text() const { return text_; }
+
+  private:
+    std::string text_;
+    std::string* outer_;
+};
+
 // Runs a command body, turning whatever it throws into one line on standard
 // error and the matching exit code.
 int RunCommand(const char* name, int (*body)(int, char**), int argc, char** argv);

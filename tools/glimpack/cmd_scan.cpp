@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "base/windows_names.h"
 #include "hostos/cleanup.h"
 #include "hostos/os.h"
+#include "hostos/threads.h"
 #include "package/finder.h"
 #include "package/listing.h"
 #include "package/problems.h"
@@ -18,6 +20,7 @@
 #include "package/text.h"
 #include "tools/glimpack/commands.h"
 #include "tools/glimpack/files.h"
+#include "tools/glimpack/ordered_work.h"
 #include "tools/glimpack/progress.h"
 #include "tools/glimpack/scan.h"
 
@@ -34,7 +37,8 @@ const CommandText kText = {
     "its own bytes, as `test` checks one, and shown on one line: its location\n"
     "PATH[!MEMBER...][@OFFSET], title, records and verdict. A summary line ends\n"
     "the run. The exit code is 2 when a package has problems or an input could\n"
-    "not be read, else 0 (also when nothing was found)."};
+    "not be read, else 0 (also when nothing was found). Packages are checked\n"
+    "(and extracted) -j at a time, and shown in the order -j 1 shows them."};
 
 constexpr unsigned kDefaultDepth = 4;
 constexpr size_t kReadBlock = size_t(1) << 20;
@@ -185,10 +189,15 @@ struct Place {
 
 class Scanner {
   public:
+    // `jobs` packages are checked at once: with 1, each on this thread as it
+    // is found; with more, on as many workers, while this thread reads on.
+    // At most twice `jobs` packages are in hand at once, each a scratch copy
+    // on disk of its own bytes (none for a package that is its whole file).
     Scanner(bool json, bool quiet, unsigned depth, const Limits& limits, std::string extract_dir,
-            bool salvage)
+            bool salvage, unsigned jobs)
         : json_(json), quiet_(quiet), depth_(depth), limits_(limits),
-          extract_dir_(std::move(extract_dir)), salvage_(salvage), progress_(quiet || json) {
+          extract_dir_(std::move(extract_dir)), salvage_(salvage), progress_(quiet || json),
+          parallel_(jobs > 1), work_(jobs > 1 ? jobs : 0, size_t(2) * jobs) {
         tick_ = [this] { ShowProgress(); };
     }
 
@@ -217,6 +226,7 @@ class Scanner {
     }
 
     int Finish() {
+        work_.Drain();
         progress_.Clear();
         std::FILE* out = json_ ? stderr : stdout;
         std::string extracted;
@@ -278,6 +288,10 @@ class Scanner {
             Unreadable(path, e.what());
         }
         hostos::Close(fd);
+        // Results are printed here and as packages are found, never from
+        // inside a read: libarchive's C code may be below it, and printing
+        // can throw.
+        work_.DeliverReady();
     }
 
     // Everything in `source`: the members of the archive it is, or else
@@ -410,50 +424,122 @@ class Scanner {
         finder.Finish();
     }
 
+    // What checking one package (or failing to read an input) leaves to be
+    // printed and counted, in its turn.
+    struct Outcome {
+        std::string errors; // lines for standard error
+        std::string output; // for standard output
+        uint64_t ok = 0, problems = 0, unreadable = 0, extracted = 0, not_extracted = 0;
+        std::string folder; // the --extract folder it had in hand, "" for none
+    };
+
+    // One package found, as a worker checks it; it owns the scratch copy.
+    struct PackageJob {
+        std::string location;
+        Place place;
+        FoundPackage found;
+        PackageSession::Options options;
+        std::unique_ptr<ScratchDirectory> target;
+        std::string final_dir;
+        std::string not_extracted; // why no folder could be made for it
+        PackageJob() = default;
+        PackageJob(const PackageJob&) = delete;
+        PackageJob& operator=(const PackageJob&) = delete;
+        ~PackageJob() {
+            if (found.fd >= 0)
+                hostos::Close(found.fd);
+        }
+    };
+
+    // On this thread, in the order found: what touches the --extract folder
+    // and the counts. The rest is the job's.
     void Check(FoundPackage& found, const Place& place) {
         ++counts_.packages;
-        std::string location = place.location;
+        auto job = std::make_shared<PackageJob>();
+        job->location = place.location;
         if (found.offset != 0)
-            location += "@" + std::to_string(found.offset);
-        PackageSession::Options options;
-        options.limits = limits_;
-        options.as_name = place.name;
+            job->location += "@" + std::to_string(found.offset);
+        job->place = place;
+        job->found = found;
+        found.fd = -1; // the job's from here on
+        job->options.limits = limits_;
+        job->options.as_name = place.name;
         // With --extract, the session sees a new private folder as the
         // Windows directory: the package's files are written there and the
         // folder is renamed into place when all of them are.
-        std::unique_ptr<ScratchDirectory> target;
-        std::string final_dir;
         if (!extract_dir_.empty()) {
             try {
-                target = PrepareTarget(location, &final_dir, &options.host_windows_dir);
+                job->target =
+                    PrepareTarget(job->location, &job->final_dir, &job->options.host_windows_dir);
+                in_hand_.insert(job->final_dir);
             } catch (const ToolError& e) {
-                NotExtracted(location, e.what());
+                job->not_extracted = e.what();
             }
         }
+        work_.Add([this, job]() -> OrderedWork::Deliver {
+            auto outcome = std::make_shared<Outcome>(CheckPackage(*job));
+            return [this, outcome] { Deliver(*outcome); };
+        });
+    }
+
+    // On a worker (or this thread with -j 1): touches nothing of the
+    // scanner's but what it only reads.
+    Outcome CheckPackage(PackageJob& job) {
+        Outcome o;
+        if (job.target)
+            o.folder = job.final_dir;
+        CollectErrors collect;
+        if (!job.not_extracted.empty())
+            NotExtracted(o, job.location, job.not_extracted);
+        const std::string& location = job.location;
         try {
             std::unique_ptr<PackageSession> session;
-            if (found.fd < 0) {
-                session = std::make_unique<PackageSession>(place.file, options);
+            if (job.found.fd < 0) {
+                session = std::make_unique<PackageSession>(job.place.file, job.options);
             } else {
                 // The session owns the scratch file from here on, also when
                 // it cannot read it.
-                int fd = found.fd;
-                found.fd = -1;
-                session = std::make_unique<PackageSession>(fd, location, options);
+                int fd = job.found.fd;
+                job.found.fd = -1;
+                session = std::make_unique<PackageSession>(fd, location, job.options);
             }
             session->CheckAllContents();
             InspectedPackage pkg = session->package();
             pkg.path = location;
             Extracted extracted;
-            if (target && (pkg.Sound() || salvage_))
-                extracted =
-                    Extract(*session, location, options.host_windows_dir, *target, final_dir);
-            Report(pkg, found, place, extracted);
+            if (job.target && (pkg.Sound() || salvage_))
+                extracted = Extract(o, *session, location, job.options.host_windows_dir,
+                                    *job.target, job.final_dir);
+            Report(o, pkg, job.found, job.place, extracted);
         } catch (const PackageError& e) {
-            Failed(location, e.problems(), true);
+            Failed(o, location, e.problems(), true);
         } catch (const ToolError& e) {
-            Failed(location, {CannotRead(location, e.what())}, true);
+            Failed(o, location, {CannotRead(location, e.what())}, true);
         }
+        // A folder not renamed into place goes now, on the worker.
+        job.target.reset();
+        o.errors = collect.text();
+        return o;
+    }
+
+    // On this thread, in turn.
+    void Deliver(const Outcome& o) {
+        progress_.Clear(); // drawn again on the next read
+        if (!o.errors.empty()) {
+            PrintText(stderr, o.errors);
+            std::fflush(stderr);
+        }
+        if (!o.output.empty()) {
+            PrintText(stdout, o.output);
+            FlushOutput();
+        }
+        counts_.ok += o.ok;
+        counts_.problems += o.problems;
+        counts_.unreadable += o.unreadable;
+        counts_.extracted += o.extracted;
+        counts_.not_extracted += o.not_extracted;
+        if (!o.folder.empty())
+            in_hand_.erase(o.folder);
     }
 
     // The new folder and, in *real, its path as the session must see it.
@@ -461,6 +547,10 @@ class Scanner {
                                                     std::string* final_dir, std::string* real) {
         std::string name = SafeFolderName(location);
         *final_dir = extract_dir_ + "/" + name;
+        // An earlier package still in hand may yet make that folder: what
+        // -j 1 says is known once it is done.
+        if (in_hand_.count(*final_dir) != 0)
+            work_.Drain();
         // Two locations that make the same name, or an earlier run's folder:
         // never written into.
         if (hostos::GetStatus(*final_dir, false).kind != hostos::Kind::Missing)
@@ -481,10 +571,13 @@ class Scanner {
         size_t not_written = 0;
     };
 
-    Extracted Extract(PackageSession& session, const std::string& location, const std::string& real,
-                      ScratchDirectory& target, const std::string& final_dir) {
+    Extracted Extract(Outcome& o, PackageSession& session, const std::string& location,
+                      const std::string& real, ScratchDirectory& target,
+                      const std::string& final_dir) {
         try {
-            size_t given_up = ExtractEveryRecord(session, real, quiet_ || json_, salvage_);
+            // Only this thread draws progress lines.
+            size_t given_up =
+                ExtractEveryRecord(session, real, quiet_ || json_ || parallel_, salvage_);
             if (given_up == session.package().records.size())
                 Fail(final_dir, "no file could be written");
             hostos::HoldInterrupts hold;
@@ -493,24 +586,23 @@ class Scanner {
                 Fail(final_dir, "cannot rename the extracted folder into place: " +
                                     hostos::ErrorText(hostos::LastError()));
             target.Release();
-            ++counts_.extracted;
+            ++o.extracted;
             return {final_dir, given_up};
         } catch (const ToolError& e) {
-            NotExtracted(location, e.what());
+            NotExtracted(o, location, e.what());
             return {};
         }
     }
 
-    void NotExtracted(const std::string& location, const std::string& text) {
-        ++counts_.not_extracted;
-        progress_.Clear();
+    void NotExtracted(Outcome& o, const std::string& location, const std::string& text) {
+        ++o.not_extracted;
         ReportError("glimpack: " + location + ": not extracted: " + text);
     }
 
-    void Report(const InspectedPackage& pkg, const FoundPackage& found, const Place& place,
-                const Extracted& extracted) {
+    void Report(Outcome& o, const InspectedPackage& pkg, const FoundPackage& found,
+                const Place& place, const Extracted& extracted) {
         bool sound = pkg.Sound();
-        ++(sound ? counts_.ok : counts_.problems);
+        ++(sound ? o.ok : o.problems);
         uint64_t end = found.offset + found.size;
         bool after_known = place.size_known && place.size >= end;
         uint64_t after = after_known ? place.size - end : 0;
@@ -525,7 +617,7 @@ class Scanner {
                 line += ", \"extracted_to\": " +
                         (extracted.to.empty() ? std::string("null") : JsonString(extracted.to)) +
                         ", \"records_not_written\": " + std::to_string(extracted.not_written);
-            Emit(line + "}\n", stdout);
+            o.output += line + "}\n";
             return;
         }
         if (quiet_ && sound)
@@ -552,12 +644,20 @@ class Scanner {
                      : extracted.not_written == 1
                          ? std::string(", 1 record not written")
                          : ", " + std::to_string(extracted.not_written) + " records not written");
-        Emit(line + "\n", stdout);
+        o.output += line + "\n";
     }
 
+    // Found on this thread while reading: printed after the packages found
+    // before it.
     void Unreadable(const std::string& location, const std::string& text) {
-        ++counts_.unreadable;
-        Failed(location, {CannotRead(location, text)}, false);
+        auto o = std::make_shared<Outcome>();
+        o->unreadable = 1;
+        {
+            CollectErrors collect;
+            Failed(*o, location, {CannotRead(location, text)}, false);
+            o->errors = collect.text();
+        }
+        work_.AddDone([this, o] { Deliver(*o); });
     }
 
     // A failure to read, as a finding: the text without the name in front,
@@ -570,22 +670,13 @@ class Scanner {
 
     // A package that could not be read, or an input: one line on standard
     // error, and in JSON one object too.
-    void Failed(const std::string& location, const std::vector<Problem>& problems, bool package) {
+    void Failed(Outcome& o, const std::string& location, const std::vector<Problem>& problems,
+                bool package) {
         if (package)
-            ++counts_.problems;
-        progress_.Clear();
+            ++o.problems;
         ReportError("glimpack: " + location + ": " + ProblemsInOneLine(problems));
         if (json_)
-            Emit(OneLineJson(FormatUnreadableJson(location, problems), location) + "\n", stdout);
-    }
-
-    void Emit(const std::string& text, std::FILE* to) {
-        progress_.Clear(); // drawn again on the next read
-        PrintText(to, text);
-        if (to == stdout)
-            FlushOutput();
-        else
-            std::fflush(to);
+            o.output += OneLineJson(FormatUnreadableJson(location, problems), location) + "\n";
     }
 
     void ShowProgress() {
@@ -606,6 +697,10 @@ class Scanner {
     Progress progress_;
     std::function<void()> tick_;
     double start_ = hostos::MonotonicSeconds();
+    bool parallel_;
+    std::set<std::string> in_hand_; // --extract folders of packages not yet delivered
+    // Last: destroyed first, so no job outlives what it uses.
+    OrderedWork work_;
 };
 
 // The paths listed in `list` ("-": standard input), one a line.
@@ -670,7 +765,7 @@ std::string SafeFolderName(const std::string& location) {
 
 int CmdScan(int argc, char** argv) {
     bool json = false, quiet = false, salvage = false;
-    std::string depth_text, files_from, extract_dir;
+    std::string depth_text, files_from, extract_dir, jobs_text;
     Limits limits;
     std::vector<std::string> paths;
     if (!ParseCommandLine(
@@ -698,12 +793,22 @@ int CmdScan(int argc, char** argv) {
                   "problems: every file that reads or decodes\n"
                   "completely, naming each one that cannot be written",
                   &salvage),
+             Value({"-j", "--jobs"}, "N",
+                   "check N packages at once (default: the processors);\n"
+                   "the output is the same",
+                   &jobs_text),
              MaxSizeOption("records installing more are a problem (default 1G)", &limits)},
             &paths))
         return kExitOk;
     unsigned depth = kDefaultDepth;
     if (!depth_text.empty())
         depth = unsigned(ParseNumber("--depth", depth_text, 64));
+    unsigned jobs = hostos::ProcessorCount();
+    if (!jobs_text.empty()) {
+        jobs = unsigned(ParseNumber("-j", jobs_text, 1024));
+        if (jobs == 0)
+            throw UsageError("-j takes a number of 1 or more");
+    }
     if (!files_from.empty()) {
         std::vector<std::string> listed = ReadList(files_from);
         paths.insert(paths.end(), listed.begin(), listed.end());
@@ -718,7 +823,7 @@ int CmdScan(int argc, char** argv) {
         throw UsageError("--salvage goes with --extract");
     if (!extract_dir.empty())
         hostos::InstallInterruptCleanup();
-    Scanner scanner(json, quiet, depth, limits, extract_dir, salvage);
+    Scanner scanner(json, quiet, depth, limits, extract_dir, salvage, jobs);
     for (const std::string& path : paths)
         scanner.Path(path, true);
     return scanner.Finish();
