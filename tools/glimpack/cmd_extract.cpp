@@ -411,6 +411,13 @@ int ExtractPackage(const std::string& package, const Options& o) {
         if ((o.verbose || o.dry_run) && !o.quiet)
             Print(names, "%s%s\n", how, DestinationForDisplay(r.destination).c_str());
     };
+    // A record --salvage could not write after all: counted out, and named.
+    auto give_up = [&](const InspectedRecord& r) {
+        ++given_up;
+        --written;
+        total -= InstalledSize(&r.record);
+        NotSalvaged(pkg, r);
+    };
     {
         Progress progress(total, o.quiet || o.to_stdout);
         Extraction extraction;
@@ -431,21 +438,14 @@ int ExtractPackage(const std::string& package, const Options& o) {
                 if (Stream(
                         session, i,
                         [&](const uint8_t*, size_t n) { progress.Add(n, r.destination.shown); },
-                        o.salvage)) {
+                        o.salvage))
                     name(r, "");
-                } else {
-                    ++given_up;
-                    --written;
-                    total -= InstalledSize(&r.record);
-                    NotSalvaged(pkg, r);
-                }
+                else
+                    give_up(r);
             } else if (WriteRecord(session, i, o, extraction, progress)) {
                 name(r, "");
             } else {
-                ++given_up;
-                --written;
-                total -= InstalledSize(&r.record);
-                NotSalvaged(pkg, r);
+                give_up(r);
             }
         }
         if (!o.to_stdout && !o.dry_run) {

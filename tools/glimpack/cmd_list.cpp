@@ -30,13 +30,21 @@ const CommandText kText = {
 
 // What list and test share: reading a package with its verdict, progress
 // shown while its contents are checked.
-InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits, bool quiet) {
+InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits, bool quiet,
+                              JsonList* json) {
     PackageSession::Options options;
     options.limits = limits;
-    PackageSession session(package, options);
-    Progress progress(session.package().installed_bytes, quiet);
-    session.CheckAllContents([&](uint64_t bytes) { progress.Add(bytes, package); });
-    return session.package();
+    try {
+        PackageSession session(package, options);
+        Progress progress(session.package().installed_bytes, quiet);
+        session.CheckAllContents([&](uint64_t bytes) { progress.Add(bytes, package); });
+        return session.package();
+    } catch (const PackageError& e) {
+        // One object per argument, whatever became of it.
+        if (json)
+            json->Add(FormatUnreadableJson(package, e.problems()));
+        throw;
+    }
 }
 
 int CmdList(int argc, char** argv) {
@@ -58,15 +66,8 @@ int CmdList(int argc, char** argv) {
     JsonList list(json && packages.size() > 1);
     int rc =
         ForEachPackage(packages, json || quiet ? nullptr : stdout, [&](const std::string& package) {
-            InspectedPackage pkg;
-            try {
-                pkg = ReadAndJudge(package, limits, quiet);
-            } catch (const PackageError& e) {
-                // One object per argument, whatever became of it.
-                if (json)
-                    list.Add(FormatUnreadableJson(package, e.problems()));
-                throw;
-            }
+            const InspectedPackage pkg =
+                ReadAndJudge(package, limits, quiet, json ? &list : nullptr);
             if (quiet && pkg.Sound())
                 return kExitOk;
             if (json)

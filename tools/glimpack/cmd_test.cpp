@@ -81,15 +81,8 @@ int CmdTest(int argc, char** argv) {
     JsonList list(json && packages.size() > 1);
     int rc =
         ForEachPackage(packages, json || quiet ? nullptr : stdout, [&](const std::string& package) {
-            InspectedPackage pkg;
-            try {
-                pkg = ReadAndJudge(package, limits, quiet);
-            } catch (const PackageError& e) {
-                // One object per argument, whatever became of it.
-                if (json)
-                    list.Add(FormatUnreadableJson(package, e.problems()));
-                throw;
-            }
+            const InspectedPackage pkg =
+                ReadAndJudge(package, limits, quiet, json ? &list : nullptr);
             if (quiet && pkg.Sound())
                 return kExitOk;
             if (json)

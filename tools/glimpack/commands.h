@@ -14,7 +14,11 @@ namespace glimpack {
 
 // A package read with its verdict (package/verdict.h), every record's
 // contents checked, progress shown meanwhile unless `quiet`.
-InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits, bool quiet);
+// With `json` (may be null), a package that cannot be read at all still
+// gets its object there, with the findings that say why, before the
+// refusal goes on to the caller.
+InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits, bool quiet,
+                              JsonList* json = nullptr);
 
 // What extract does for one package, for scan --extract: every record of the
 // package `session` holds written below `target`, the folder the session
