@@ -54,7 +54,12 @@ Sniffed Sniff(const uint8_t* prefix, size_t size) {
         out.kind = Sniffed::kArchive;
         const char* name = archive_format_name(h.a);
         out.format = name ? name : "archive";
-        out.needs_seeking = (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_7ZIP;
+        const int base = format & ARCHIVE_FORMAT_BASE_MASK;
+        out.needs_seeking = base == ARCHIVE_FORMAT_7ZIP;
+        // Only the "none" filter: nothing compresses the whole.
+        out.stores_members_whole = archive_filter_count(h.a) == 1 &&
+                                   (base == ARCHIVE_FORMAT_ISO9660 || base == ARCHIVE_FORMAT_TAR ||
+                                    base == ARCHIVE_FORMAT_CPIO || base == ARCHIVE_FORMAT_AR);
     } else if (archive_filter_count(h.a) > 1) {
         out.kind = Sniffed::kCompressed;
         const char* name = archive_filter_name(h.a, 0);

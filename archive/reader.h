@@ -52,6 +52,10 @@ struct Sniffed {
     enum Kind { kNone, kArchive, kCompressed } kind = kNone;
     std::string format;         // the format's name ("ZIP 2.0 (deflation)", "gzip")
     bool needs_seeking = false; // cannot be read from a stream that only goes forward
+    // Keeps each member's bytes whole and uncompressed in its own (an ISO
+    // 9660 image, a plain tar): a search of the raw bytes finds the members'
+    // packages again, and also what lies where no member is.
+    bool stores_members_whole = false;
 };
 // How many of the first bytes Sniff wants (an ISO 9660 image says what it
 // is 32 KiB in): fewer only when the stream is shorter.

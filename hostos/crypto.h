@@ -28,6 +28,9 @@ enum class DigestAlgorithm { Md5, Sha1, Sha256, Sha384, Sha512 };
 const char* DigestAlgorithmName(DigestAlgorithm algorithm);
 // 16, 20, 32, 48 or 64 bytes.
 size_t DigestSize(DigestAlgorithm algorithm);
+// The algorithm a name ("sha256", as DigestAlgorithmName gives it) names,
+// or false.
+bool DigestAlgorithmFromName(const std::string& name, DigestAlgorithm* algorithm);
 // The algorithm an object identifier ("2.16.840.1.101.3.4.2.1") names, or
 // false. Only the digest algorithms' own identifiers are taken.
 bool DigestAlgorithmFromOid(const std::string& oid, DigestAlgorithm* algorithm);

@@ -40,6 +40,16 @@ size_t DigestSize(DigestAlgorithm algorithm) {
     return RowOf(algorithm).size;
 }
 
+bool DigestAlgorithmFromName(const std::string& name, DigestAlgorithm* algorithm) {
+    for (const AlgorithmRow& row : kAlgorithms) {
+        if (name == row.name) {
+            *algorithm = row.algorithm;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool DigestAlgorithmFromOid(const std::string& oid, DigestAlgorithm* algorithm) {
     for (const AlgorithmRow& row : kAlgorithms) {
         if (oid == row.oid) {

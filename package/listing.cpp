@@ -77,7 +77,7 @@ std::string VerdictLine(const InspectedPackage& pkg) {
     return pkg.problems.empty() ? line : line + ", and so has the package as a whole";
 }
 
-std::string FormatListingText(const InspectedPackage& pkg) {
+std::string FormatListingText(const InspectedPackage& pkg, bool digests) {
     std::string out;
     out += "Package:           " + EscapeForDisplay(pkg.path, false) + "\n";
     out += "Title:             \"" + EscapeForDisplay(Title(pkg), true) + "\"\n";
@@ -95,6 +95,12 @@ std::string FormatListingText(const InspectedPackage& pkg) {
                Padded(WithThousands(p.offset), 11, true) + "  " +
                (r.contents_checked ? Hex8(r.crc32) : std::string("--------")) + "  " +
                DestinationForDisplay(r.destination) + "\n";
+        for (size_t d = 0; digests && d < r.digests.size(); d++) {
+            if (!r.digests[d].empty())
+                out += "       " +
+                       std::string(hostos::DigestAlgorithmName(pkg.digest_algorithms[d])) + ": " +
+                       r.digests[d] + "\n";
+        }
         for (const Problem& problem : r.problems)
             out += "       problem: " + ProblemText(problem) + "\n";
     }
@@ -136,7 +142,11 @@ std::string FormatListingJson(const InspectedPackage& pkg) {
             JsonString(Windows1252ToUtf8(std::string(p.extension, ExtensionLength(p.extension))));
         out += ", \"crc32\": " +
                (r.contents_checked ? "\"" + Hex8(r.crc32) + "\"" : std::string("null"));
-        out += ", \"sha256\": " + (r.sha256.empty() ? std::string("null") : "\"" + r.sha256 + "\"");
+        for (size_t d = 0; d < pkg.digest_algorithms.size(); d++) {
+            const bool known = d < r.digests.size() && !r.digests[d].empty();
+            out += ", \"" + std::string(hostos::DigestAlgorithmName(pkg.digest_algorithms[d])) +
+                   "\": " + (known ? "\"" + r.digests[d] + "\"" : std::string("null"));
+        }
         out += ", \"problems\": " + ProblemsJson(r.problems) + "}";
     }
     out += pkg.records.empty() ? "],\n" : "\n  ],\n";

@@ -9,7 +9,9 @@
 
 namespace glimpack {
 
-std::string FormatListingText(const InspectedPackage& package);
+// With `digests`, each record's digests (InspectedPackage::digest_algorithms)
+// on lines of their own below it.
+std::string FormatListingText(const InspectedPackage& package, bool digests = false);
 // "OK (4 records)" or "1 of 4 records has problems".
 std::string VerdictLine(const InspectedPackage& package);
 std::string FormatListingJson(const InspectedPackage& package);

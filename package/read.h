@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "hostos/crypto.h"
 #include "package/problems.h"
 #include "payload/payload.h"
 #include "pe/authenticode.h"
@@ -47,8 +48,10 @@ struct InspectedRecord {
     std::vector<Problem> problems;
     bool contents_checked = false; // its contents were read in full and found sound
     uint32_t crc32 = 0;            // of the contents, when contents_checked
-    std::string sha256;            // of the contents in hex, when contents_checked and the
-                                   // system can compute it
+    // Digests of the contents in hex, one for each of the package's
+    // digest_algorithms, when contents_checked ("" where the system cannot
+    // compute one).
+    std::vector<std::string> digests;
 };
 
 // A range of the file's bytes that the installer never reads: what else is
@@ -78,10 +81,14 @@ struct InspectedPackage {
     PayloadLocation location{};
     PayloadHeader header{};
     std::vector<InspectedRecord> records; // terminator not included
-    uint64_t table_end = 0;               // file position after the terminator
-    uint32_t installed_total = 0;         // as the installer sums it (32 bits, wrapping)
-    uint64_t installed_bytes = 0;         // the true sum of the records' installed sizes
-    std::vector<Problem> notes;           // worth knowing, not wrong (a total that wraps)
+    // The digests each record's contents get beside their CRC-32: the CRC is
+    // the installer's world, digests are what archivists compare (SHA-256
+    // unless asked otherwise).
+    std::vector<hostos::DigestAlgorithm> digest_algorithms{hostos::DigestAlgorithm::Sha256};
+    uint64_t table_end = 0;       // file position after the terminator
+    uint32_t installed_total = 0; // as the installer sums it (32 bits, wrapping)
+    uint64_t installed_bytes = 0; // the true sum of the records' installed sizes
+    std::vector<Problem> notes;   // worth knowing, not wrong (a total that wraps)
     // Every range of the file the installer never reads, in file order.
     std::vector<Region> unread;
     // Entries past the terminating one that look like records: a table that
@@ -140,7 +147,9 @@ struct StreamResult {
     uint32_t stored_bytes_unused = 0;
     bool short_body = false; // the file ended before stored_size bytes
     uint32_t crc32 = 0;      // of the bytes handed on
-    std::string sha256;      // of the bytes handed on, in hex; "" where it cannot be computed
+    // Of the bytes handed on, in hex, one for each algorithm asked for; ""
+    // where the system cannot compute one.
+    std::vector<std::string> digests;
 };
 
 // The title as text: Windows-1252 converted to UTF-8, control characters

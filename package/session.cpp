@@ -74,6 +74,7 @@ size_t ReadBody(void* context, uint8_t* buffer, size_t capacity) {
 PackageSession::PackageSession(const std::string& path, const Options& options)
     : host_windows_dir_(options.host_windows_dir) {
     package_.path = path;
+    package_.digest_algorithms = options.digests;
     OpenAndRead([&] { Open(path); },
                 options.as_name.empty() ? hostos::FileNamePart(path) : options.as_name,
                 options.limits);
@@ -82,6 +83,7 @@ PackageSession::PackageSession(const std::string& path, const Options& options)
 PackageSession::PackageSession(int fd, const std::string& shown, const Options& options)
     : host_windows_dir_(options.host_windows_dir) {
     package_.path = shown;
+    package_.digest_algorithms = options.digests;
     OpenAndRead([&] { TakeOver(fd); },
                 options.as_name.empty() ? hostos::FileNamePart(shown) : options.as_name,
                 options.limits);
@@ -321,11 +323,13 @@ StreamResult PackageSession::StreamRecord(const InspectedRecord& record, const B
     if (src.left && hostos::Seek(fd_, rec.offset, SEEK_SET) < 0)
         unreadable();
 
-    // The contents' SHA-256 beside their CRC-32, for manifests: the CRC is
-    // the installer's world, the digest what archivists compare.
-    hostos::Digest sha256(hostos::DigestAlgorithm::Sha256);
+    // The contents' digests beside their CRC-32 (see digest_algorithms).
+    std::vector<std::unique_ptr<hostos::Digest>> digests;
+    for (hostos::DigestAlgorithm algorithm : package_.digest_algorithms)
+        digests.push_back(std::make_unique<hostos::Digest>(algorithm));
     const ByteSink hashed = [&](const uint8_t* data, size_t size) {
-        sha256.Update(data, size);
+        for (const auto& digest : digests)
+            digest->Update(data, size);
         if (sink)
             sink(data, size);
     };
@@ -346,9 +350,9 @@ StreamResult PackageSession::StreamRecord(const InspectedRecord& record, const B
     }
     if (src.failed)
         unreadable();
-    if (sha256.ok()) {
-        const std::vector<uint8_t> digest = sha256.Finish();
-        result.sha256 = HexBytes(std::string(digest.begin(), digest.end()));
+    for (const auto& digest : digests) {
+        const std::vector<uint8_t> value = digest->ok() ? digest->Finish() : std::vector<uint8_t>();
+        result.digests.push_back(HexBytes(std::string(value.begin(), value.end())));
     }
     return result;
 }

@@ -34,6 +34,8 @@ class PackageSession {
         // The file name the installer sees instead of the file's own (a
         // package still under its scratch name); "" for the file's own.
         std::string as_name;
+        // The digests each record's contents get (InspectedPackage::digest_algorithms).
+        std::vector<hostos::DigestAlgorithm> digests{hostos::DigestAlgorithm::Sha256};
     };
 
     // Opens the package at `path` and reads it as described above. Throws

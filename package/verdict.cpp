@@ -300,7 +300,7 @@ void JudgeStructure(InspectedPackage& pkg, const Limits& limits) {
         r.destination = Destination();
         r.contents_checked = false;
         r.crc32 = 0;
-        r.sha256.clear();
+        r.digests.clear();
     }
     pkg.notes.clear();
     pkg.problems.clear();
@@ -330,7 +330,7 @@ void JudgeContents(InspectedRecord& r, const StreamResult& s) {
         Add(r, ProblemCode::kBodyCutShort);
     r.contents_checked = r.problems.empty();
     r.crc32 = r.contents_checked ? s.crc32 : 0;
-    r.sha256 = r.contents_checked ? s.sha256 : std::string();
+    r.digests = r.contents_checked ? s.digests : std::vector<std::string>();
 }
 
 } // namespace glimpack

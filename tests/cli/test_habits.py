@@ -81,6 +81,41 @@ class Habits(unittest.TestCase):
         self.assertIn("A.SCR", os.listdir(self.path("A")))
         self.assertIn("B.SCR", os.listdir(self.path("B")))
 
+    def test_digests_for_manifests_agree_with_the_files_written(self):
+        import hashlib
+        a = self.pack("A.EXE", os.path.join(DATA, "runs.bmp"))
+        self.assertEqual(run("extract", "-q", "-d", self.path("out"), a).returncode, 0)
+        written = self.files_below(self.path("out"))
+
+        def by_destination(listing):
+            return {r["destination"].replace("\\", os.sep): r for r in listing["records"]}
+
+        # SHA-256 by default, in list and test alike; --hash chooses others.
+        for command in ("list", "test"):
+            records = by_destination(json.loads(run(command, "--json", a).stdout))
+            self.assertEqual({k: r["sha256"] for k, r in records.items()},
+                             {k: hashlib.sha256(v).hexdigest() for k, v in written.items()})
+        records = by_destination(json.loads(run("list", "--json", "--hash", "md5,sha512,md5",
+                                                a).stdout))
+        for name, data in written.items():
+            self.assertEqual(records[name]["md5"], hashlib.md5(data).hexdigest())
+            self.assertEqual(records[name]["sha512"], hashlib.sha512(data).hexdigest())
+            self.assertNotIn("sha256", records[name])
+        none = json.loads(run("test", "--json", "--hash", "none", a).stdout)
+        self.assertFalse(any(k.startswith(("sha", "md5")) for r in none["records"] for k in r))
+        # Text: list shows the chosen digests under each record only when asked.
+        self.assertNotIn(b"sha256:", run("list", a).stdout)
+        text = run("list", "--hash", "sha1", a).stdout.decode()
+        for data in written.values():
+            self.assertIn("       sha1: " + hashlib.sha1(data).hexdigest() + "\n", text)
+        # A record whose contents cannot be read has no digest to give.
+        broken = json.loads(run("list", "--json", self.broken()).stdout)
+        self.assertIn(None, [r["sha256"] for r in broken["records"]])
+        r = run("list", "--hash", "crc", a)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"option '--hash' takes md5, sha1, sha256, sha384, sha512 or none, not 'crc'",
+                      r.stderr)
+
     def test_chosen_files_and_standard_output(self):
         package = self.pack("STARS.EXE", os.path.join(DATA, "runs.bmp"),
                             os.path.join(DATA, "random.bin"))

@@ -190,6 +190,49 @@ class FindsPackagesByContent(Collection):
         r = self.scan("--depth", "0", "col/cd.iso")
         self.assertEqual(len(r.stdout.splitlines()), 3, r.stdout)
 
+    def test_what_no_directory_explains_is_searched_as_bytes(self):
+        # A package behind the end of a CD image's file system, where no
+        # directory names it; the package the directory names is reported
+        # from it alone.
+        os.makedirs(self.path("iso"))
+        shutil.copy(self.stars, self.path("iso", "STARS.EXE"))
+        tool("xorriso", "-as", "mkisofs", "-quiet", "-J", "-R", "-o", self.path("cd.iso"),
+             self.path("iso"))
+        with open(self.path("cd.iso"), "rb") as f:
+            iso = f.read()
+        self.write("col/cd.iso", iso + self.comet_bytes)
+        # A zip that cannot be read past its second member (its header
+        # claims a name longer than the file, and the central directory is
+        # gone): the stored package behind the damage is found in its bytes.
+        self.write("src/A.TXT", pseudo_random(5000, 3))
+        self.write("src/B.TXT", b"hello\n")
+        shutil.copy(self.comet, self.path("src", "COMET.EXE"))
+        tool("zip", "-q", self.path("y.zip"), "A.TXT", "B.TXT", cwd=self.path("src"))
+        tool("zip", "-q", "-0", self.path("y.zip"), "COMET.EXE", cwd=self.path("src"))
+        with open(self.path("y.zip"), "rb") as f:
+            z = bytearray(f.read())
+        second = z.find(b"PK\x03\x04", 4)
+        z[second + 26:second + 28] = b"\xff\x7f"
+        damaged = bytes(z[:z.find(b"PK\x01\x02")])
+        self.write("col/bad.zip", damaged)
+
+        r = self.scan("col")
+        self.assertEqual(r.returncode, 2)
+        found = [line.split(": ", 1)[0] for line in r.stdout.splitlines()[:-1]]
+        self.assertEqual(found, ["col/bad.zip@%d" % damaged.find(self.comet_bytes),
+                                 "col/cd.iso!STARS.EXE", "col/cd.iso@%d" % len(iso)])
+        self.assertRegex(r.stderr, r"^glimpack: col/bad\.zip: cannot be read as ZIP.*; its bytes "
+                                   r"are searched as they are\n$")
+        # Read to its end but for one member's bad CRC: what the directory
+        # gave is not found a second time in the bytes.
+        with open(self.path("y.zip"), "rb") as f:
+            z = bytearray(f.read())
+        z[60:400] = bytes(b ^ 0x55 for b in z[60:400])
+        self.write("col2/crc.zip", bytes(z))
+        r = self.scan("col2")
+        self.assertEqual([line.split(": ", 1)[0] for line in r.stdout.splitlines()[:-1]],
+                         ["col2/crc.zip!COMET.EXE"])
+
     def test_links_in_folders_are_not_followed_named_ones_are(self):
         self.write("outside/STARS.EXE", self.stars_bytes)
         os.makedirs(self.path("col"))

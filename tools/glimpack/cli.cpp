@@ -1,5 +1,6 @@
 #include "tools/glimpack/cli.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -84,6 +85,32 @@ Option MaxSizeOption(std::string help, Limits* limits) {
     return Option{{"--max-size"}, "BYTES", std::move(help), [limits](const std::string& v) {
                       limits->max_size = ParseSize("--max-size", v);
                   }};
+}
+
+Option HashOption(std::string help, std::vector<hostos::DigestAlgorithm>* digests, bool* given) {
+    return Option{
+        {"--hash"}, "ALG[,ALG...]", std::move(help), [digests, given](const std::string& v) {
+            if (given)
+                *given = true;
+            digests->clear();
+            if (v == "none")
+                return;
+            size_t start = 0;
+            for (;;) {
+                const size_t comma = v.find(',', start);
+                const std::string name = v.substr(start, comma - start);
+                hostos::DigestAlgorithm algorithm{};
+                if (!hostos::DigestAlgorithmFromName(name, &algorithm))
+                    throw UsageError("option '--hash' takes md5, sha1, sha256, sha384, sha512 "
+                                     "or none, not '" +
+                                     name + "'");
+                if (std::find(digests->begin(), digests->end(), algorithm) == digests->end())
+                    digests->push_back(algorithm);
+                if (comma == std::string::npos)
+                    return;
+                start = comma + 1;
+            }
+        }};
 }
 
 std::string HelpText(const CommandText& text, const std::vector<Option>& options) {

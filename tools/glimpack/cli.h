@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "hostos/crypto.h"
 #include "package/errors.h"
 #include "package/read.h"
 
@@ -42,6 +43,10 @@ Option Value(std::vector<std::string> names, std::string value, std::string help
 // --max-size BYTES, parsed as it is met into `limits` (shared by every
 // command that reads packages or builds one).
 Option MaxSizeOption(std::string help, Limits* limits);
+// --hash ALG[,ALG...]: the digests each file's contents get beside their
+// CRC-32 ("md5", "sha1", "sha256", "sha384", "sha512"; "none" for none);
+// *given says the option was used.
+Option HashOption(std::string help, std::vector<hostos::DigestAlgorithm>* digests, bool* given);
 
 // What a command's --help shows besides its options.
 struct CommandText {

@@ -30,10 +30,12 @@ const CommandText kText = {
 
 // What list and test share: reading a package with its verdict, progress
 // shown while its contents are checked.
-InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits, bool quiet,
+InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits,
+                              const std::vector<hostos::DigestAlgorithm>& digests, bool quiet,
                               JsonList* json) {
     PackageSession::Options options;
     options.limits = limits;
+    options.digests = digests;
     try {
         PackageSession session(package, options);
         Progress progress(session.package().installed_bytes, quiet);
@@ -48,8 +50,9 @@ InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits, 
 }
 
 int CmdList(int argc, char** argv) {
-    bool json = false, quiet = false;
+    bool json = false, quiet = false, hash_given = false;
     Limits limits;
+    std::vector<hostos::DigestAlgorithm> digests{hostos::DigestAlgorithm::Sha256};
     std::vector<std::string> packages;
     if (!ParseCommandLine(
             kText, argc, argv,
@@ -57,7 +60,11 @@ int CmdList(int argc, char** argv) {
              MaxSizeOption("records installing more are a problem (default 1G;\n"
                            "suffix K, M or G for binary multiples)",
                            &limits),
-             Flag({"-q", "--quiet"}, "show only the packages that have problems", &quiet)},
+             Flag({"-q", "--quiet"}, "show only the packages that have problems", &quiet),
+             HashOption("the digests of each file's contents: md5, sha1, sha256,\n"
+                        "sha384, sha512 or none (default sha256 in JSON; given,\n"
+                        "also a line under each record)",
+                        &digests, &hash_given)},
             &packages))
         return kExitOk;
     RequirePackages(packages);
@@ -67,13 +74,13 @@ int CmdList(int argc, char** argv) {
     int rc =
         ForEachPackage(packages, json || quiet ? nullptr : stdout, [&](const std::string& package) {
             const InspectedPackage pkg =
-                ReadAndJudge(package, limits, quiet, json ? &list : nullptr);
+                ReadAndJudge(package, limits, digests, quiet, json ? &list : nullptr);
             if (quiet && pkg.Sound())
                 return kExitOk;
             if (json)
                 list.Add(FormatListingJson(pkg));
             else
-                PrintText(stdout, (first ? "" : "\n") + FormatListingText(pkg));
+                PrintText(stdout, (first ? "" : "\n") + FormatListingText(pkg, hash_given));
             first = false;
             return pkg.Sound() ? kExitOk : kExitBadInput;
         });

@@ -13,6 +13,7 @@
 #include "hostos/cleanup.h"
 #include "hostos/os.h"
 #include "hostos/threads.h"
+#include "package/crc32.h"
 #include "package/finder.h"
 #include "package/listing.h"
 #include "package/problems.h"
@@ -187,15 +188,32 @@ struct Place {
     uint64_t size = 0;
 };
 
+// What tells one package's bytes from another's: their size and CRC-32.
+using Fingerprint = std::pair<uint64_t, uint32_t>;
+
+// The fingerprint of the bytes in a found package's scratch copy, which is
+// left at its start again.
+Fingerprint FingerprintOf(const FoundPackage& found) {
+    std::vector<uint8_t> block(kReadBlock);
+    uint32_t crc = 0;
+    long n;
+    while ((n = hostos::Read(found.fd, block.data(), block.size())) > 0)
+        crc = Crc32(crc, block.data(), size_t(n));
+    if (n < 0 || hostos::Seek(found.fd, 0, SEEK_SET) != 0)
+        throw ReadFailed{"scratch file: " + hostos::ErrorText(hostos::LastError())};
+    return {found.size, crc};
+}
+
 class Scanner {
   public:
     // `jobs` packages are checked at once: with 1, each on this thread as it
     // is found; with more, on as many workers, while this thread reads on.
     // At most twice `jobs` packages are in hand at once, each a scratch copy
     // on disk of its own bytes (none for a package that is its whole file).
-    Scanner(bool json, bool quiet, unsigned depth, const Limits& limits, std::string extract_dir,
-            bool salvage, unsigned jobs)
-        : json_(json), quiet_(quiet), depth_(depth), limits_(limits),
+    Scanner(bool json, bool quiet, unsigned depth, const Limits& limits,
+            std::vector<hostos::DigestAlgorithm> digests, std::string extract_dir, bool salvage,
+            unsigned jobs)
+        : json_(json), quiet_(quiet), depth_(depth), limits_(limits), digests_(std::move(digests)),
           extract_dir_(std::move(extract_dir)), salvage_(salvage), progress_(quiet || json),
           parallel_(jobs > 1), work_(jobs > 1 ? jobs : 0, size_t(2) * jobs) {
         tick_ = [this] { ShowProgress(); };
@@ -308,15 +326,38 @@ class Scanner {
         if (level < depth_) {
             glim::archive::Sniffed what = glim::archive::Sniff(prefix.data(), prefix.size());
             if (what.kind != glim::archive::Sniffed::kNone) {
-                Archive(source, place, level, what, std::move(prefix));
+                if (level > 0 || !source.Seekable()) {
+                    Archive(source, place, level, what, std::move(prefix));
+                    return;
+                }
+                // A file on disk can be read again: its raw bytes are
+                // searched for what its directory does not explain (space
+                // between the members of a disc image, or the whole of an
+                // archive too damaged to read on).
+                in_archive_.clear();
+                collecting_ = true;
+                const bool read_through =
+                    Archive(source, place, level, what, std::move(prefix), true);
+                collecting_ = false;
+                if (!read_through || what.stores_members_whole) {
+                    if (source.Seek(0, SEEK_SET) != 0)
+                        throw ReadFailed{source.ErrorText()};
+                    std::multiset<Fingerprint> explained;
+                    explained.swap(in_archive_);
+                    Search(source, place, {}, &explained);
+                }
+                in_archive_.clear();
                 return;
             }
         }
         Search(source, place, prefix);
     }
 
-    void Archive(glim::archive::Source& source, const Place& place, unsigned level,
-                 const glim::archive::Sniffed& what, std::vector<uint8_t> prefix) {
+    // Whether the archive was read through to its end.
+    // `searched_after`: its raw bytes are searched if it cannot be read through.
+    bool Archive(glim::archive::Source& source, const Place& place, unsigned level,
+                 const glim::archive::Sniffed& what, std::vector<uint8_t> prefix,
+                 bool searched_after = false) {
         std::unique_ptr<ScratchSource> spooled;
         glim::archive::Source* from = &source;
         if (what.needs_seeking && !source.Seekable()) {
@@ -326,11 +367,11 @@ class Scanner {
             if (fd < 0) {
                 Unreadable(place.location,
                            "cannot make a scratch file: " + hostos::ErrorText(hostos::LastError()));
-                return;
+                return false;
             }
             spooled = std::make_unique<ScratchSource>(fd);
             if (!Spool(source, fd, prefix, place))
-                return;
+                return false;
             prefix.clear();
             from = spooled.get();
         }
@@ -363,10 +404,14 @@ class Scanner {
             }
         } catch (const glim::archive::Error& e) {
             Unreadable(place.location,
-                       std::string("cannot be read as ") + what.format + ": " + e.what());
+                       std::string("cannot be read as ") + what.format + ": " + e.what() +
+                           (searched_after ? "; its bytes are searched as they are" : ""));
+            return false;
         } catch (const glim::archive::MemberError& e) {
             Unreadable(place.location, e.what());
+            return false;
         }
+        return true;
     }
 
     bool Spool(glim::archive::Source& source, int fd, const std::vector<uint8_t>& prefix,
@@ -400,15 +445,29 @@ class Scanner {
         return true;
     }
 
-    // Every package in the bytes of `source`, `prefix` being the first.
+    // Every package in the bytes of `source`, `prefix` being the first. A
+    // package `explained` holds was reported already, from a member of the
+    // archive these bytes are: each explains one package found here.
     void Search(glim::archive::Source& source, const Place& place,
-                const std::vector<uint8_t>& prefix) {
+                const std::vector<uint8_t>& prefix,
+                std::multiset<Fingerprint>* explained = nullptr) {
         FinderOptions options;
         // A package that is its whole file is read where it is.
         options.copy = [&place](uint64_t offset, uint64_t claimed) {
             return place.file.empty() || offset != 0 || claimed < place.size;
         };
-        options.found = [&](FoundPackage& found) { Check(found, place); };
+        options.found = [&](FoundPackage& found) {
+            if (explained && found.fd >= 0) {
+                auto known = explained->find(FingerprintOf(found));
+                if (known != explained->end()) {
+                    explained->erase(known);
+                    hostos::Close(found.fd);
+                    found.fd = -1;
+                    return;
+                }
+            }
+            Check(found, place);
+        };
         PackageFinder finder(options);
         finder.Feed(prefix.data(), prefix.size());
         for (;;) {
@@ -454,6 +513,8 @@ class Scanner {
     // On this thread, in the order found: what touches the --extract folder
     // and the counts. The rest is the job's.
     void Check(FoundPackage& found, const Place& place) {
+        if (collecting_ && found.fd >= 0)
+            in_archive_.insert(FingerprintOf(found));
         ++counts_.packages;
         auto job = std::make_shared<PackageJob>();
         job->location = place.location;
@@ -463,6 +524,7 @@ class Scanner {
         job->found = found;
         found.fd = -1; // the job's from here on
         job->options.limits = limits_;
+        job->options.digests = digests_;
         job->options.as_name = place.name;
         // With --extract, the session sees a new private folder as the
         // Windows directory: the package's files are written there and the
@@ -690,7 +752,8 @@ class Scanner {
     bool json_, quiet_;
     unsigned depth_;
     Limits limits_;
-    std::string extract_dir_; // --extract; "" without
+    std::vector<hostos::DigestAlgorithm> digests_; // --hash
+    std::string extract_dir_;                      // --extract; "" without
     bool salvage_;
     bool extract_dir_made_ = false;
     Counts counts_;
@@ -698,6 +761,10 @@ class Scanner {
     std::function<void()> tick_;
     double start_ = hostos::MonotonicSeconds();
     bool parallel_;
+    // Packages found in the members of the archive a file on disk is, while
+    // it is read through its directory (collecting_).
+    std::multiset<Fingerprint> in_archive_;
+    bool collecting_ = false;
     std::set<std::string> in_hand_; // --extract folders of packages not yet delivered
     // Last: destroyed first, so no job outlives what it uses.
     OrderedWork work_;
@@ -767,6 +834,7 @@ int CmdScan(int argc, char** argv) {
     bool json = false, quiet = false, salvage = false;
     std::string depth_text, files_from, extract_dir, jobs_text;
     Limits limits;
+    std::vector<hostos::DigestAlgorithm> digests{hostos::DigestAlgorithm::Sha256};
     std::vector<std::string> paths;
     if (!ParseCommandLine(
             kText, argc, argv,
@@ -797,7 +865,10 @@ int CmdScan(int argc, char** argv) {
                    "check N packages at once (default: the processors);\n"
                    "the output is the same",
                    &jobs_text),
-             MaxSizeOption("records installing more are a problem (default 1G)", &limits)},
+             MaxSizeOption("records installing more are a problem (default 1G)", &limits),
+             HashOption("the digests each file gets in JSON: md5, sha1, sha256,\n"
+                        "sha384, sha512 or none (default sha256)",
+                        &digests, nullptr)},
             &paths))
         return kExitOk;
     unsigned depth = kDefaultDepth;
@@ -823,7 +894,7 @@ int CmdScan(int argc, char** argv) {
         throw UsageError("--salvage goes with --extract");
     if (!extract_dir.empty())
         hostos::InstallInterruptCleanup();
-    Scanner scanner(json, quiet, depth, limits, extract_dir, salvage, jobs);
+    Scanner scanner(json, quiet, depth, limits, digests, extract_dir, salvage, jobs);
     for (const std::string& path : paths)
         scanner.Path(path, true);
     return scanner.Finish();

@@ -65,6 +65,7 @@ void PrintRecords(const InspectedPackage& pkg, bool quiet) {
 int CmdTest(int argc, char** argv) {
     bool quiet = false, json = false;
     Limits limits;
+    std::vector<hostos::DigestAlgorithm> digests{hostos::DigestAlgorithm::Sha256};
     std::vector<std::string> packages;
     if (!ParseCommandLine(
             kText, argc, argv,
@@ -73,7 +74,10 @@ int CmdTest(int argc, char** argv) {
                   "the packages that have them",
                   &quiet),
              Flag({"--json"}, "the verdict as JSON: the object list --json gives", &json),
-             MaxSizeOption("refuse records larger than this (default 1G)", &limits)},
+             MaxSizeOption("refuse records larger than this (default 1G)", &limits),
+             HashOption("the digests each file gets in JSON: md5, sha1, sha256,\n"
+                        "sha384, sha512 or none (default sha256)",
+                        &digests, nullptr)},
             &packages))
         return kExitOk;
     RequirePackages(packages);
@@ -82,7 +86,7 @@ int CmdTest(int argc, char** argv) {
     int rc =
         ForEachPackage(packages, json || quiet ? nullptr : stdout, [&](const std::string& package) {
             const InspectedPackage pkg =
-                ReadAndJudge(package, limits, quiet, json ? &list : nullptr);
+                ReadAndJudge(package, limits, digests, quiet, json ? &list : nullptr);
             if (quiet && pkg.Sound())
                 return kExitOk;
             if (json)

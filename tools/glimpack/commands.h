@@ -13,11 +13,13 @@
 namespace glimpack {
 
 // A package read with its verdict (package/verdict.h), every record's
-// contents checked, progress shown meanwhile unless `quiet`.
+// contents checked (with the `digests` of each), progress shown meanwhile
+// unless `quiet`.
 // With `json` (may be null), a package that cannot be read at all still
 // gets its object there, with the findings that say why, before the
 // refusal goes on to the caller.
-InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits, bool quiet,
+InspectedPackage ReadAndJudge(const std::string& package, const Limits& limits,
+                              const std::vector<hostos::DigestAlgorithm>& digests, bool quiet,
                               JsonList* json = nullptr);
 
 // What extract does for one package, for scan --extract: every record of the
