@@ -113,8 +113,8 @@ class Habits(unittest.TestCase):
         self.assertIn(None, [r["sha256"] for r in broken["records"]])
         r = run("list", "--hash", "crc", a)
         self.assertEqual(r.returncode, 1)
-        self.assertIn(b"option '--hash' takes md5, sha1, sha256, sha384, sha512 or none, not 'crc'",
-                      r.stderr)
+        self.assertIn(b"option '--hash' takes \"md5\", \"sha1\", \"sha256\", \"sha384\", "
+                      b"\"sha512\" or \"none\", not 'crc'", r.stderr)
 
     def test_chosen_files_and_standard_output(self):
         package = self.pack("STARS.EXE", os.path.join(DATA, "runs.bmp"),

@@ -92,6 +92,8 @@ Option HashOption(std::string help, std::vector<hostos::DigestAlgorithm>* digest
         {"--hash"}, "ALG[,ALG...]", std::move(help), [digests, given](const std::string& v) {
             if (given)
                 *given = true;
+            if (v.empty())
+                throw UsageError("option '--hash' needs a value, not an empty one");
             digests->clear();
             if (v == "none")
                 return;
@@ -101,8 +103,8 @@ Option HashOption(std::string help, std::vector<hostos::DigestAlgorithm>* digest
                 const std::string name = v.substr(start, comma - start);
                 hostos::DigestAlgorithm algorithm{};
                 if (!hostos::DigestAlgorithmFromName(name, &algorithm))
-                    throw UsageError("option '--hash' takes md5, sha1, sha256, sha384, sha512 "
-                                     "or none, not '" +
+                    throw UsageError("option '--hash' takes \"md5\", \"sha1\", \"sha256\", "
+                                     "\"sha384\", \"sha512\" or \"none\", not '" +
                                      name + "'");
                 if (std::find(digests->begin(), digests->end(), algorithm) == digests->end())
                     digests->push_back(algorithm);
