@@ -186,8 +186,11 @@ def build_many(glimpack, stub, work):
         with open(scr, "wb") as f:
             f.write(text[start:start + MB])
         out = os.path.join(gen, "M%02d.EXE" % i)
+        dat = os.path.join(gen, "m%d.dat" % i)
+        with open(dat, "wb") as f:
+            f.write(b"speed %d\n" % i)
         run_quiet(glimpack, "pack", "-q", "--stub", stub, "-o", out, "--title", "Many %d" % i,
-                  "--scr", scr)
+                  "--scr", scr, "--dat", dat)
         for copy in range(10):
             shutil.copy(out, os.path.join(tmp, "M%02d_%d.EXE" % (i, copy)))
     shutil.rmtree(gen)

@@ -196,6 +196,8 @@ class FindsPackagesByContent(Collection):
         # from it alone.
         os.makedirs(self.path("iso"))
         shutil.copy(self.stars, self.path("iso", "STARS.EXE"))
+        # Cut short: in the raw bytes it runs on past its file's end.
+        self.write("iso/CUT.EXE", self.comet_bytes[:-500])
         tool("xorriso", "-as", "mkisofs", "-quiet", "-J", "-R", "-o", self.path("cd.iso"),
              self.path("iso"))
         with open(self.path("cd.iso"), "rb") as f:
@@ -220,7 +222,8 @@ class FindsPackagesByContent(Collection):
         self.assertEqual(r.returncode, 2)
         found = [line.split(": ", 1)[0] for line in r.stdout.splitlines()[:-1]]
         self.assertEqual(found, ["col/bad.zip@%d" % damaged.find(self.comet_bytes),
-                                 "col/cd.iso!STARS.EXE", "col/cd.iso@%d" % len(iso)])
+                                 "col/cd.iso!CUT.EXE", "col/cd.iso!STARS.EXE",
+                                 "col/cd.iso@%d" % len(iso)])
         self.assertRegex(r.stderr, r"^glimpack: col/bad\.zip: cannot be read as ZIP.*; its bytes "
                                    r"are searched as they are\n$")
         # Read to its end but for one member's bad CRC: what the directory

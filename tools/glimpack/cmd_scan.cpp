@@ -191,17 +191,62 @@ struct Place {
 // What tells one package's bytes from another's: their size and CRC-32.
 using Fingerprint = std::pair<uint64_t, uint32_t>;
 
-// The fingerprint of the bytes in a found package's scratch copy, which is
-// left at its start again.
-Fingerprint FingerprintOf(const FoundPackage& found) {
+// Reads a found package's scratch copy through `step` (bytes, count), and
+// leaves it at its start again.
+template <class Step> void ReadScratch(const FoundPackage& found, Step&& step) {
     std::vector<uint8_t> block(kReadBlock);
-    uint32_t crc = 0;
     long n;
-    while ((n = hostos::Read(found.fd, block.data(), block.size())) > 0)
-        crc = Crc32(crc, block.data(), size_t(n));
+    while ((n = hostos::Read(found.fd, block.data(), block.size())) > 0) {
+        if (!step(block.data(), size_t(n)))
+            break;
+    }
     if (n < 0 || hostos::Seek(found.fd, 0, SEEK_SET) != 0)
         throw ReadFailed{"scratch file: " + hostos::ErrorText(hostos::LastError())};
+}
+
+Fingerprint FingerprintOf(const FoundPackage& found) {
+    uint32_t crc = 0;
+    ReadScratch(found, [&crc](const uint8_t* data, size_t size) {
+        crc = Crc32(crc, data, size);
+        return true;
+    });
     return {found.size, crc};
+}
+
+// Whether a package found in an archive's raw bytes is one a member gave,
+// whose fingerprint is then taken out of `explained`: its bytes are the
+// member's, or begin with them. A damaged package cut short by the end of
+// its member runs on, in the raw bytes, into whatever follows the member.
+bool ExplainedBy(const FoundPackage& found, std::multiset<Fingerprint>* explained) {
+    std::vector<uint64_t> sizes; // ascending, each once
+    for (const Fingerprint& known : *explained) {
+        if (known.first <= found.size && (sizes.empty() || sizes.back() != known.first))
+            sizes.push_back(known.first);
+    }
+    uint32_t crc = 0;
+    uint64_t at = 0;
+    size_t next = 0;
+    bool matched = false;
+    ReadScratch(found, [&](const uint8_t* data, size_t size) {
+        while (size > 0 && next < sizes.size()) {
+            const size_t take = size_t(std::min<uint64_t>(size, sizes[next] - at));
+            crc = Crc32(crc, data, take);
+            at += take;
+            data += take;
+            size -= take;
+            if (at < sizes[next])
+                continue;
+            auto known = explained->find({at, crc});
+            if (known != explained->end()) {
+                explained->erase(known);
+                matched = true;
+                return false;
+            }
+            ++next;
+        }
+        return next < sizes.size();
+    });
+    return matched;
 }
 
 class Scanner {
@@ -447,7 +492,8 @@ class Scanner {
 
     // Every package in the bytes of `source`, `prefix` being the first. A
     // package `explained` holds was reported already, from a member of the
-    // archive these bytes are: each explains one package found here.
+    // archive these bytes are: each explains one package found here
+    // (ExplainedBy).
     void Search(glim::archive::Source& source, const Place& place,
                 const std::vector<uint8_t>& prefix,
                 std::multiset<Fingerprint>* explained = nullptr) {
@@ -457,14 +503,10 @@ class Scanner {
             return place.file.empty() || offset != 0 || claimed < place.size;
         };
         options.found = [&](FoundPackage& found) {
-            if (explained && found.fd >= 0) {
-                auto known = explained->find(FingerprintOf(found));
-                if (known != explained->end()) {
-                    explained->erase(known);
-                    hostos::Close(found.fd);
-                    found.fd = -1;
-                    return;
-                }
+            if (explained && found.fd >= 0 && ExplainedBy(found, explained)) {
+                hostos::Close(found.fd);
+                found.fd = -1;
+                return;
             }
             Check(found, place);
         };
