@@ -4,6 +4,7 @@
 // gathered into Blobs, which the browser may keep on disk. Every answer is
 // what the C++ said; this script only moves bytes and messages.
 import { Zip, ZipDeflate } from 'fflate';
+import { inToolOrder, Scanner } from './scan.js';
 
 /* global GlimpackModule, importScripts */
 importScripts('glimpack.js');
@@ -252,6 +253,9 @@ async function handle(message) {
       return zipAll(module, message.records, progress);
     case 'build':
       return build(module, message.request, progress);
+    case 'scan':
+      // The new lines ride on the progress messages, so that they show as found.
+      return new Scanner(module, (news) => postMessage({ id: message.id, progress: news })).run(inToolOrder(message.entries));
     default:
       return { ok: false, error: `unknown request ${message.op}` };
   }
