@@ -567,7 +567,14 @@ if (served) {
   setUpOpening();
   setUpBuilding();
   // Scanning has a worker of its own too, started with the first scan.
-  setUpScanning(() => new WorkerClient());
+  setUpScanning(
+    () => new WorkerClient(),
+    (file, name) => {
+      selectTab($('tab-open'));
+      $('tab-open').focus();
+      openPackage(file, name);
+    },
+  );
 } else {
   disableAll(SERVE_HINT);
 }

@@ -118,10 +118,15 @@ export class Scanner {
     return JSON.parse(this.module.ccall(name, 'string', types, args));
   }
 
-  // Lines of the C++'s answers, in the order they come.
-  take(answer) {
+  // Lines of the C++'s answers, in the order they come. A package found in
+  // `place` says where its bytes are, so that the page can open it.
+  take(answer, place) {
     if (!answer.ok) throw new ReadFailed(answer.error);
-    for (const row of answer.found) this.rows.push(row);
+    for (const row of answer.found) {
+      const { offset, size } = row.json;
+      if (place && offset !== undefined) row.open = { path: place.path, members: place.members, offset, size, name: place.name };
+      this.rows.push(row);
+    }
   }
 
   flush(force) {
@@ -155,7 +160,7 @@ export class Scanner {
     this.module.ccall('glim_scan_file', null, ['number'], [file.size]);
     this.files++;
     const reader = new FileReaderSync();
-    const stream = new Stream(this, { location: path, name: lastPart(path), file: true, size: file.size }, 0);
+    const stream = new Stream(this, { location: path, path, members: [], name: lastPart(path), file: true, size: file.size }, 0);
     try {
       for (let at = 0; at < file.size; at += READ_BLOCK) {
         let bytes;
@@ -228,6 +233,7 @@ class Stream {
 class Search {
   constructor(scanner, place) {
     this.scanner = scanner;
+    this.place = place;
     scanner.take(
       scanner.call('glim_scan_open', ['string', 'string', 'number', 'number'], [place.location, place.name, place.file ? 1 : 0, place.size ?? -1]),
     );
@@ -239,11 +245,11 @@ class Search {
     if (!into) throw new ReadFailed('not enough memory in this browser tab');
     // Taken after the call: growing the C++'s memory replaces the view.
     scanner.module.HEAPU8.set(bytes, into);
-    scanner.take(scanner.call('glim_scan_commit', ['number'], [bytes.length]));
+    scanner.take(scanner.call('glim_scan_commit', ['number'], [bytes.length]), this.place);
   }
 
   end() {
-    this.scanner.take(this.scanner.call('glim_scan_close', [], []));
+    this.scanner.take(this.scanner.call('glim_scan_close', [], []), this.place);
   }
 
   abandon() {
@@ -268,6 +274,8 @@ class ZipReader {
     if (file.name.endsWith('/')) return;
     const place = {
       location: `${this.place.location}!${file.name}`,
+      path: this.place.path,
+      members: [...this.place.members, file.name],
       name: lastPart(file.name),
       file: false,
       size: file.originalSize,
@@ -363,4 +371,47 @@ function unsupported(method) {
       this.ondata(new Error(`compression method ${method} is not supported by the page`), null, true);
     }
   };
+}
+
+// The bytes of a package a scan found in member `members` (the zips around
+// it, outermost first) of `file`: `size` bytes from `offset`, read again as
+// they stream by, with only those bytes kept.
+export function foundPackage(file, { members, offset, size, name }) {
+  const parts = [];
+  let at = 0;
+  let sink = {
+    push(bytes) {
+      const from = Math.max(offset - at, 0);
+      const to = Math.min(offset + size - at, bytes.length);
+      if (to > from) parts.push(bytes.slice(from, to));
+      at += bytes.length;
+    },
+    end() {},
+  };
+  for (let i = members.length - 1; i >= 0; i--) sink = memberOf(members[i], sink);
+  const reader = new FileReaderSync();
+  for (let start = 0; start < file.size; start += READ_BLOCK) {
+    sink.push(new Uint8Array(reader.readAsArrayBuffer(file.slice(start, start + READ_BLOCK))));
+  }
+  sink.end();
+  return new File(parts, name);
+}
+
+// A zip whose member `name` goes on to `inner`; the others are read past.
+function memberOf(name, inner) {
+  let taken = false;
+  const unzip = new Unzip((file) => {
+    const wanted = !taken && file.name === name;
+    taken ||= wanted;
+    file.ondata = (error, bytes, final) => {
+      if (!wanted) return;
+      if (error) throw error;
+      inner.push(bytes);
+      if (final) inner.end();
+    };
+    if (file.compression !== 0 && file.compression !== 8) unzip.register(unsupported(file.compression));
+    file.start();
+  });
+  unzip.register(UnzipInflate);
+  return { push: (bytes) => unzip.push(bytes, false), end: () => unzip.push(new Uint8Array(0), true) };
 }

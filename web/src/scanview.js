@@ -52,19 +52,46 @@ function droppedEntries(dataTransfer) {
   })();
 }
 
-export function setUpScanning(newWorker) {
+// `openFound(file, name)` shows a package found in the page's open view.
+export function setUpScanning(newWorker, openFound) {
   let worker = null;
   let generation = 0; // the scan under way; an answer of an older one is dropped
   let lines = [];
   let lastSummary = '';
   let scanning = false;
+  let scanned = new Map(); // the files of the scan shown, by path
+
+  // A package found is opened as the file it was found in would be run: the
+  // bytes of a plain file are sliced from it, a zip's are read out again.
+  async function open(row) {
+    const { path, members, offset, size, name } = row.open;
+    const file = scanned.get(path);
+    $('scan-error').textContent = '';
+    if (!members.length) {
+      openFound(new File([file.slice(offset, offset + size)], name), name);
+      return;
+    }
+    status(`Reading ${row.location} …`);
+    const answer = await worker.request({ op: 'found', file, found: row.open, location: row.location });
+    status('');
+    if (answer.ok) openFound(answer.file, name);
+    else if (!answer.cancelled) $('scan-error').textContent = answer.error;
+  }
+  const lineItem = (line) =>
+    el(
+      'li',
+      { class: line.ok ? null : 'problem' },
+      el('span', { 'data-field': 'scan-line', text: line.text }),
+      line.open
+        ? el('button', { type: 'button', class: 'scan-open', 'data-action': 'open', 'aria-label': `Open ${line.location}`, text: 'Open', onclick: () => open(line) })
+        : null,
+    );
 
   const list = $('scan-lines');
   const pages = new Pages($('scan-pages'), {
     noun: 'lines',
     size: PAGE_ROWS,
-    render: (start, end) =>
-      list.replaceChildren(...lines.slice(start, end).map((line) => el('li', { 'data-field': 'scan-line', class: line.ok ? null : 'problem', text: line.text }))),
+    render: (start, end) => list.replaceChildren(...lines.slice(start, end).map(lineItem)),
   });
   const status = (text) => {
     $('scan-status').textContent = text;
@@ -75,6 +102,7 @@ export function setUpScanning(newWorker) {
     if (worker && worker.busy) worker.restart(`${what} was chosen meanwhile`);
     if (!worker) worker = newWorker();
     lines = [];
+    scanned = new Map(entries.filter((e) => e.file).map((e) => [e.path, e.file]));
     lastSummary = '';
     scanning = true;
     $('scan-error').textContent = '';
@@ -95,7 +123,7 @@ export function setUpScanning(newWorker) {
       bar.max = total || 1;
       bar.value = done;
       if (news.rows.length) {
-        for (const row of news.rows) lines.push({ text: pageWording(row.line), ok: row.ok });
+        for (const row of news.rows) lines.push({ text: pageWording(row.line), ok: row.ok, open: row.open, location: row.json.location });
         // The page being read stays; the count and the last page grow.
         pages.set(lines.length, pages.page);
       }

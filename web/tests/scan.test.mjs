@@ -4,7 +4,8 @@
 // damaged, inside a zip inside a zip, plain files between them); a zip
 // dropped alone gives the tool's lines for that zip; a compressed file the
 // page does not open is searched as bytes with one note saying so; the
-// lines page a hundred at a time; and the view holds at 320 CSS pixels.
+// lines page a hundred at a time; a package found opens in the open view;
+// and the view holds at 320 CSS pixels.
 //
 //   node --test scan.test.mjs   (GLIM_WEB_DIR, GLIMPACK, GLIM_STUB, GLIM_WORK from CTest)
 import assert from 'node:assert/strict';
@@ -129,6 +130,22 @@ describe('scanning on the page', () => {
     await page.setInputFiles('#scan-folder', col);
     assert.deepEqual(await pageLines(), expected);
     assert.equal(await page.textContent('#scan-note'), '');
+  });
+
+  test('opens a package found, in a zip, at an offset or damaged, in the open view as its file would open', async () => {
+    // The verdict the open view gives is the one the scan's line gives.
+    const lines = await page.$$eval('#scan-lines li', (items) => items.map((li) => li.textContent));
+    for (const [location, name] of [['col/B.ZIP!INNER.ZIP!SUB/MOON.EXE', 'MOON.EXE'], ['col/BIG.IMG@5001', 'BIG.IMG'], ['col/DAMAGED.EXE', 'DAMAGED.EXE']]) {
+      const line = lines.find((l) => l.startsWith(`${location}: `));
+      const verdict = /records?, ([^:;]*)/.exec(line)[1];
+      await page.click(`#tab-scan`);
+      await page.click(`#scan-lines [aria-label="Open ${location}"]`);
+      await page.waitForFunction(() => ['done', 'failed'].includes(document.body.dataset.open) && document.querySelector('[data-field="summary"]'), null, { timeout: 120000 });
+      assert.equal(await page.textContent('#package-name'), name);
+      assert.equal(await page.textContent('[data-field="summary"]'), `${name}: ${verdict}`);
+      await page.evaluate(() => delete document.body.dataset.open);
+    }
+    await page.click('#tab-scan');
   });
 
   test('a zip dropped alone gives the lines of glimpack scan for that zip', async () => {
