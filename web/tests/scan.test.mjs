@@ -1,22 +1,23 @@
 // The scan view against `glimpack scan` on the same collection: a folder
 // chosen with the directory picker gives the tool's lines, in its order, and
 // its summary (packages under other names, at an odd offset, cut short,
-// damaged, inside a zip inside a zip, plain files between them); a zip
+// damaged, inside a zip inside a zip, plain files between them), and on the
+// hostile packages, some of which cannot be read at all; a zip
 // dropped alone gives the tool's lines for that zip; a compressed file the
 // page does not open is searched as bytes with one note saying so; the
 // lines page a hundred at a time; a package found opens in the open view;
 // and the view holds at 320 CSS pixels.
 //
-//   node --test scan.test.mjs   (GLIM_WEB_DIR, GLIMPACK, GLIM_STUB, GLIM_WORK from CTest)
+//   node --test scan.test.mjs   (GLIM_WEB_DIR, GLIMPACK, GLIM_STUB, GLIM_CASES, GLIM_WORK from CTest)
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { mkdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { join } from 'node:path';
+import { basename, dirname, join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { gzipSync } from 'node:zlib';
 import { foreignRequests, glimpack, launch, noise, openPage, pageWording, prose, serve, writeInputs } from './harness.mjs';
 
-const { GLIM_WEB_DIR, GLIMPACK, GLIM_STUB, GLIM_WORK } = process.env;
+const { GLIM_WEB_DIR, GLIMPACK, GLIM_STUB, GLIM_CASES, GLIM_WORK } = process.env;
 const work = join(GLIM_WORK, 'scan');
 const col = join(work, 'col');
 
@@ -146,6 +147,14 @@ describe('scanning on the page', () => {
       await page.evaluate(() => delete document.body.dataset.open);
     }
     await page.click('#tab-scan');
+  });
+
+  test('the hostile packages give the lines of glimpack scan, those it cannot read too', async () => {
+    const expected = toolLines(dirname(GLIM_CASES), basename(GLIM_CASES));
+    // Packages found that cannot be read as one are lines of their own.
+    assert.ok(expected.some((line) => line.endsWith(': record table runs past the end of the file (no terminating record)')));
+    await page.setInputFiles('#scan-folder', GLIM_CASES);
+    assert.deepEqual(await pageLines(), expected);
   });
 
   test('a zip dropped alone gives the lines of glimpack scan for that zip', async () => {
