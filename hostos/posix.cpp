@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -57,6 +58,17 @@ mode_t CurrentMask() {
     }();
     return mask;
 }
+
+#ifdef __EMSCRIPTEN__
+// Emscripten's in-memory file system (the browser page's) looks an open
+// file's status up by its name, and finds none once the name is gone: there
+// a scratch file keeps its name until it is closed. Nothing there outlives
+// the page's worker, so the file is still gone whatever happens.
+std::map<int, std::string>& NamedScratchFiles() {
+    static std::map<int, std::string> files;
+    return files;
+}
+#endif
 
 } // namespace
 
@@ -166,7 +178,15 @@ bool Sync(int fd) {
 }
 
 bool Close(int fd) {
-    return close(fd) == 0;
+    bool closed = close(fd) == 0;
+#ifdef __EMSCRIPTEN__
+    auto named = NamedScratchFiles().find(fd);
+    if (named != NamedScratchFiles().end()) {
+        unlink(named->second.c_str());
+        NamedScratchFiles().erase(named);
+    }
+#endif
+    return closed;
 }
 
 int Duplicate(int fd) {
@@ -327,6 +347,22 @@ int MakeTempFile(const std::string& prefix, std::string* path) {
 
 int MakeScratchFile(const std::string& directory) {
     const std::string dir = directory.empty() ? std::string(".") : directory;
+#ifdef __EMSCRIPTEN__
+    // Named until closed (NamedScratchFiles), and numbered: mkstemp's names
+    // there come from a clock that stands still within a millisecond, so
+    // its tries would all take the same name while one is still held.
+    static uint64_t made = 0;
+    for (;;) {
+        std::string path = dir + "/.glim-scratch." + std::to_string(++made);
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            NamedScratchFiles()[fd] = path;
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+#else
 #ifdef O_TMPFILE
     int fd;
     do {
@@ -342,6 +378,7 @@ int MakeScratchFile(const std::string& directory) {
     if (named >= 0)
         unlink(path.c_str());
     return named;
+#endif
 }
 
 bool MakeTempDirectory(const std::string& prefix, std::string* path) {

@@ -33,8 +33,10 @@
 #include "package/build.h"
 #include "package/build_policy.h"
 #include "package/errors.h"
+#include "package/finder.h"
 #include "package/listing.h"
 #include "package/problems.h"
+#include "package/scan_report.h"
 #include "package/session.h"
 #include "package/text.h"
 #include "shell/texts.h"
@@ -239,6 +241,70 @@ class BuiltFile : public glimpack::PackTarget {
     int fd_ = -1;
     uint64_t size_ = 0;
 };
+
+// --- Scanning ----------------------------------------------------------------
+// The page hands the bytes of one file or zip member at a time to the
+// package finder, as `glimpack scan` does; each package found is checked
+// over its own bytes (a scratch file of the in-memory file system) and
+// shown in the tool's words. The page walks folders and opens zips itself.
+
+struct ScanStream {
+    std::string location; // PATH[!MEMBER...]
+    std::string name;     // the name a package in it is judged under
+    glimpack::ScanHolder holder;
+    std::unique_ptr<glimpack::PackageFinder> finder;
+};
+
+glimpack::ScanCounts g_scan_counts;
+std::unique_ptr<ScanStream> g_scan;
+std::string g_scan_found; // JSON objects of the lines found since the last answer
+
+void ScanFound(const std::string& line, const std::string& json, bool sound) {
+    if (!g_scan_found.empty())
+        g_scan_found += ", ";
+    g_scan_found += "{\"line\": " + JsonString(line) + ", \"json\": " + json +
+                    ", \"ok\": " + (sound ? "true" : "false") + "}";
+}
+
+// An answer with the lines found since the last one.
+std::string ScanAnswer() {
+    std::string found;
+    found.swap(g_scan_found);
+    return "{\"ok\": true, \"found\": [" + found + "]}";
+}
+
+// An input or a package that could not be read, as the tool reports one.
+void ScanUnreadable(const std::string& location, const std::vector<glimpack::Problem>& problems) {
+    ScanFound(glimpack::ScanUnreadableLine(location, problems),
+              glimpack::ScanUnreadableJson(location, problems), false);
+}
+
+void ScanCheck(glimpack::FoundPackage& found) {
+    const ScanStream& stream = *g_scan;
+    ++g_scan_counts.packages;
+    const std::string location = glimpack::ScanLocation(stream.location, found.offset);
+    glimpack::PackageSession::Options options;
+    options.as_name = stream.name;
+    try {
+        // The session owns the scratch file from here on.
+        const int fd = found.fd;
+        found.fd = -1;
+        glimpack::PackageSession session(fd, location, options);
+        session.CheckAllContents();
+        glimpack::InspectedPackage pkg = session.package();
+        pkg.path = location;
+        const bool sound = pkg.Sound();
+        ++(sound ? g_scan_counts.ok : g_scan_counts.problems);
+        ScanFound(glimpack::ScanPackageLine(pkg, found, stream.holder),
+                  glimpack::ScanPackageJson(pkg, found, stream.holder), sound);
+    } catch (const glimpack::PackageError& e) {
+        ++g_scan_counts.problems;
+        ScanUnreadable(location, e.problems());
+    } catch (const glimpack::ToolError& e) {
+        ++g_scan_counts.problems;
+        ScanUnreadable(location, {glimpack::ScanCannotRead(location, e.what())});
+    }
+}
 
 } // namespace
 
@@ -450,6 +516,104 @@ EMSCRIPTEN_KEEPALIVE const char* glim_build(const char* output_name, const char*
         package.Emit();
         return "{\"ok\": true, \"size\": " + Num(package.size()) + "}";
     });
+}
+
+// Scanning (see ScanStream): a scan begins, then for each input file
+// glim_scan_file, for each zip opened glim_scan_archive, for each file or
+// member searched glim_scan_open, its bytes through glim_scan_space and
+// glim_scan_commit, and glim_scan_close; glim_scan_summary ends it. Every
+// answer but the summary's carries the lines found meanwhile, {"found":
+// [{"line", "json", "ok"}]}.
+EMSCRIPTEN_KEEPALIVE const char* glim_scan_begin() {
+    g_scan_counts = glimpack::ScanCounts();
+    g_scan.reset();
+    g_scan_found.clear();
+    return Answer("{\"ok\": true, \"note\": " +
+                  JsonString(glimpack::ScanArchivesNotOpened("this page", "zip files")) + "}");
+}
+
+EMSCRIPTEN_KEEPALIVE void glim_scan_file(double size) {
+    ++g_scan_counts.files;
+    g_scan_counts.bytes += static_cast<uint64_t>(size);
+}
+
+EMSCRIPTEN_KEEPALIVE void glim_scan_archive() {
+    ++g_scan_counts.archives;
+}
+
+// An input (or the zip around a member) that could not be read: `text`
+// says why.
+EMSCRIPTEN_KEEPALIVE const char* glim_scan_unreadable(const char* location, const char* text) {
+    return Guarded(location, [&] {
+        ++g_scan_counts.unreadable;
+        ScanUnreadable(location, {glimpack::ScanCannotRead(location, text)});
+        return ScanAnswer();
+    });
+}
+
+// Starts searching the bytes at `location`, a file of the folder (`file`
+// 1) or a member, of `size` bytes (-1: not known), whose packages are judged
+// under `name`.
+EMSCRIPTEN_KEEPALIVE const char* glim_scan_open(const char* location, const char* name, int file,
+                                                double size) {
+    return Guarded(location, [&] {
+        if (g_scan)
+            Fail(location, "another file is still being searched");
+        auto stream = std::make_unique<ScanStream>();
+        stream->location = location;
+        stream->name = name;
+        stream->holder = {file != 0, size >= 0, size >= 0 ? static_cast<uint64_t>(size) : 0};
+        glimpack::FinderOptions options;
+        options.found = ScanCheck;
+        stream->finder = std::make_unique<glimpack::PackageFinder>(options);
+        g_scan = std::move(stream);
+        return ScanAnswer();
+    });
+}
+
+// Room for the next `size` bytes of the stream being searched, which the
+// page writes there and commits; 0 when there is no memory for it.
+EMSCRIPTEN_KEEPALIVE uint8_t* glim_scan_space(double size) {
+    try {
+        size_t room = 0;
+        return g_scan ? g_scan->finder->Space(static_cast<size_t>(size), &room) : nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+EMSCRIPTEN_KEEPALIVE const char* glim_scan_commit(double size) {
+    const std::string subject = g_scan ? g_scan->location : "scan";
+    return Guarded(subject, [&] {
+        if (!g_scan)
+            Fail(subject, "nothing is being searched");
+        g_scan->finder->Commit(static_cast<size_t>(size));
+        return ScanAnswer();
+    });
+}
+
+// The stream has ended: packages it cut short are checked as they are.
+EMSCRIPTEN_KEEPALIVE const char* glim_scan_close() {
+    const std::string subject = g_scan ? g_scan->location : "scan";
+    return Guarded(subject, [&] {
+        if (g_scan)
+            g_scan->finder->Finish();
+        g_scan.reset();
+        return ScanAnswer();
+    });
+}
+
+// The stream could not be read on: what it held that was not yet found is
+// dropped, as the tool drops it.
+EMSCRIPTEN_KEEPALIVE void glim_scan_abandon() {
+    g_scan.reset();
+}
+
+EMSCRIPTEN_KEEPALIVE const char* glim_scan_summary() {
+    return Answer(
+        "{\"ok\": true, \"summary\": " + JsonString(glimpack::ScanSummaryLine(g_scan_counts)) +
+        ", \"sound\": " + (g_scan_counts.problems || g_scan_counts.unreadable ? "false" : "true") +
+        "}");
 }
 
 } // extern "C"

@@ -17,6 +17,7 @@
 #include "package/finder.h"
 #include "package/listing.h"
 #include "package/problems.h"
+#include "package/scan_report.h"
 #include "package/session.h"
 #include "package/text.h"
 #include "tools/glimpack/commands.h"
@@ -53,31 +54,11 @@ struct ReadFailed {
     std::string text;
 };
 
-struct Counts {
-    uint64_t files = 0, bytes = 0, archives = 0, packages = 0, ok = 0, problems = 0, unreadable = 0;
+// The summary's counts, and what only the tool counts.
+struct Counts : ScanCounts {
     uint64_t extracted = 0, not_extracted = 0;
     uint64_t read = 0; // bytes read from files so far, some twice where an archive goes back
 };
-
-// A JSON object of FormatListingJson on one line, with the location first
-// (and no line end).
-// The text has line breaks and indentation between its tokens only (a JSON
-// string holds no raw line break), so dropping them keeps it the same JSON.
-std::string OneLineJson(const std::string& object, const std::string& location) {
-    std::string out;
-    out.reserve(object.size());
-    for (size_t i = 0; i < object.size(); ++i) {
-        if (object[i] != '\n') {
-            out += object[i];
-            continue;
-        }
-        while (i + 1 < object.size() && object[i + 1] == ' ')
-            ++i;
-        if (!out.empty() && out.back() == ',')
-            out += ' ';
-    }
-    return "{\"location\": " + JsonString(location) + ", " + out.substr(1);
-}
 
 // The last component of a member's path in an archive, "/" separated.
 std::string MemberFileName(const std::string& name) {
@@ -297,13 +278,7 @@ class Scanner {
             extracted = "; " + WithThousands(counts_.extracted) + " extracted, " +
                         WithThousands(counts_.not_extracted) + " not";
         if (!quiet_)
-            Print(out,
-                  "%s files, %s bytes, %s archives opened: %s packages found, %s OK, %s "
-                  "with problems; %s inputs could not be read%s\n",
-                  WithThousands(counts_.files).c_str(), WithThousands(counts_.bytes).c_str(),
-                  WithThousands(counts_.archives).c_str(), WithThousands(counts_.packages).c_str(),
-                  WithThousands(counts_.ok).c_str(), WithThousands(counts_.problems).c_str(),
-                  WithThousands(counts_.unreadable).c_str(), extracted.c_str());
+            Print(out, "%s%s\n", ScanSummaryLine(counts_).c_str(), extracted.c_str());
         return counts_.problems || counts_.unreadable || counts_.not_extracted ? kExitBadInput
                                                                                : kExitOk;
     }
@@ -559,9 +534,7 @@ class Scanner {
             in_archive_.insert(FingerprintOf(found));
         ++counts_.packages;
         auto job = std::make_shared<PackageJob>();
-        job->location = place.location;
-        if (found.offset != 0)
-            job->location += "@" + std::to_string(found.offset);
+        job->location = ScanLocation(place.location, found.offset);
         job->place = place;
         job->found = found;
         found.fd = -1; // the job's from here on
@@ -618,7 +591,7 @@ class Scanner {
         } catch (const PackageError& e) {
             Failed(o, location, e.problems(), true);
         } catch (const ToolError& e) {
-            Failed(o, location, {CannotRead(location, e.what())}, true);
+            Failed(o, location, {ScanCannotRead(location, e.what())}, true);
         }
         // A folder not renamed into place goes now, on the worker.
         job.target.reset();
@@ -707,40 +680,19 @@ class Scanner {
                 const Place& place, const Extracted& extracted) {
         bool sound = pkg.Sound();
         ++(sound ? o.ok : o.problems);
-        uint64_t end = found.offset + found.size;
-        bool after_known = place.size_known && place.size >= end;
-        uint64_t after = after_known ? place.size - end : 0;
+        ScanHolder holder{!place.file.empty(), place.size_known, place.size};
         if (json_) {
-            std::string line = OneLineJson(FormatListingJson(pkg), pkg.path);
-            // Where it lies in what holds it, and what follows it there.
-            line.pop_back();
-            line += ", \"offset\": " + std::to_string(found.offset) +
-                    ", \"size\": " + std::to_string(found.size) + ", \"bytes_after\": " +
-                    (after_known ? std::to_string(after) : std::string("null"));
+            std::string more;
             if (!extract_dir_.empty())
-                line += ", \"extracted_to\": " +
-                        (extracted.to.empty() ? std::string("null") : JsonString(extracted.to)) +
-                        ", \"records_not_written\": " + std::to_string(extracted.not_written);
-            o.output += line + "}\n";
+                more = ", \"extracted_to\": " +
+                       (extracted.to.empty() ? std::string("null") : JsonString(extracted.to)) +
+                       ", \"records_not_written\": " + std::to_string(extracted.not_written);
+            o.output += ScanPackageJson(pkg, found, holder, more) + "\n";
             return;
         }
         if (quiet_ && sound)
             return;
-        std::string line =
-            EscapeForDisplay(pkg.path, false) + ": \"" + TitleForDisplay(pkg.header) + "\", " +
-            WithThousands(pkg.records.size()) + (pkg.records.size() == 1 ? " record" : " records") +
-            ", " + VerdictLine(pkg);
-        if (!sound) {
-            // The first problem, by its code and in words.
-            const Problem first = pkg.AllProblems().front();
-            line += ": " + std::string(ProblemCodeName(first.code)) + ": " + ProblemLine(first);
-        }
-        line += "; " + WithThousands(found.size) + " bytes";
-        if (found.size < found.claimed)
-            line += ", cut short by the end of " +
-                    std::string(place.file.empty() ? "the member" : "the file");
-        else if (after_known && after > 0)
-            line += ", followed by " + WithThousands(after) + " more";
+        std::string line = ScanPackageLine(pkg, found, holder);
         if (!extracted.to.empty() && !quiet_)
             line += "\n" + EscapeForDisplay(pkg.path, false) + ": extracted to " +
                     EscapeForDisplay(extracted.to, false) +
@@ -758,18 +710,10 @@ class Scanner {
         o->unreadable = 1;
         {
             CollectErrors collect;
-            Failed(*o, location, {CannotRead(location, text)}, false);
+            Failed(*o, location, {ScanCannotRead(location, text)}, false);
             o->errors = collect.text();
         }
         work_.AddDone([this, o] { Deliver(*o); });
-    }
-
-    // A failure to read, as a finding: the text without the name in front,
-    // which the location replaces.
-    static Problem CannotRead(const std::string& location, std::string text) {
-        if (text.compare(0, location.size() + 2, location + ": ") == 0)
-            text.erase(0, location.size() + 2);
-        return Problem{ProblemCode::kCannotRead, std::nullopt, {text}};
     }
 
     // A package that could not be read, or an input: one line on standard
@@ -778,9 +722,9 @@ class Scanner {
                 bool package) {
         if (package)
             ++o.problems;
-        ReportError("glimpack: " + location + ": " + ProblemsInOneLine(problems));
+        ReportError("glimpack: " + ScanUnreadableLine(location, problems));
         if (json_)
-            o.output += OneLineJson(FormatUnreadableJson(location, problems), location) + "\n";
+            o.output += ScanUnreadableJson(location, problems) + "\n";
     }
 
     void ShowProgress() {
@@ -929,8 +873,7 @@ int CmdScan(int argc, char** argv) {
         throw UsageError("no PATH given");
     }
     if (!glim::archive::Available() && depth > 0)
-        ReportError("glimpack scan: this build does not look inside archives or disc images; "
-                    "their bytes are searched as they are");
+        ReportError("glimpack scan: " + ScanArchivesNotOpened("this build"));
 
     if (salvage && extract_dir.empty())
         throw UsageError("--salvage goes with --extract");

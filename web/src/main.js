@@ -2,6 +2,7 @@
 // the files the user chooses. Reading, checking, decoding and building all
 // happen in the worker (worker.js), so the page stays responsive.
 import { savedNameRefusal } from './names.js';
+import { setUpScanning } from './scanview.js';
 import { pageWording } from './wording.js';
 import { el, grouped, hexDump, looksLikeText, Pages, pictureType, saveBlob } from './views.js';
 
@@ -37,7 +38,7 @@ class WorkerClient {
       const waiting = this.pending.get(id);
       if (!waiting) return;
       if (progress) {
-        if (waiting.onProgress) waiting.onProgress(progress.done, progress.total);
+        if (waiting.onProgress) waiting.onProgress(progress.done, progress.total, progress);
         return;
       }
       this.pending.delete(id);
@@ -556,7 +557,7 @@ function disableAll(reason) {
   line.textContent = reason;
   line.hidden = false;
   for (const control of document.querySelectorAll('main input, main select, main button, main textarea')) control.disabled = true;
-  $('drop-zone').setAttribute('aria-disabled', 'true');
+  for (const zone of document.querySelectorAll('.drop-zone')) zone.setAttribute('aria-disabled', 'true');
   // A file dropped onto the page would otherwise replace it.
   for (const type of ['dragover', 'drop']) document.addEventListener(type, (event) => event.preventDefault());
 }
@@ -565,6 +566,15 @@ setUpTabs();
 if (served) {
   setUpOpening();
   setUpBuilding();
+  // Scanning has a worker of its own too, started with the first scan.
+  setUpScanning(
+    () => new WorkerClient(),
+    (file, name) => {
+      selectTab($('tab-open'));
+      $('tab-open').focus();
+      openPackage(file, name);
+    },
+  );
 } else {
   disableAll(SERVE_HINT);
 }

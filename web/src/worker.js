@@ -4,6 +4,7 @@
 // gathered into Blobs, which the browser may keep on disk. Every answer is
 // what the C++ said; this script only moves bytes and messages.
 import { Zip, ZipDeflate } from 'fflate';
+import { foundPackage, inToolOrder, Scanner } from './scan.js';
 
 /* global GlimpackModule, importScripts */
 importScripts('glimpack.js');
@@ -252,6 +253,16 @@ async function handle(message) {
       return zipAll(module, message.records, progress);
     case 'build':
       return build(module, message.request, progress);
+    case 'scan':
+      // The new lines ride on the progress messages, so that they show as found.
+      return new Scanner(module, (news) => postMessage({ id: message.id, progress: news })).run(inToolOrder(message.entries));
+    case 'found':
+      // Read again to be opened: a file changed or gone since is said so.
+      try {
+        return { ok: true, file: foundPackage(message.file, message.found) };
+      } catch (error) {
+        return { ok: false, error: `${message.location}: cannot be read again (${error.message || error})` };
+      }
     default:
       return { ok: false, error: `unknown request ${message.op}` };
   }

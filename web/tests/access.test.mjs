@@ -84,6 +84,8 @@ describe('the page with the keyboard alone', () => {
     const page = await openPage(browser.context, server.origin);
     await page.keyboard.press('Tab');
     await page.keyboard.press('End');
+    assert.equal(await focused(page), 'tab-scan');
+    await page.keyboard.press('ArrowLeft');
     assert.equal(await focused(page), 'tab-build');
     await tabTo(page, '#build-title');
     await page.keyboard.type('Stars');
@@ -131,7 +133,7 @@ describe('the page opened as a file', () => {
       const page = await local.context.newPage();
       await page.goto(`file://${GLIM_WEB_DIR}/index.html`);
       assert.match(await page.textContent('#page-error'), /served over HTTP.*python3 -m http\.server/);
-      for (const tab of ['#tab-open', '#tab-build']) {
+      for (const tab of ['#tab-open', '#tab-build', '#tab-scan']) {
         await page.click(tab);
         const seen = await page.evaluate(() => ({
           usable: [...document.querySelectorAll('main input, main select, main button')].filter((c) => !c.disabled).map((c) => c.id || c.outerHTML.slice(0, 60)),
