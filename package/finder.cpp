@@ -9,6 +9,7 @@
 #include "base/byte_order.h"
 #include "format/package_format.h"
 #include "hostos/os.h"
+#include "package/crc32.h"
 #include "package/errors.h"
 #include "pe/pe_image.h"
 
@@ -277,6 +278,64 @@ void PackageFinder::Compact() {
     std::memmove(window_.get(), window_.get() + drop, length_ - drop);
     base_ += drop;
     length_ -= drop;
+}
+
+namespace {
+
+// Reads a found package's scratch copy through `step` (bytes, count) until
+// it answers false, and leaves the copy at its start again.
+template <class Step> void ReadScratch(const FoundPackage& found, Step&& step) {
+    std::vector<uint8_t> block(size_t(1) << 20);
+    long n;
+    while ((n = hostos::Read(found.fd, block.data(), block.size())) > 0) {
+        if (!step(block.data(), size_t(n)))
+            break;
+    }
+    if (n < 0 || hostos::Seek(found.fd, 0, SEEK_SET) != 0)
+        Fail("scratch file", hostos::ErrorText(hostos::LastError()));
+}
+
+} // namespace
+
+void ExplainedPackages::Add(const FoundPackage& found) {
+    uint32_t crc = 0;
+    ReadScratch(found, [&crc](const uint8_t* data, size_t size) {
+        crc = Crc32(crc, data, size);
+        return true;
+    });
+    known_.insert({found.size, crc});
+}
+
+bool ExplainedPackages::Explains(const FoundPackage& found) {
+    std::vector<uint64_t> sizes; // ascending, each once
+    for (const auto& known : known_) {
+        if (known.first <= found.size && (sizes.empty() || sizes.back() != known.first))
+            sizes.push_back(known.first);
+    }
+    uint32_t crc = 0;
+    uint64_t at = 0;
+    size_t next = 0;
+    bool matched = false;
+    ReadScratch(found, [&](const uint8_t* data, size_t size) {
+        while (size > 0 && next < sizes.size()) {
+            const auto take = size_t(std::min<uint64_t>(size, sizes[next] - at));
+            crc = Crc32(crc, data, take);
+            at += take;
+            data += take;
+            size -= take;
+            if (at < sizes[next])
+                continue;
+            auto known = known_.find({at, crc});
+            if (known != known_.end()) {
+                known_.erase(known);
+                matched = true;
+                return false;
+            }
+            ++next;
+        }
+        return next < sizes.size();
+    });
+    return matched;
 }
 
 } // namespace glimpack

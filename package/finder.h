@@ -19,7 +19,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace glimpack {
@@ -109,6 +111,23 @@ class PackageFinder {
     uint64_t scan_ = 0; // the next position to look at
     bool finished_ = false;
     std::vector<Capture> captures_;
+};
+
+// Packages found in the members of an archive, to know them again when
+// the archive's raw bytes are searched too (for what no directory names, or
+// behind damage): each is known by the size and CRC-32 of its bytes.
+class ExplainedPackages {
+  public:
+    // A package found in a member, from its scratch copy (left at its start).
+    void Add(const FoundPackage& found);
+    // Whether a package found in the raw bytes is one added, which is then
+    // taken out (each explains one): its bytes are the added one's, or begin
+    // with them, since a damaged package cut short by the end of its member
+    // runs on, in the raw bytes, into whatever follows the member.
+    bool Explains(const FoundPackage& found);
+
+  private:
+    std::multiset<std::pair<uint64_t, uint32_t>> known_;
 };
 
 } // namespace glimpack

@@ -104,4 +104,10 @@ std::string ScanArchivesNotOpened(const std::string& who, const std::string& ope
     return line + "; their bytes are searched as they are";
 }
 
+std::string ScanArchiveDamaged(const std::string& format, const std::string& reason,
+                               bool searched_after) {
+    return "cannot be read as " + format + ": " + reason +
+           (searched_after ? "; its bytes are searched as they are" : "");
+}
+
 } // namespace glimpack

@@ -63,6 +63,12 @@ std::string ScanSummaryLine(const ScanCounts& counts);
 // ("this build", "this page").
 std::string ScanArchivesNotOpened(const std::string& who, const std::string& opened = "");
 
+// An archive that cannot be read on: "cannot be read as FORMAT: REASON",
+// and whether its raw bytes are searched instead (those of a file that can
+// be read again from its start).
+std::string ScanArchiveDamaged(const std::string& format, const std::string& reason,
+                               bool searched_after);
+
 } // namespace glimpack
 
 #endif

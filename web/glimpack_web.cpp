@@ -258,6 +258,11 @@ struct ScanStream {
 glimpack::ScanCounts g_scan_counts;
 std::unique_ptr<ScanStream> g_scan;
 std::string g_scan_found; // JSON objects of the lines found since the last answer
+// While a zip file of the folder is read member by member, the packages its
+// members gave, so that a search of its raw bytes afterwards (it could not
+// be read to its end) does not report them again.
+glimpack::ExplainedPackages g_scan_explained;
+bool g_scan_collecting = false;
 
 void ScanFound(const std::string& line, const std::string& json, bool sound) {
     if (!g_scan_found.empty())
@@ -281,6 +286,8 @@ void ScanUnreadable(const std::string& location, const std::vector<glimpack::Pro
 
 void ScanCheck(glimpack::FoundPackage& found) {
     const ScanStream& stream = *g_scan;
+    if (g_scan_collecting && found.fd >= 0)
+        g_scan_explained.Add(found);
     ++g_scan_counts.packages;
     const std::string location = glimpack::ScanLocation(stream.location, found.offset);
     glimpack::PackageSession::Options options;
@@ -541,6 +548,26 @@ EMSCRIPTEN_KEEPALIVE void glim_scan_archive() {
     ++g_scan_counts.archives;
 }
 
+// A zip file of the folder is about to be read member by member (1), or
+// its reading and any search of its raw bytes are over (0).
+EMSCRIPTEN_KEEPALIVE void glim_scan_collect(int on) {
+    g_scan_explained = glimpack::ExplainedPackages();
+    g_scan_collecting = on != 0;
+}
+
+// The zip at `location` could not be read on: `reason` says why, and
+// `searched_after` whether its raw bytes are searched next.
+EMSCRIPTEN_KEEPALIVE const char* glim_scan_damaged(const char* location, const char* reason,
+                                                   int searched_after) {
+    return Guarded(location, [&] {
+        ++g_scan_counts.unreadable;
+        const std::string text =
+            glimpack::ScanArchiveDamaged("a zip file", reason, searched_after != 0);
+        ScanUnreadable(location, {glimpack::ScanCannotRead(location, text)});
+        return ScanAnswer();
+    });
+}
+
 // An input (or the zip around a member) that could not be read: `text`
 // says why.
 EMSCRIPTEN_KEEPALIVE const char* glim_scan_unreadable(const char* location, const char* text) {
@@ -553,9 +580,10 @@ EMSCRIPTEN_KEEPALIVE const char* glim_scan_unreadable(const char* location, cons
 
 // Starts searching the bytes at `location`, a file of the folder (`file`
 // 1) or a member, of `size` bytes (-1: not known), whose packages are judged
-// under `name`.
+// under `name`. `again`: the raw bytes of a zip file just read member by
+// member, where the packages its members gave are not reported again.
 EMSCRIPTEN_KEEPALIVE const char* glim_scan_open(const char* location, const char* name, int file,
-                                                double size) {
+                                                double size, int again) {
     return Guarded(location, [&] {
         if (g_scan)
             Fail(location, "another file is still being searched");
@@ -565,6 +593,17 @@ EMSCRIPTEN_KEEPALIVE const char* glim_scan_open(const char* location, const char
         stream->holder = {file != 0, size >= 0, size >= 0 ? static_cast<uint64_t>(size) : 0};
         glimpack::FinderOptions options;
         options.found = ScanCheck;
+        if (again) {
+            g_scan_collecting = false;
+            options.found = [](glimpack::FoundPackage& found) {
+                if (found.fd >= 0 && g_scan_explained.Explains(found)) {
+                    hostos::Close(found.fd);
+                    found.fd = -1;
+                    return;
+                }
+                ScanCheck(found);
+            };
+        }
         stream->finder = std::make_unique<glimpack::PackageFinder>(options);
         g_scan = std::move(stream);
         return ScanAnswer();

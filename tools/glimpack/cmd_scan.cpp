@@ -13,7 +13,6 @@
 #include "hostos/cleanup.h"
 #include "hostos/os.h"
 #include "hostos/threads.h"
-#include "package/crc32.h"
 #include "package/finder.h"
 #include "package/listing.h"
 #include "package/problems.h"
@@ -169,67 +168,6 @@ struct Place {
     uint64_t size = 0;
 };
 
-// What tells one package's bytes from another's: their size and CRC-32.
-using Fingerprint = std::pair<uint64_t, uint32_t>;
-
-// Reads a found package's scratch copy through `step` (bytes, count), and
-// leaves it at its start again.
-template <class Step> void ReadScratch(const FoundPackage& found, Step&& step) {
-    std::vector<uint8_t> block(kReadBlock);
-    long n;
-    while ((n = hostos::Read(found.fd, block.data(), block.size())) > 0) {
-        if (!step(block.data(), size_t(n)))
-            break;
-    }
-    if (n < 0 || hostos::Seek(found.fd, 0, SEEK_SET) != 0)
-        throw ReadFailed{"scratch file: " + hostos::ErrorText(hostos::LastError())};
-}
-
-Fingerprint FingerprintOf(const FoundPackage& found) {
-    uint32_t crc = 0;
-    ReadScratch(found, [&crc](const uint8_t* data, size_t size) {
-        crc = Crc32(crc, data, size);
-        return true;
-    });
-    return {found.size, crc};
-}
-
-// Whether a package found in an archive's raw bytes is one a member gave,
-// whose fingerprint is then taken out of `explained`: its bytes are the
-// member's, or begin with them. A damaged package cut short by the end of
-// its member runs on, in the raw bytes, into whatever follows the member.
-bool ExplainedBy(const FoundPackage& found, std::multiset<Fingerprint>* explained) {
-    std::vector<uint64_t> sizes; // ascending, each once
-    for (const Fingerprint& known : *explained) {
-        if (known.first <= found.size && (sizes.empty() || sizes.back() != known.first))
-            sizes.push_back(known.first);
-    }
-    uint32_t crc = 0;
-    uint64_t at = 0;
-    size_t next = 0;
-    bool matched = false;
-    ReadScratch(found, [&](const uint8_t* data, size_t size) {
-        while (size > 0 && next < sizes.size()) {
-            const size_t take = size_t(std::min<uint64_t>(size, sizes[next] - at));
-            crc = Crc32(crc, data, take);
-            at += take;
-            data += take;
-            size -= take;
-            if (at < sizes[next])
-                continue;
-            auto known = explained->find({at, crc});
-            if (known != explained->end()) {
-                explained->erase(known);
-                matched = true;
-                return false;
-            }
-            ++next;
-        }
-        return next < sizes.size();
-    });
-    return matched;
-}
-
 class Scanner {
   public:
     // `jobs` packages are checked at once: with 1, each on this thread as it
@@ -354,7 +292,7 @@ class Scanner {
                 // searched for what its directory does not explain (space
                 // between the members of a disc image, or the whole of an
                 // archive too damaged to read on).
-                in_archive_.clear();
+                in_archive_ = ExplainedPackages();
                 collecting_ = true;
                 const bool read_through =
                     Archive(source, place, level, what, std::move(prefix), true);
@@ -362,11 +300,11 @@ class Scanner {
                 if (!read_through || what.stores_members_whole) {
                     if (source.Seek(0, SEEK_SET) != 0)
                         throw ReadFailed{source.ErrorText()};
-                    std::multiset<Fingerprint> explained;
-                    explained.swap(in_archive_);
+                    ExplainedPackages explained;
+                    std::swap(explained, in_archive_);
                     Search(source, place, {}, &explained);
                 }
-                in_archive_.clear();
+                in_archive_ = ExplainedPackages();
                 return;
             }
         }
@@ -423,9 +361,7 @@ class Scanner {
                 }
             }
         } catch (const glim::archive::Error& e) {
-            Unreadable(place.location,
-                       std::string("cannot be read as ") + what.format + ": " + e.what() +
-                           (searched_after ? "; its bytes are searched as they are" : ""));
+            Unreadable(place.location, ScanArchiveDamaged(what.format, e.what(), searched_after));
             return false;
         } catch (const glim::archive::MemberError& e) {
             Unreadable(place.location, e.what());
@@ -468,17 +404,16 @@ class Scanner {
     // Every package in the bytes of `source`, `prefix` being the first. A
     // package `explained` holds was reported already, from a member of the
     // archive these bytes are: each explains one package found here
-    // (ExplainedBy).
+    // (ExplainedPackages).
     void Search(glim::archive::Source& source, const Place& place,
-                const std::vector<uint8_t>& prefix,
-                std::multiset<Fingerprint>* explained = nullptr) {
+                const std::vector<uint8_t>& prefix, ExplainedPackages* explained = nullptr) {
         FinderOptions options;
         // A package that is its whole file is read where it is.
         options.copy = [&place](uint64_t offset, uint64_t claimed) {
             return place.file.empty() || offset != 0 || claimed < place.size;
         };
         options.found = [&](FoundPackage& found) {
-            if (explained && found.fd >= 0 && ExplainedBy(found, explained)) {
+            if (explained && found.fd >= 0 && explained->Explains(found)) {
                 hostos::Close(found.fd);
                 found.fd = -1;
                 return;
@@ -531,7 +466,7 @@ class Scanner {
     // and the counts. The rest is the job's.
     void Check(FoundPackage& found, const Place& place) {
         if (collecting_ && found.fd >= 0)
-            in_archive_.insert(FingerprintOf(found));
+            in_archive_.Add(found);
         ++counts_.packages;
         auto job = std::make_shared<PackageJob>();
         job->location = ScanLocation(place.location, found.offset);
@@ -749,7 +684,7 @@ class Scanner {
     bool parallel_;
     // Packages found in the members of the archive a file on disk is, while
     // it is read through its directory (collecting_).
-    std::multiset<Fingerprint> in_archive_;
+    ExplainedPackages in_archive_;
     bool collecting_ = false;
     std::set<std::string> in_hand_; // --extract folders of packages not yet delivered
     // Last: destroyed first, so no job outlives what it uses.

@@ -159,8 +159,21 @@ export class Scanner {
   scanFile(path, file) {
     this.module.ccall('glim_scan_file', null, ['number'], [file.size]);
     this.files++;
+    const place = { location: path, path, members: [], name: lastPart(path), file: true, size: file.size };
+    const stream = new Stream(this, place, 0);
+    if (this.readThrough(file, stream, true) && stream.target instanceof ZipReader && stream.target.damaged) {
+      // A zip file that could not be read to its end: its raw bytes are
+      // searched, as the tool searches them, for what its members did not give.
+      this.readThrough(file, new Search(this, place, true), false);
+    }
+    this.module.ccall('glim_scan_collect', null, ['number'], [0]);
+    this.flush(false);
+  }
+
+  // Hands the whole of `file` to `into` in pieces; false when a read failed,
+  // which is said for the file.
+  readThrough(file, into, counted) {
     const reader = new FileReaderSync();
-    const stream = new Stream(this, { location: path, path, members: [], name: lastPart(path), file: true, size: file.size }, 0);
     try {
       for (let at = 0; at < file.size; at += READ_BLOCK) {
         let bytes;
@@ -169,17 +182,18 @@ export class Scanner {
         } catch (error) {
           throw new ReadFailed(error.message || String(error));
         }
-        this.done += bytes.length;
-        stream.push(bytes);
+        if (counted) this.done += bytes.length;
+        into.push(bytes);
         this.flush(false);
       }
-      stream.end();
+      into.end();
+      return true;
     } catch (error) {
       if (!(error instanceof ReadFailed)) throw error;
-      stream.abandon();
-      this.unreadable(path, error.message);
+      into.abandon();
+      this.unreadable(into.place.location, error.message);
+      return false;
     }
-    this.flush(false);
   }
 }
 
@@ -231,11 +245,16 @@ class Stream {
 
 // Bytes handed to the C++ finder, which checks each package in them.
 class Search {
-  constructor(scanner, place) {
+  // `again`: the raw bytes of a zip file just read member by member.
+  constructor(scanner, place, again = false) {
     this.scanner = scanner;
     this.place = place;
     scanner.take(
-      scanner.call('glim_scan_open', ['string', 'string', 'number', 'number'], [place.location, place.name, place.file ? 1 : 0, place.size ?? -1]),
+      scanner.call(
+        'glim_scan_open',
+        ['string', 'string', 'number', 'number', 'number'],
+        [place.location, place.name, place.file ? 1 : 0, place.size ?? -1, again ? 1 : 0],
+      ),
     );
   }
 
@@ -263,7 +282,12 @@ class ZipReader {
     this.scanner = scanner;
     this.place = place;
     this.member = null;
+    this.damaged = false;
+    this.tail = new Uint8Array(0);
+    // A zip file of the folder itself can be read again from its start.
+    this.again = place.file;
     scanner.module.ccall('glim_scan_archive', null, [], []);
+    if (this.again) scanner.module.ccall('glim_scan_collect', null, ['number'], [1]);
     this.unzip = new Unzip((file) => this.start(file, level));
     this.unzip.register(UnzipInflate);
   }
@@ -324,6 +348,7 @@ class ZipReader {
   }
 
   push(bytes) {
+    this.keepTail(bytes);
     this.guard(() => this.unzip.push(bytes, false));
   }
 
@@ -331,7 +356,21 @@ class ZipReader {
     this.guard(() => {
       this.unzip.push(new Uint8Array(0), true);
       this.finishMember();
+      // The streaming reader looks for each member's header and passes over
+      // whatever it cannot use, so a zip cut short or damaged ends quietly
+      // there: a whole one ends with its directory's last record.
+      if (!hasEndOfDirectory(this.tail)) throw new ZipFailed('its central directory is missing or damaged');
     });
+  }
+
+  // The last bytes, where the end of the central directory must be.
+  keepTail(bytes) {
+    if (bytes.length >= ZIP_TAIL) {
+      this.tail = bytes.slice(bytes.length - ZIP_TAIL);
+    } else {
+      const kept = this.tail.subarray(Math.max(0, this.tail.length + bytes.length - ZIP_TAIL));
+      this.tail = concat([kept, bytes], kept.length + bytes.length);
+    }
   }
 
   abandon() {
@@ -348,7 +387,9 @@ class ZipReader {
     } catch (error) {
       if (!(error instanceof ZipFailed) && typeof error.code !== 'number') throw error;
       this.abandon();
-      this.scanner.unreadable(this.place.location, `cannot be read as a zip file: ${error.message}`);
+      this.damaged = true;
+      const { scanner } = this;
+      scanner.take(scanner.call('glim_scan_damaged', ['string', 'string', 'number'], [this.place.location, error.message, this.again ? 1 : 0]));
       this.push = () => {};
       this.end = () => {};
     }
@@ -356,6 +397,17 @@ class ZipReader {
 }
 
 class ZipFailed extends Error {}
+
+// A zip's end of central directory record: 22 bytes and a comment of up to
+// 65,535, so it begins in the last ZIP_TAIL bytes.
+const ZIP_TAIL = 22 + 0xffff;
+
+function hasEndOfDirectory(tail) {
+  for (let at = tail.length - 22; at >= 0; at--) {
+    if (tail[at] === 0x50 && tail[at + 1] === 0x4b && tail[at + 2] === 5 && tail[at + 3] === 6 && at + 22 + (tail[at + 20] | (tail[at + 21] << 8)) <= tail.length) return true;
+  }
+  return false;
+}
 
 // A decoder for a compression method fflate does not have: the member is
 // said to be unreadable and its bytes are dropped as they come.

@@ -116,6 +116,32 @@ after(async () => {
 });
 
 describe('scanning on the page', () => {
+  test('a zip file that cannot be read on has its raw bytes searched, as glimpack scan does', async () => {
+    // Its second member's header claims a name longer than the file, and its
+    // central directory is gone: the package stored behind the damage is
+    // found in the bytes, and the one before it is not reported twice.
+    const dir = join(work, 'damaged-zip');
+    write(join(dir, 'A.EXE'), packages.moon);
+    write(join(dir, 'B.TXT'), prose(3, 5));
+    write(join(dir, 'C.EXE'), packages.stars);
+    const run = spawnSync('zip', ['-q', '-0', 'BAD.ZIP', 'A.EXE', 'B.TXT', 'C.EXE'], { cwd: dir, encoding: 'utf8' });
+    assert.equal(run.status, 0, run.stderr);
+    const bytes = readFileSync(join(dir, 'BAD.ZIP'));
+    const second = bytes.indexOf('PK\x03\x04', 4, 'latin1');
+    bytes.writeUInt16LE(0x7fff, second + 26);
+    const damaged = bytes.subarray(0, bytes.indexOf('PK\x01\x02', 0, 'latin1'));
+    write(join(dir, 'only', 'BAD.ZIP'), damaged);
+    await drop([['BAD.ZIP', damaged]]);
+    const shown = await pageLines();
+    const expected = toolLines(join(dir, 'only'), 'BAD.ZIP');
+    // The reason is each reader's own (libarchive's, fflate's); the rest is the tool's.
+    const unreadable = (line) => /^BAD\.ZIP: cannot be read as .*; its bytes are searched as they are$/.test(line);
+    assert.deepEqual(shown.filter((line) => !unreadable(line)), expected.filter((line) => !unreadable(line)));
+    assert.equal(shown.filter(unreadable).length, 1, shown.join('\n'));
+    assert.equal(expected.filter(unreadable).length, 1, expected.join('\n'));
+    assert.ok(shown.some((line) => line.startsWith(`BAD.ZIP@${damaged.indexOf(packages.stars)}: "Stars"`)), shown.join('\n'));
+  });
+
   test('a folder chosen gives the lines and summary of glimpack scan, in its order', async () => {
     const expected = toolLines(work, 'col');
     // The collection holds what it should: a package in each kind of place.
