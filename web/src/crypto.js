@@ -3,8 +3,8 @@
 // `glimCrypto` before the module starts) synchronously, in the middle of a
 // check. Web Crypto has the same digests and signatures, but only as
 // promises, which a synchronous call cannot wait for; these libraries answer
-// at once: @noble/hashes for the digests, node-forge for DER and RSA, and
-// @noble/curves for ECDSA.
+// at once: @noble/hashes for the digests, node-forge for DER headers, object
+// identifiers and RSA, and @noble/curves for ECDSA.
 //
 // What this file decides itself is what libcrypto decides for the native
 // tool (hostos/crypto_openssl.cpp), so that the page and the tool say the
@@ -52,9 +52,16 @@ const CURVES = new Map([
   ['1.3.132.0.35', p521],
 ]);
 // Keys libcrypto checks signatures with and this page does not: DSA,
-// RSASSA-PSS keys and elliptic curves besides the three above. A signer
-// with one of them is "cannot be checked here", never "does not verify".
+// RSASSA-PSS keys, and the named curves of libcrypto's besides the three
+// above that signers use (secp224r1, secp256k1, brainpool). A signer with
+// one of them is "cannot be checked here", never "does not verify"; any
+// other key libcrypto cannot read either, and the signature does not
+// verify.
 const UNCHECKED_KEYS = new Set(['1.2.840.10040.4.1', '1.2.840.113549.1.1.10']);
+const UNCHECKED_CURVES = new Set([
+  '1.3.132.0.33', '1.3.132.0.10', '1.2.840.10045.3.1.1',
+  '1.3.36.3.3.2.8.1.1.7', '1.3.36.3.3.2.8.1.1.11', '1.3.36.3.3.2.8.1.1.13',
+]);
 // libcrypto's limits on an RSA public key (a larger modulus would only take
 // time).
 const RSA_MAX_MODULUS_BITS = 16384;
@@ -79,49 +86,64 @@ function toBinary(bytes) {
 }
 const fromBinary = (text) => forge.util.binary.raw.decode(text);
 
-const DECODE = { strict: true, decodeBitStrings: false };
+// An element of a DER encoding: its tag, and its encoding exactly as it came
+// (`raw`, what is hashed and compared: never a re-encoding). Elements are
+// split from their header alone and looked into only where the structure
+// says what they hold, so that a constructed value of type ANY (a
+// signature's content, an algorithm's parameters, an attribute's values)
+// is taken whole, unlooked into, as libcrypto's decoder takes it: a message
+// is refused for a fault in what it is made of, never in what it merely
+// carries. (forge's own decoder looks into everything, and would refuse
+// more than libcrypto does.)
+class Element {
+  constructor(raw, header, first) {
+    this.raw = raw;
+    this.header = header;
+    this.tagClass = first & 0xc0;
+    this.type = first & 0x1f;
+    this.constructed = (first & 0x20) !== 0;
+  }
 
-// The element at the start of `text` (a binary string), decoded by forge,
-// with `raw`, its encoding exactly as it came: what is hashed and compared is
-// always the bytes in the file, never forge's re-encoding of them.
+  // The contents octets.
+  get contents() {
+    return this.raw.slice(this.header);
+  }
+}
+
+// The element at the start of `text` (a binary string), which must be all of
+// it unless `whole` is false. Its header is read with forge's own reader;
+// DER has neither indefinite lengths nor, in anything signed here, tags of
+// more than one byte (which forge does not read either).
 function element(text, { whole = true } = {}) {
   const buffer = forge.util.createBuffer(text);
-  const node = asn1.fromDer(buffer, { ...DECODE, parseAllBytes: whole });
-  return { raw: text.slice(0, text.length - buffer.length()), node };
-}
-
-// The contents octets of a definite-length element; null for an indefinite
-// length, which DER does not have.
-function contentsOf(el) {
-  const buffer = forge.util.createBuffer(el.raw);
-  buffer.getByte();
+  need(buffer.length() >= 2);
+  const first = buffer.getByte();
+  need((first & 0x1f) !== 0x1f);
+  const lengthBytes = buffer.at(0) & 0x80 ? buffer.at(0) & 0x7f : 0;
+  need(lengthBytes <= 4 && buffer.length() > lengthBytes);
   const length = asn1.getBerValueLength(buffer);
-  if (length === undefined) return null;
-  const contents = buffer.bytes();
-  need(contents.length === length);
-  return contents;
+  need(length !== undefined && length >= 0 && length <= buffer.length());
+  const header = text.length - buffer.length();
+  need(!whole || header + length === text.length);
+  return new Element(text.slice(0, header + length), header, first);
 }
 
-// The elements inside a constructed element, each with its own encoding.
-function inside(el) {
-  need(el.node.constructed);
-  const contents = contentsOf(el);
-  need(contents !== null);
-  const buffer = forge.util.createBuffer(contents);
+// The elements inside a constructed element, in order (inside any element
+// with `anyForm`, as crypto_openssl.cpp's DecodeSequence reads one).
+function inside(el, { anyForm = false } = {}) {
+  need(el.constructed || anyForm);
+  const contents = el.contents;
   const children = [];
-  let at = 0;
-  while (buffer.length() > 0) {
-    const before = buffer.length();
-    const node = asn1.fromDer(buffer, { ...DECODE, parseAllBytes: false });
-    const size = before - buffer.length();
-    children.push({ raw: contents.substr(at, size), node });
-    at += size;
+  for (let at = 0; at < contents.length; ) {
+    const child = element(contents.slice(at), { whole: false });
+    children.push(child);
+    at += child.raw.length;
   }
   return children;
 }
 
 const isA = (el, type, constructed = false, tagClass = UNIVERSAL) =>
-  el !== undefined && el.node.tagClass === tagClass && el.node.type === type && el.node.constructed === constructed;
+  el !== undefined && el.tagClass === tagClass && el.type === type && el.constructed === constructed;
 const isTagged = (el, number) => isA(el, number, true, CONTEXT_SPECIFIC);
 
 function sequence(el, type = T.SEQUENCE) {
@@ -131,20 +153,21 @@ function sequence(el, type = T.SEQUENCE) {
 
 // An OBJECT IDENTIFIER as dotted text, refused as libcrypto refuses one: no
 // contents, a last byte that promises more, or a number padded with 0x80.
+// One of 128 characters or more is "", as crypto_openssl.cpp gives it.
 function oidOf(el) {
   need(isA(el, T.OID));
-  const v = el.node.value;
+  return oidText(el.contents);
+}
+
+function oidText(v) {
   need(v.length > 0 && (v.charCodeAt(v.length - 1) & 0x80) === 0);
   for (let i = 0; i < v.length; i++) need(!(v.charCodeAt(i) === 0x80 && (i === 0 || (v.charCodeAt(i - 1) & 0x80) === 0)));
   const text = asn1.derToOid(v);
-  need(text.length < 128);
-  return text;
+  return text.length < 128 ? text : '';
 }
 
-// An INTEGER as libcrypto takes one: some contents, none of them padding.
-function integer(el) {
-  need(isA(el, T.INTEGER) || isA(el, T.ENUMERATED));
-  const v = el.node.value;
+// An INTEGER's contents as libcrypto takes them: some, none of them padding.
+function integerContents(v) {
   need(v.length > 0);
   if (v.length > 1) {
     const [a, b] = [v.charCodeAt(0), v.charCodeAt(1)];
@@ -153,27 +176,63 @@ function integer(el) {
   return v;
 }
 
-// A value of type ANY: the universal types with rules of their own must keep
-// them; anything constructed is taken as it is.
+function integer(el) {
+  need(isA(el, T.INTEGER));
+  return integerContents(el.contents);
+}
+
+// The contents of a string in constructed form, its pieces put together:
+// each piece any element, nested at most five deep, and no end-of-contents
+// marker, which only an indefinite length may have.
+function collected(el, depth = 0) {
+  let out = '';
+  for (const part of inside(el)) {
+    need(part.raw !== '\x00\x00');
+    if (part.constructed) {
+      need(depth < 5);
+      out += collected(part, depth + 1);
+    } else {
+      out += part.contents;
+    }
+  }
+  return out;
+}
+
+// A value of type ANY, held to what libcrypto's decoder holds one to: a
+// SEQUENCE or SET must be constructed and is taken whole, unlooked into, as
+// is anything not of the universal class; the other universal types keep
+// their own rules, in either form.
 function anyValue(el) {
-  const { node } = el;
-  if (node.tagClass !== UNIVERSAL || node.constructed) return;
-  switch (node.type) {
+  if (el.tagClass !== UNIVERSAL) return;
+  if (el.type === T.SEQUENCE || el.type === T.SET) {
+    need(el.constructed);
+    return;
+  }
+  const primitiveOnly = [T.NULL, T.BOOLEAN, T.OID, T.INTEGER, T.ENUMERATED];
+  need(!el.constructed || !primitiveOnly.includes(el.type));
+  const contents = el.constructed ? collected(el) : el.contents;
+  switch (el.type) {
     case T.BOOLEAN:
-      need(node.value.length === 1);
+      need(contents.length === 1);
       break;
     case T.NULL:
-      need(node.value.length === 0);
+      need(contents.length === 0);
       break;
     case T.INTEGER:
     case T.ENUMERATED:
-      integer(el);
+      integerContents(contents);
       break;
     case T.OID:
-      oidOf(el);
+      oidText(contents);
+      break;
+    case T.BITSTRING:
+      need(contents.length > 0 && contents.charCodeAt(0) < 8);
+      break;
+    case T.BMPSTRING: // two bytes a character
+      need(contents.length % 2 === 0);
       break;
     case T.UNIVERSALSTRING: // four bytes a character
-      need(node.value.length % 4 === 0);
+      need(contents.length % 4 === 0);
       break;
     default:
   }
@@ -186,14 +245,18 @@ function algorithmOf(el) {
   return oidOf(parts[0]);
 }
 
+// An OCTET STRING's contents, in either form.
 function octets(el) {
-  need(isA(el, T.OCTETSTRING));
-  return el.node.value;
+  need(el !== undefined && el.tagClass === UNIVERSAL && el.type === T.OCTETSTRING);
+  return el.constructed ? collected(el) : el.contents;
 }
 
-function bitString(el) {
-  need(isA(el, T.BITSTRING));
-  const v = el.node.value;
+// A BIT STRING, or a field tagged implicitly as one (`tagged`): its
+// contents, in either form, refused as libcrypto refuses them when empty or
+// with more than 7 unused bits.
+function bitString(el, tagged = false) {
+  need(el !== undefined && (tagged || (el.tagClass === UNIVERSAL && el.type === T.BITSTRING)));
+  const v = el.constructed ? collected(el) : el.contents;
   need(v.length > 0 && v.charCodeAt(0) < 8);
   return v;
 }
@@ -265,6 +328,32 @@ const NAME_TYPES = new Map([
   [T.BITSTRING, -1], [T.SEQUENCE, -1], [7, -1], [8, -1], [9, -1], [11, -1], [13, -1], [14, -1], [15, -1], [29, -1],
 ]);
 
+// The characters of a string value (code points; a UTF8String's bytes as
+// they are), or null where libcrypto could not make UTF-8 of it, which
+// refuses the whole name: it compares names in a UTF-8 form of its own.
+function charactersOf(value) {
+  const width = NAME_TYPES.get(value.type);
+  const bytes = value.contents;
+  if (width === 0) {
+    try {
+      utf8Decoder.decode(fromBinary(bytes));
+    } catch {
+      return null;
+    }
+    return Array.from(bytes, (c) => c.charCodeAt(0));
+  }
+  if (bytes.length % width !== 0) return null;
+  const codes = [];
+  for (let i = 0; i < bytes.length; i += width) {
+    let code = 0;
+    for (let k = 0; k < width; k++) code = code * 256 + bytes.charCodeAt(i + k);
+    if ((code >= 0xd800 && code < 0xe000) || code > 0x10ffff) return null;
+    codes.push(code);
+  }
+  return codes;
+}
+const utf8Decoder = new TextDecoder('utf-8', { fatal: true });
+
 // Name ::= SEQUENCE OF SET OF SEQUENCE { type, value }: its entries in order,
 // each with the number of the set it is in.
 function nameEntries(el) {
@@ -273,12 +362,11 @@ function nameEntries(el) {
     for (const pair of sequence(set, T.SET)) {
       const [type, value, ...rest] = sequence(pair);
       need(value !== undefined && rest.length === 0);
-      const { node } = value;
-      need(node.tagClass === UNIVERSAL && NAME_TYPES.has(node.type));
-      need(node.constructed === (node.type === T.SEQUENCE));
-      if (node.type === T.BMPSTRING) need(contentsOf(value).length % 2 === 0);
-      if (node.type === T.UNIVERSALSTRING) need(node.value.length % 4 === 0);
-      entries.push({ oid: oidOf(type), value, set: index });
+      need(value.tagClass === UNIVERSAL && NAME_TYPES.has(value.type));
+      need(value.constructed === (value.type === T.SEQUENCE));
+      const characters = NAME_TYPES.get(value.type) >= 0 ? charactersOf(value) : [];
+      need(characters !== null);
+      entries.push({ oid: oidOf(type), value, characters, set: index });
     }
   });
   return entries;
@@ -318,25 +406,18 @@ function pushEscaped(out, byte, first, last) {
   }
 }
 
-function pushValue(out, value) {
-  const width = NAME_TYPES.get(value.node.type);
+function pushValue(out, { value, characters }) {
+  const width = NAME_TYPES.get(value.type);
   if (width < 0) {
     out.push(0x23);
     for (const c of value.raw) pushText(out, HEX[c.charCodeAt(0) >> 4] + HEX[c.charCodeAt(0) & 15]);
     return;
   }
-  const bytes = contentsOf(value);
-  const characters = [];
-  for (let i = 0; i < bytes.length; i += width || 1) {
-    let code = 0;
-    for (let k = 0; k < (width || 1); k++) code = code * 256 + bytes.charCodeAt(i + k);
-    characters.push(width === 0 ? [code] : utf8(code));
-  }
-  characters.forEach((encoded, i) => {
+  characters.forEach((code, i) => {
     // A one-character value counts as last, not first, as in libcrypto.
     const last = i === characters.length - 1;
     const first = i === 0 && !last;
-    for (const byte of encoded) pushEscaped(out, byte, first, last);
+    for (const byte of width === 0 ? [code] : utf8(code)) pushEscaped(out, byte, first, last);
   });
 }
 
@@ -349,7 +430,7 @@ function nameText(entries) {
     const entry = entries[i];
     if (i < entries.length - 1) pushText(out, entries[i + 1].set === entry.set ? ' + ' : ', ');
     pushText(out, `${SHORT_NAMES[entry.oid] || entry.oid}=`);
-    pushValue(out, entry.value);
+    pushValue(out, entry);
   }
   return new Uint8Array(out);
 }
@@ -365,7 +446,7 @@ function timeText(el) {
   const pattern = utc
     ? /^(\d\d)(\d\d)(\d\d)(\d\d)(\d\d)(\d\d)?(?:Z|([+-])(\d\d)(\d\d))$/
     : /^(\d\d\d\d)(\d\d)(\d\d)(\d\d)(\d\d)(?:(\d\d)(?:\.\d+)?)?(?:Z|([+-])(\d\d)(\d\d))$/;
-  const m = pattern.exec(el.node.value);
+  const m = pattern.exec(el.contents);
   if (!m) return '';
   const n = m.map((part) => (part === undefined ? 0 : Number(part)));
   const year = utc ? (n[1] < 50 ? 2000 + n[1] : 1900 + n[1]) : n[1];
@@ -412,31 +493,60 @@ function certificate(el) {
   need(key !== undefined && more.length === 0);
   algorithmOf(keyAlgorithm);
   bitString(key);
+  // The issuer's and subject's unique identifiers, BIT STRINGs.
   for (const tag of [1, 2]) {
-    if (fields[at] && fields[at].node.tagClass === CONTEXT_SPECIFIC && fields[at].node.type === tag) at++;
+    if (fields[at] && fields[at].tagClass === CONTEXT_SPECIFIC && fields[at].type === tag) bitString(fields[at++], true);
   }
   if (isTagged(fields[at], 3)) {
-    const extensions = inside(fields[at++]);
-    need(extensions.length === 1);
-    for (const extension of sequence(extensions[0])) {
-      const parts = sequence(extension);
-      need(parts.length === 2 || (parts.length === 3 && isA(parts[1], T.BOOLEAN)));
-      oidOf(parts[0]);
-      if (parts.length === 3) anyValue(parts[1]);
-      octets(parts[parts.length - 1]);
-    }
+    const [list, ...more] = inside(fields[at++]);
+    need(list !== undefined && more.length === 0);
+    extensions(list);
   }
   need(at === fields.length);
   return { issuerRaw: issuer.raw, serial, issuerEntries, subjectEntries, spki };
 }
 
-// A certificate revocation list is only looked at for its outline.
+// Extensions ::= SEQUENCE OF SEQUENCE { OID, critical BOOLEAN OPTIONAL,
+// OCTET STRING }
+function extensions(el) {
+  for (const extension of sequence(el)) {
+    const parts = sequence(extension);
+    need(parts.length === 2 || (parts.length === 3 && isA(parts[1], T.BOOLEAN)));
+    oidOf(parts[0]);
+    if (parts.length === 3) anyValue(parts[1]);
+    octets(parts[parts.length - 1]);
+  }
+}
+
+// A certificate revocation list, read as far as libcrypto's decoder reads
+// one.
 function revocationList(el) {
   const [tbs, algorithm, signature, ...rest] = sequence(el);
   need(rest.length === 0 && signature !== undefined);
-  sequence(tbs);
   algorithmOf(algorithm);
   bitString(signature);
+  const fields = sequence(tbs);
+  let at = 0;
+  if (isA(fields[at], T.INTEGER)) integer(fields[at++]);
+  algorithmOf(fields[at++]);
+  nameEntries(fields[at++]);
+  time(fields[at++]);
+  if (isA(fields[at], T.UTCTIME) || isA(fields[at], T.GENERALIZEDTIME)) at++;
+  if (isA(fields[at], T.SEQUENCE, true)) {
+    for (const entry of sequence(fields[at++])) {
+      const [serial, when, entryExtensions, ...more] = sequence(entry);
+      need(more.length === 0);
+      integer(serial);
+      time(when);
+      if (entryExtensions !== undefined) extensions(entryExtensions);
+    }
+  }
+  if (isTagged(fields[at], 0)) {
+    const [list, ...more] = inside(fields[at++]);
+    need(list !== undefined && more.length === 0);
+    extensions(list);
+  }
+  need(at === fields.length);
 }
 
 function signerInfo(el) {
@@ -502,7 +612,7 @@ function signerSignature(signer, certificates) {
   const [keyOid, parameters] = inside(keyAlgorithm);
   const keyType = oidOf(keyOid);
   const curve = keyType === OID.ecPublicKey && isA(parameters, T.OID) ? oidOf(parameters) : null;
-  if (UNCHECKED_KEYS.has(keyType) || (curve !== null && !CURVES.has(curve))) return { signature: 'unavailable', certificate };
+  if (UNCHECKED_KEYS.has(keyType) || UNCHECKED_CURVES.has(curve)) return { signature: 'unavailable', certificate };
   if (!hash) return { signature: 'does-not-verify', certificate };
   // The signature is over the attributes encoded as the SET OF they are,
   // not as the [0] IMPLICIT field they are stored in.
@@ -512,7 +622,7 @@ function signerSignature(signer, certificates) {
   try {
     if (keyType === OID.rsa) {
       verifies = verifyRsa(certificate.spki.raw, hash, digest, signer.signature);
-    } else if (curve !== null) {
+    } else if (CURVES.has(curve)) {
       const point = bitString(key);
       verifies = point.charCodeAt(0) === 0 && CURVES.get(curve).verify(fromBinary(signer.signature), digest, fromBinary(point.slice(1)), { prehash: false, lowS: false, format: 'der' });
     }
@@ -539,14 +649,19 @@ function readSignedData(text) {
   const [innerType, innerExplicit, ...innerExtra] = sequence(fields[at++]);
   need(innerExtra.length === 0);
   const contentType = oidOf(innerType);
-  let contentDer = null;
+  // The content's encoding, and its contents octets: a string's pieces put
+  // together where it came in constructed form, as libcrypto stores it.
+  let contentDer = '';
+  let content = '';
   if (innerExplicit !== undefined) {
     need(isTagged(innerExplicit, 0));
-    const [content, ...more] = inside(innerExplicit);
-    need(content !== undefined && more.length === 0);
-    if (contentType === OID.data) octets(content);
-    else anyValue(content);
-    contentDer = content.raw;
+    const [inner, ...more] = inside(innerExplicit);
+    need(inner !== undefined && more.length === 0);
+    if (contentType === OID.data) octets(inner);
+    else anyValue(inner);
+    contentDer = inner.raw;
+    const whole = inner.tagClass !== UNIVERSAL || inner.type === T.SEQUENCE || inner.type === T.SET;
+    content = inner.constructed && !whole ? collected(inner) : inner.contents;
   }
   let certificates = [];
   if (isTagged(fields[at], 0)) certificates = inside(fields[at++]).map(certificate);
@@ -554,16 +669,11 @@ function readSignedData(text) {
   const signers = sequence(fields[at++], T.SET).map(signerInfo);
   need(at === fields.length);
 
-  let content = '';
-  if (contentDer !== null) {
-    content = contentsOf(element(contentDer));
-    if (content === null) return malformed;
-  }
   const info = {
     status: 'read',
     contentTypeOid: contentType,
     content: fromBinary(content),
-    contentDer: fromBinary(contentDer || ''),
+    contentDer: fromBinary(contentDer),
     signerCount: signers.length,
     certificateCount: certificates.length,
   };
@@ -572,7 +682,8 @@ function readSignedData(text) {
   info.digestAlgorithmOid = signer.digestOid;
   const signed = signer.signed || [];
   const digest = firstValue(signed, OID.messageDigest);
-  info.messageDigest = isA(digest, T.OCTETSTRING) ? fromBinary(digest.node.value) : null;
+  const isOctets = digest !== undefined && digest.tagClass === UNIVERSAL && digest.type === T.OCTETSTRING;
+  info.messageDigest = isOctets ? fromBinary(octets(digest)) : null;
   const when = firstValue(signed, OID.signingTime);
   info.signingTime = when ? timeText(when) : '';
   const { signature, certificate: found } = signerSignature(signer, certificates);
@@ -632,11 +743,17 @@ export const hostCrypto = {
   decodeSequence(view) {
     return decoding(view, (text) => {
       const el = element(text);
-      return { elements: sequence(el).map((child) => fromBinary(child.raw)) };
+      need(el.tagClass === UNIVERSAL && el.type === T.SEQUENCE);
+      return { elements: inside(el, { anyForm: true }).map((child) => fromBinary(child.raw)) };
     }, null);
   },
+  // libcrypto's d2i_ASN1_OBJECT looks at the tag's number alone.
   decodeObjectId(view) {
-    return decoding(view, (text) => ({ oid: oidOf(element(text)) }), null);
+    return decoding(view, (text) => {
+      const el = element(text);
+      need(el.type === T.OID);
+      return { oid: oidText(el.contents) };
+    }, null);
   },
   // DigestInfo ::= SEQUENCE { AlgorithmIdentifier, OCTET STRING }
   decodeDigestInfo(view) {

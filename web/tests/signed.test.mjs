@@ -223,6 +223,27 @@ describe('signatures in the page', () => {
     assert.equal((await sameAsGlimpack('CUT.EXE')).listing.signature.outcome, 'malformed');
   });
 
+  test('bytes of the certificate table flipped one at a time read as in glimpack', async () => {
+    // A sample across the whole table: the SignedData's outline, the
+    // signed content, the certificate and its names, the attributes and the
+    // signature. Whether a change makes the message unreadable, or only
+    // breaks what it says, is libcrypto's call, and the page's must be the
+    // same.
+    const signed = readFileSync(join(work, 'NESTED.EXE'));
+    const table = listJson('NESTED.EXE').signature.certificate_table;
+    const outcomes = new Set();
+    for (let at = table.offset; at < table.offset + table.size; at += 13) {
+      const bytes = Buffer.from(signed);
+      bytes[at] ^= at % 2 ? 0xff : 0x01;
+      // A name of its own: the page is told of a file chosen anew only when
+      // the choice changes.
+      const name = `FLIP${at - table.offset}.EXE`;
+      writeFileSync(join(work, name), bytes);
+      outcomes.add((await sameAsGlimpack(name)).signature.outcome);
+    }
+    assert.ok(outcomes.has('malformed') && outcomes.has('signature-invalid') && outcomes.has('intact'), [...outcomes].join());
+  });
+
   test('asks nothing of any other host and raises no error', () => {
     assert.deepEqual(foreignRequests(browser.requests, server.origin), []);
     assert.deepEqual(browser.errors, []);
