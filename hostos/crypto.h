@@ -1,8 +1,8 @@
 // The host's cryptography: message digests and the reading of a PKCS#7
 // SignedData, from the system's own libraries, one implementation per system:
 // crypto_openssl.cpp (libcrypto), crypto_windows.cpp (CryptoAPI in advapi32
-// and crypt32), crypto_none.cpp (a build with neither, such as the browser
-// page's: everything answers "cannot be checked here").
+// and crypt32), crypto_web.cpp (the browser page's: npm libraries in its
+// worker, which answers "cannot be checked here" where they are missing).
 //
 // These are the primitives only. What a signed program's signature covers,
 // and what the results mean, is decided above (pe/authenticode.h). Nothing

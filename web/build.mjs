@@ -1,5 +1,6 @@
 // Writes the page's static folder: the html and css, the page script and the
-// worker bundled by esbuild (with fflate from node_modules), the C++ module
+// worker bundled by esbuild (with fflate and the worker's cryptography,
+// node-forge and @noble, from node_modules), the C++ module
 // (glimpack.js and glimpack.wasm from the wasm build), the installer stub and
 // a README.txt that says how to serve the folder.
 //

@@ -375,8 +375,10 @@ EMSCRIPTEN_KEEPALIVE const char* glim_texts(const char* windows_dir) {
 }
 
 // The verdict on the open package, as `glimpack test` gives it (the same
-// verdict, package/verdict.h): every record read or decoded, its CRC-32 and
-// its problems; records over `max_size` are refused unread.
+// verdict, package/verdict.h): every record read or decoded, its CRC-32,
+// SHA-256 and problems, and the problems of the package as a whole (a
+// signature that no longer holds); records over `max_size` are refused
+// unread.
 EMSCRIPTEN_KEEPALIVE const char* glim_check(double max_size) {
     const std::string subject = g_open ? g_open->package().path : "package";
     return Guarded(subject, [&] {
@@ -404,11 +406,14 @@ EMSCRIPTEN_KEEPALIVE const char* glim_check(double max_size) {
             records += records.empty() ? "\n    " : ",\n    ";
             records += "{\"index\": " + Num(r.index) + ", \"crc32\": " +
                        (r.contents_checked ? "\"" + Hex8(r.crc32) + "\"" : std::string("null")) +
+                       ", \"sha256\": " +
+                       (r.sha256.empty() ? std::string("null") : "\"" + r.sha256 + "\"") +
                        ", \"problems\": " + glimpack::ProblemsJson(r.problems) + "}";
         }
         std::string summary = pkg.path + ": " + glimpack::VerdictLine(pkg);
         return "{\"ok\": true, \"records\": [" + records +
-               "], \"bad\": " + Num(pkg.RecordsWithProblems()) +
+               "], \"problems\": " + glimpack::ProblemsJson(pkg.problems) +
+               ", \"bad\": " + Num(pkg.RecordsWithProblems()) +
                ", \"summary\": " + JsonString(summary) + "}";
     });
 }

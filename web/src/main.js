@@ -252,6 +252,7 @@ function recordRow(record, result) {
     el('td', { 'data-field': 'offset', class: 'number', text: String(record.offset) }),
     destination,
     el('td', { 'data-field': 'crc32', class: 'mono', text: result ? result.crc32 ?? '--------' : '…' }),
+    el('td', { 'data-field': 'sha256', class: 'mono hash', text: result ? result.sha256 ?? '--------' : '…' }),
     el('td', { 'data-field': 'status', class: result ? (problems.length ? 'problem' : 'ok') : null, text: result ? problems.join('; ') || 'OK' : '…' }),
     el(
       'td',
@@ -282,13 +283,50 @@ function renderListing(listing) {
   $('verdict').className = 'verdict';
   $('notes').replaceChildren(...(listing.notes || []).map((note) => el('li', { 'data-field': 'note', text: `Note: ${problemText(note)}` })));
   $('notes').hidden = !(listing.notes || []).length;
+  renderSignature(listing);
   $('download-zip').disabled = true;
   $('preview').replaceChildren(el('p', { class: 'hint', text: 'Choose “View” on a record to see its file.' }));
   recordPages.set(listing.records.length);
 }
 
+// The package's own problems that are its signature's, of all that
+// `glimpack list --json` gives.
+const SIGNATURE_PROBLEMS = new Set(['changed-after-signing', 'signature-invalid', 'signature-malformed', 'signature-does-not-cover']);
+
+// What the signature says and whether it still holds, from the listing
+// (`glimpack list --json`'s "integrity" and "signature"). The values the
+// tool gives are kept in data-value for anyone comparing the two.
+function renderSignature(listing) {
+  const signature = listing.signature;
+  const rows = [];
+  const row = (term, field, text, value) => rows.push(el('dt', { text: term }), el('dd', { 'data-field': field, 'data-value': value, text }));
+  let verdict;
+  if (!signature) {
+    verdict = 'not signed: nothing shows whether a byte was changed since the package was made, as the format has no checksum';
+  } else if (signature.outcome === 'intact') {
+    verdict = 'the file is as it was signed';
+  } else {
+    const found = [...listing.problems, ...(listing.notes || [])].find((p) => SIGNATURE_PROBLEMS.has(p.code) || p.code === 'signature-not-checked');
+    verdict = found ? problemText(found) : signature.outcome;
+  }
+  row('Signed', 'signed', signature ? (signature.algorithm ? `yes, with ${signature.algorithm}` : 'yes') : 'no', signature ? signature.algorithm ?? '' : '');
+  row('Integrity', 'integrity', verdict, listing.integrity);
+  if (signature) {
+    $('signature').dataset.outcome = signature.outcome;
+    row('Signer', 'subject', signature.subject ?? 'not given', signature.subject ?? '');
+    row('Issued by', 'issuer', signature.issuer ?? 'not given', signature.issuer ?? '');
+    row('Signed at', 'signing_time', signature.signing_time ?? 'not given', signature.signing_time ?? '');
+    row('Chain', 'chain', 'not checked: whether the certificate chains to a trusted root is for Windows to decide when the package is run', 'false');
+  } else {
+    $('signature').dataset.outcome = 'unsigned';
+  }
+  $('signature').replaceChildren(...rows);
+}
+
 function renderVerdict(verdict) {
-  const problems = [];
+  // The package's own problems first, then every record's, as
+  // `glimpack list` gives them.
+  const problems = (verdict.problems || []).map(problemText);
   for (const result of verdict.records) {
     for (const problem of result.problems) problems.push(`record ${result.index}: ${problemText(problem)}`);
   }

@@ -2,9 +2,15 @@
 // main thread. The chosen package is mounted with WORKERFS, so the C++ reads
 // it by slices straight from the File; files leave the C++ in pieces and are
 // gathered into Blobs, which the browser may keep on disk. Every answer is
-// what the C++ said; this script only moves bytes and messages.
+// what the C++ said; this script only moves bytes and messages, and lends
+// the C++ the page's cryptography (crypto.js).
 import { Zip, ZipDeflate } from 'fflate';
 import { foundPackage, inToolOrder, Scanner } from './scan.js';
+import { glimCrypto } from './crypto.js';
+
+// The C++ checks signatures and computes digests through this object
+// (hostos/crypto_web.cpp), which must be in place before the module starts.
+self.glimCrypto = glimCrypto;
 
 /* global GlimpackModule, importScripts */
 importScripts('glimpack.js');
