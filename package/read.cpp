@@ -10,6 +10,15 @@
 
 namespace glimpack {
 
+std::string InspectedPackage::DigestOf(const InspectedRecord& record,
+                                       hostos::DigestAlgorithm algorithm) const {
+    for (size_t i = 0; i < digest_algorithms.size() && i < record.digests.size(); i++) {
+        if (digest_algorithms[i] == algorithm)
+            return record.digests[i];
+    }
+    return std::string();
+}
+
 bool InspectedPackage::Sound() const {
     return problems.empty() && RecordsWithProblems() == 0;
 }

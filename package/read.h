@@ -100,6 +100,8 @@ struct InspectedPackage {
     // signature that no longer holds).
     std::vector<Problem> problems;
 
+    // A record's digest by `algorithm`, in hex; "" when it has none.
+    std::string DigestOf(const InspectedRecord& record, hostos::DigestAlgorithm algorithm) const;
     // No record has a problem. Contents count only once checked.
     bool Sound() const;
     size_t RecordsWithProblems() const;

@@ -403,12 +403,13 @@ EMSCRIPTEN_KEEPALIVE const char* glim_check(double max_size) {
         GlimReportProgress(double(total), double(total));
         std::string records;
         for (const glimpack::InspectedRecord& r : pkg.records) {
+            const std::string sha256 = pkg.DigestOf(r, hostos::DigestAlgorithm::Sha256);
             records += records.empty() ? "\n    " : ",\n    ";
-            records += "{\"index\": " + Num(r.index) + ", \"crc32\": " +
-                       (r.contents_checked ? "\"" + Hex8(r.crc32) + "\"" : std::string("null")) +
-                       ", \"sha256\": " +
-                       (r.sha256.empty() ? std::string("null") : "\"" + r.sha256 + "\"") +
-                       ", \"problems\": " + glimpack::ProblemsJson(r.problems) + "}";
+            records +=
+                "{\"index\": " + Num(r.index) + ", \"crc32\": " +
+                (r.contents_checked ? "\"" + Hex8(r.crc32) + "\"" : std::string("null")) +
+                ", \"sha256\": " + (sha256.empty() ? std::string("null") : "\"" + sha256 + "\"") +
+                ", \"problems\": " + glimpack::ProblemsJson(r.problems) + "}";
         }
         std::string summary = pkg.path + ": " + glimpack::VerdictLine(pkg);
         return "{\"ok\": true, \"records\": [" + records +
