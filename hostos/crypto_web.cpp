@@ -8,7 +8,7 @@
 // computed piece by piece as the file is read.
 //
 // Without the object (the module loaded by anything but the page's worker)
-// every answer is "cannot be checked here", as crypto_none.cpp gives it.
+// every answer is "cannot be checked here".
 #include <emscripten/emscripten.h>
 
 #include "hostos/crypto.h"

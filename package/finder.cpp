@@ -312,10 +312,13 @@ bool ExplainedPackages::Explains(const FoundPackage& found) {
         if (known.first <= found.size && (sizes.empty() || sizes.back() != known.first))
             sizes.push_back(known.first);
     }
+    // The longest added package its bytes begin with: a member that was cut
+    // short must not take the place of the whole one whose bytes begin the
+    // same way.
+    auto best = known_.end();
     uint32_t crc = 0;
     uint64_t at = 0;
     size_t next = 0;
-    bool matched = false;
     ReadScratch(found, [&](const uint8_t* data, size_t size) {
         while (size > 0 && next < sizes.size()) {
             const auto take = size_t(std::min<uint64_t>(size, sizes[next] - at));
@@ -326,16 +329,16 @@ bool ExplainedPackages::Explains(const FoundPackage& found) {
             if (at < sizes[next])
                 continue;
             auto known = known_.find({at, crc});
-            if (known != known_.end()) {
-                known_.erase(known);
-                matched = true;
-                return false;
-            }
+            if (known != known_.end())
+                best = known;
             ++next;
         }
         return next < sizes.size();
     });
-    return matched;
+    if (best == known_.end())
+        return false;
+    known_.erase(best);
+    return true;
 }
 
 } // namespace glimpack

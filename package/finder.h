@@ -123,7 +123,8 @@ class ExplainedPackages {
     // Whether a package found in the raw bytes is one added, which is then
     // taken out (each explains one): its bytes are the added one's, or begin
     // with them, since a damaged package cut short by the end of its member
-    // runs on, in the raw bytes, into whatever follows the member.
+    // runs on, in the raw bytes, into whatever follows the member. Of
+    // several, the longest is taken.
     bool Explains(const FoundPackage& found);
 
   private:

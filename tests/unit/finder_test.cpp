@@ -212,4 +212,43 @@ TEST(Finder, PackagesAtTheEdgesInsideOthersAndCutShort) {
     EXPECT_EQ(seen[0].bytes, Slice(cut, 500, a.bytes.size() - 100));
 }
 
+// A found package as the finder hands it on: its bytes in a scratch file.
+struct Scratch {
+    FoundPackage found;
+    explicit Scratch(const Bytes& bytes) {
+        found.fd = hostos::MakeScratchFile(hostos::TempDirectory());
+        EXPECT_GE(found.fd, 0);
+        EXPECT_TRUE(hostos::Write(found.fd, bytes.data(), bytes.size()));
+        EXPECT_EQ(hostos::Seek(found.fd, 0, SEEK_SET), 0);
+        found.size = bytes.size();
+    }
+    ~Scratch() { hostos::Close(found.fd); }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+};
+
+TEST(ExplainedPackages, EachMemberExplainsOneRawFindOfItsBytesOrOfMore) {
+    const Bytes a = Standard("Member").bytes, b = Standard("Other").bytes;
+    const Bytes cut = Slice(a, 0, a.size() - 100);
+    Bytes runs_on = cut; // the cut member's package, read on in the raw bytes
+    const Bytes after = Filler(5000, 9);
+    runs_on.insert(runs_on.end(), after.begin(), after.end());
+
+    glimpack::ExplainedPackages explained;
+    Scratch member_a(a), member_cut(cut);
+    explained.Add(member_a.found);
+    explained.Add(member_cut.found);
+    // Added copies are left at their start for the check that follows.
+    EXPECT_EQ(ReadAll(member_a.found.fd), a);
+
+    Scratch raw_b(b), raw_a(a), raw_a_again(a), raw_runs_on(runs_on);
+    EXPECT_FALSE(explained.Explains(raw_b.found));
+    EXPECT_TRUE(explained.Explains(raw_a.found));
+    EXPECT_EQ(ReadAll(raw_a.found.fd), a);
+    // The cut member explains the package that runs on past its end; a
+    // second copy of the whole one is a package of its own.
+    EXPECT_TRUE(explained.Explains(raw_runs_on.found));
+    EXPECT_FALSE(explained.Explains(raw_a_again.found));
+}
+
 } // namespace

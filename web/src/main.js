@@ -4,7 +4,7 @@
 import { savedNameRefusal } from './names.js';
 import { setUpScanning } from './scanview.js';
 import { pageWording } from './wording.js';
-import { el, grouped, hexDump, looksLikeText, Pages, pictureType, saveBlob } from './views.js';
+import { dropZone, el, grouped, hexDump, looksLikeText, Pages, pictureType, saveBlob } from './views.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -501,17 +501,7 @@ function setUpOpening() {
   };
   const input = $('package-file');
   input.addEventListener('change', () => openFirst([...input.files]));
-  const zone = $('drop-zone');
-  zone.addEventListener('dragover', (event) => {
-    event.preventDefault();
-    zone.classList.add('dragging');
-  });
-  zone.addEventListener('dragleave', () => zone.classList.remove('dragging'));
-  zone.addEventListener('drop', (event) => {
-    event.preventDefault();
-    zone.classList.remove('dragging');
-    openFirst([...event.dataTransfer.files]);
-  });
+  dropZone($('drop-zone'), (dropped) => openFirst([...dropped.files]));
   $('run-as').addEventListener('submit', (event) => {
     event.preventDefault();
     if (!chosen) return;

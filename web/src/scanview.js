@@ -1,7 +1,7 @@
 // The scan view: a folder or files, chosen or dropped, are scanned by a
 // worker of its own (scan.js) as `glimpack scan` scans them, and its lines
 // are shown a page at a time as they come. Nothing leaves the browser.
-import { el, grouped, Pages } from './views.js';
+import { dropZone, el, grouped, Pages } from './views.js';
 import { pageWording } from './wording.js';
 
 const $ = (id) => document.getElementById(id);
@@ -167,17 +167,7 @@ export function setUpScanning(newWorker, openFound) {
   folder.addEventListener('change', () => start([...folder.files].map((file) => ({ path: file.webkitRelativePath || file.name, file }))));
   const files = $('scan-files');
   files.addEventListener('change', () => start([...files.files].map((file) => ({ path: file.name, file }))));
-  const zone = $('scan-drop');
-  zone.addEventListener('dragover', (event) => {
-    event.preventDefault();
-    zone.classList.add('dragging');
-  });
-  zone.addEventListener('dragleave', () => zone.classList.remove('dragging'));
-  zone.addEventListener('drop', (event) => {
-    event.preventDefault();
-    zone.classList.remove('dragging');
-    droppedEntries(event.dataTransfer).then(start);
-  });
+  dropZone($('scan-drop'), (dropped) => droppedEntries(dropped).then(start));
   $('scan-cancel').addEventListener('click', () => {
     if (scanning && worker) worker.restart('cancelled');
   });

@@ -117,3 +117,18 @@ export function saveBlob(blob, name) {
   link.remove();
   setTimeout(() => URL.revokeObjectURL(url), 60000);
 }
+
+// A box that takes what is dropped onto it, shown as such while something
+// is dragged over it; `take` gets the drop's DataTransfer.
+export function dropZone(zone, take) {
+  zone.addEventListener('dragover', (event) => {
+    event.preventDefault();
+    zone.classList.add('dragging');
+  });
+  zone.addEventListener('dragleave', () => zone.classList.remove('dragging'));
+  zone.addEventListener('drop', (event) => {
+    event.preventDefault();
+    zone.classList.remove('dragging');
+    take(event.dataTransfer);
+  });
+}
