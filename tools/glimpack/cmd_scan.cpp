@@ -294,8 +294,15 @@ class Scanner {
                 // archive too damaged to read on).
                 in_archive_ = ExplainedPackages();
                 collecting_ = true;
-                const bool read_through =
-                    Archive(source, place, level, what, std::move(prefix), true);
+                bool read_through = false;
+                try {
+                    read_through = Archive(source, place, level, what, std::move(prefix), true);
+                } catch (...) {
+                    // Said for the file by the caller; the next file's
+                    // packages are not this archive's.
+                    collecting_ = false;
+                    throw;
+                }
                 collecting_ = false;
                 if (!read_through || what.stores_members_whole) {
                     if (source.Seek(0, SEEK_SET) != 0)
